@@ -1,0 +1,89 @@
+// The only reader of image files: loads and checks an image by its kind and
+// hands the engine one 1024-byte block at a time. No image data is kept in
+// memory; every operation opens the file and closes it before it returns.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+class IWindow;
+
+/// The kind passed to Load: decides the trailer check and the size rounding.
+enum ImageKind {
+  IMAGE_PHONE_CODE = 0,            ///< trailer checked
+  IMAGE_PHONE_CODE_UNCHECKED = 1,
+  IMAGE_BOOTLOADER = 2,            ///< size rounded up to 1024
+  IMAGE_RESOURCE = 3,              ///< size rounded up to 1024
+  IMAGE_EFS_FILE = 4,
+  IMAGE_QBFS_FILE = 5,
+};
+
+constexpr int BLOCK_SIZE = 1024;
+/// Length of the trailer a phone-code image ends with.
+constexpr int IMAGE_TRAILER_SIZE = 37;
+
+/// A block as it travels to the handset: the link writes the first `length`
+/// bytes of `data`. 1031 bytes when packed, as on the wire side's records.
+#pragma pack(push, 1)
+struct BlockRecord {
+  uint8_t first = 0;     ///< not used; left as it is
+  uint32_t address = 0;  ///< the block's offset in the image file
+  uint16_t length = 0;   ///< always 1024 after ReadBlock / FillMarkerBlock
+  uint8_t data[BLOCK_SIZE] = {};
+};
+#pragma pack(pop)
+static_assert(sizeof(BlockRecord) == 1031);
+
+class CDloadFile {
+ public:
+  /// `owner` shows the message boxes; may be set later with SetOwner.
+  explicit CDloadFile(IWindow* owner = nullptr);
+  virtual ~CDloadFile() = default;
+
+  void SetOwner(IWindow* owner) { m_pOwner = owner; }
+
+  /// Opens, checks (by `kind`) and measures the file. Shows its own message
+  /// boxes; on failure the size is 0. A phone-code file too short to hold a
+  /// trailer is refused as damaged.
+  bool Load(const std::string& path, int kind);
+
+  /// Copies the block at `baseOffset` + `blockIndex` x 1024 into `block`,
+  /// padding a short last block with FF to 1024 bytes. False when that
+  /// offset is at or past the size, or the file cannot be opened.
+  ///
+  /// `signaturePatched` is the caller's own toggle (one per download entry,
+  /// so every handset gets the same bytes of the same image): when it is
+  /// clear and the block begins with the block signature, data byte 7
+  /// becomes 0x02 and the toggle is set; when it is set, it is cleared and
+  /// the block is left unchanged.
+  bool ReadBlock(uint32_t baseOffset, uint32_t blockIndex, BlockRecord& block,
+                 bool& signaturePatched);
+
+  /// Fills `block` with the retry marker: signature, flag 0x01, zeros,
+  /// length 1024. `address` and `first` are left as they are.
+  static void FillMarkerBlock(BlockRecord& block);
+
+  uint32_t GetSize() const { return m_nSize; }
+  uint32_t GetSwVersion() const { return m_nSwVersion; }
+  uint32_t GetStartAddress() const { return m_nStartAddress; }
+  const std::string& GetPath() const { return m_strPath; }
+
+  /// The file's modification time as "%d/%d/%d %d:%d:%d" (year, month,
+  /// day, hour, minute, second in local time); filled by a successful Load.
+  std::string FormatBuildTime() const;
+
+  /// The seven bytes a block signature starts with.
+  static const uint8_t kBlockSignature[7];
+
+ private:
+  void Message(const std::string& text, uint32_t type);
+  int Ask(const std::string& text, uint32_t type);
+
+  uint32_t m_nSize = 0;
+  uint32_t m_nSwVersion = 0;
+  uint32_t m_nStartAddress = 0;
+  std::string m_strPath;
+  std::time_t m_buildTime = 0;
+  IWindow* m_pOwner = nullptr;
+};

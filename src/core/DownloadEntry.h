@@ -1,0 +1,41 @@
+// One of the twenty download slots: a handset's port, its link, its log
+// queue, its receive thread and its place in the download.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "DloadFile.h"
+#include "Thrdrx.h"
+#include "comm/QTextQ.h"
+#include "comm/bsscomm.h"
+
+enum EntryResult { RESULT_NONE = -1, RESULT_RUNNING = 0, RESULT_COMPLETED = 1, RESULT_FAILED = 2 };
+
+struct DownloadEntry {
+  int m_bConnected = 0;        ///< link opened; the entry takes part in runs
+  int m_bRxThreadRunning = 0;  ///< receive thread created and handed its parameters
+  int m_nComPort = 0;          ///< bound COM number; 0 = none
+  int m_nState = 0;            ///< 0 idle .. 11 completed
+  int m_nBlock = 0;            ///< next block of the current step
+  int m_nRetry = 0;            ///< timer expiries since the last request
+  uint8_t m_bJumpSent = 0;     ///< the run's jump has been sent
+  CBssComm m_comm;
+  BlockRecord m_blockReq;      ///< the block being sent
+  BlockRecord m_lastBlock;     ///< the last block sent the normal way
+  const uint8_t* m_pRxPacket = nullptr;  ///< the reply being handled, or null
+  int m_bMarkerSent = 0;       ///< a retry marker awaits RESEND_ACK
+  std::unique_ptr<CThreadRX> m_pThread;
+  CQTextQ m_textQ;
+  int m_nTimerType = 0;        ///< 0 request, 2 block, 4 erase
+  int m_nTimerMs = 0;
+  int m_bFlashing = 0;         ///< a block ACK was handled in state 9 this step
+
+  /// The engine's own copy of the reply (m_pRxPacket points here).
+  uint8_t m_rxCopy[RX_PACKET_SIZE] = {};
+  /// This entry's signature toggle for ReadBlock.
+  bool m_bSignaturePatched = false;
+  /// Outcome of the entry in the current run: RESULT_NONE when it was not
+  /// bound at DownLoad, else running until it completes or leaves the run.
+  int m_nResult = RESULT_NONE;
+};

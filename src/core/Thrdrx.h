@@ -1,0 +1,71 @@
+// The receive thread of one connected entry: waits for characters on the
+// entry's port, drains each burst into the link, and ends itself when the
+// port's event mask is cleared or the port fails. It reports only by posting
+// messages and never touches the engine.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "comm/Window.h"
+
+class CBssComm;
+class CQTextQ;
+
+/// One stop flag per entry index: cleared by Init, set when a thread ends;
+/// a running thread leaves its loop when it finds its flag set.
+extern std::atomic<int> g_rxStop[MAX_ENTRIES];
+
+class CThreadRX {
+ public:
+  /// Starts the thread; it waits at the start gate until Init.
+  CThreadRX();
+
+  /// Joins the thread if it is still joinable (waits for it to end).
+  virtual ~CThreadRX();
+
+  CThreadRX(const CThreadRX&) = delete;
+  CThreadRX& operator=(const CThreadRX&) = delete;
+
+  /// Hands the thread its parameters, clears g_rxStop[entry] and opens the
+  /// start gate. Returns true.
+  bool Init(IWindow* dialog, CBssComm* link, CQTextQ* queue, int entry);
+
+  /// Waits at most `ms` for the thread to end. True when it has ended (the
+  /// object may then be destroyed without blocking).
+  bool Join(int ms);
+
+  /// True once the thread has finished (WM_ENTRY_RXEND posted).
+  bool HasEnded() const { return m_bEnded.load(); }
+
+  /// Queues a LOG_STATUS line for the entry and posts WM_ENTRY_LOG + entry
+  /// when the queue took it. Empty texts do nothing.
+  void LogThread(const std::string& text);
+
+  /// True when the thread could not be started (treated as a failed open).
+  bool Failed() const { return m_bFailed; }
+
+ private:
+  void ThreadMain();
+  int Run();
+  void End();  // posts WM_ENTRY_RXEND + entry once, sets g_rxStop
+
+  std::mutex m_gateLock;
+  std::condition_variable m_gate;  // the start gate (m_event)
+  bool m_bStarted = false;
+  uint8_t m_rxBuf[513] = {};
+  IWindow* m_pDialog = nullptr;
+  CQTextQ* m_pTextQ = nullptr;
+  CBssComm* m_pLink = nullptr;
+  int m_nEntry = 0;
+
+  std::mutex m_endLock;
+  std::condition_variable m_endCv;
+  std::atomic<bool> m_bEnded{false};
+  bool m_bFailed = false;
+  std::thread m_thread;
+};

@@ -1,0 +1,216 @@
+// The main dialog's logic and data: the twenty download entries, the
+// download engine, image selection, ports and the log pipeline. It owns no
+// window; it reaches the window through IDialogHost, and the host hands it
+// every message through WindowProc on the dialog's thread.
+//
+// The implementation is split by concern:
+//   VelmoraDlg.cpp          construction, start-up, WindowProc, commands
+//   VelmoraDlgData.cpp      data exchange between fields and controls
+//   VelmoraDlgEntries.cpp   connect/disconnect, timers, DownLoad
+//   VelmoraDlgPlan.cpp      steps of a run
+//   VelmoraDlgStates.cpp    the entry state machine and its timers
+//   VelmoraDlgReplies.cpp   reply handling and retries
+//   VelmoraDlgProgress.cpp  bars, status texts, elapsed time, controls
+//   VelmoraDlgLog.cpp       log lines and the shown entry
+//   VelmoraDlgImages.cpp    image buttons and remembered directories
+//   VelmoraDlgEfs.cpp       the EFS2 folder
+//   VelmoraDlgPorts.cpp     Port Search, Auto Detect, the manual list
+//   VelmoraDlgResource.cpp  the resource image builder
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DialogHost.h"
+#include "DloadFile.h"
+#include "DownloadEntry.h"
+
+/// The chosen EFS2 folder's files (one list for the whole program).
+struct EfsFileList {
+  static constexpr int MAX_NAMES = 500;
+  std::string folderPath;  ///< chosen folder followed by the separator
+  std::string folderName;  ///< the folder's last path component
+  std::vector<std::string> names = std::vector<std::string>(MAX_NAMES);  ///< [0] ".", [1] "..", files from 2
+  int lastIndex = 0;       ///< index of the last entry: files + 1
+  int nextIndex = 0;       ///< files made current so far
+  std::string currentName; ///< the current file
+};
+
+extern EfsFileList g_efsFileList;
+extern int g_bBootVersionOk;
+extern int g_bBootVersionAsked;
+
+/// Path separator and the directory a file dialog opens in when nothing is
+/// remembered (the user's home directory on this platform).
+extern const char kPathSeparator;
+std::string DefaultImageDirectory();
+
+class CVelmoraDlg {
+ public:
+  explicit CVelmoraDlg(IDialogHost& host);
+  virtual ~CVelmoraDlg();
+  CVelmoraDlg(const CVelmoraDlg&) = delete;
+  CVelmoraDlg& operator=(const CVelmoraDlg&) = delete;
+
+  /// Start-up: entries reset, Auto Detect on, port list filled, bars reset.
+  bool OnInitDialog();
+
+  /// Every message of the dialog: WM_TIMER (wParam = entry index),
+  /// WM_COMMAND (wParam = control id clicked, or IDCANCEL), WM_DEVICECHANGE
+  /// (lParam = DevBroadcastPort*), the entry messages and WM_SLIDER_CHANGED.
+  intptr_t WindowProc(uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+  /// The window is closing (close box): a cancel that follows only closes.
+  void OnClose() { m_bClosing = 1; }
+
+  // ---- DownLoad and entries ----
+  void OnDownLoad();
+  void ArmTimer(int i, int type, int ms);
+  void SendFirstRequest(int i);
+  void ResetAllEntries();
+  void ResetEntryCounters(int i);
+  bool Connect(int i);
+  bool OpenEntry(int i);
+  void Disconnect(int i);
+  void RefreshPortLabels();
+
+  // ---- plan ----
+  bool PrepareStep();
+  /// Moves to the next chosen step and prepares it; false when that step
+  /// could not be prepared (its image failed to load or was refused).
+  bool AdvanceStep();
+  void NextEfsStep();
+  static bool CheckAddress(uint32_t address);
+
+  // ---- state machine and replies ----
+  void Advance(int i);
+  void OnEntryTimer(int i);
+  intptr_t OnEntryPacket(int i);
+  bool HandleResponse(int i);
+
+  // ---- progress ----
+  void SetEntryBarText(int i, const std::string& text);
+  void ShowEntryProgress(int i);
+  void ShowStepWaiting(int i);
+  void ShowEntryCompleted(int i);
+  void ShowEntryError(int i);
+  void ShowElapsedTime();
+  void ResetProgress();
+  void EnableControls(int enable);
+
+  // ---- log pipeline ----
+  void PutLog(int i, int kind, const std::string& text);
+  intptr_t OnEntryLog(int i);
+  intptr_t OnEntryRxEnd(int i);
+  void AppendLog(int i, const CTextQItem& item);
+  void AppendLine(int i, Rgb colour, const std::string& text);
+  void ShowEntryView(int i);
+  intptr_t OnSliderChanged();
+  void OnSelchangeEntryCombo();
+
+  // ---- images ----
+  void OnPhoneCode();
+  void OnBootLoader();
+  void OnResource();
+  void OnQbfs();
+  void OnOpen();
+  void OnChangeDownloader();
+  void OnInputAddress();
+  void ShowFileInfo();
+  void OnEfs2();
+  void SelectNextEfsFile();
+
+  // ---- ports ----
+  void OnPortSearch();
+  void OnAutoDetect();
+  void PortSelectionSetup();
+  void ApplyAutoDetectVisibility();
+  bool CollectManualPorts();
+  void OnPortArrival(int port);
+  void OnPortRemoval(int port);
+
+  // ---- resource image ----
+  void OnCreateResourceBinary();
+
+  // ---- data exchange: true = controls to fields, false = fields to controls
+  void UpdateData(bool saveAndValidate);
+
+  // ==== fields ====
+  IDialogHost& m_host;
+  DownloadEntry m_entries[MAX_ENTRIES];
+  CDloadFile m_dloadFile;
+
+  // run (engine) fields
+  int m_nStep = 2;
+  int m_nPortCount = 0;
+  int m_nFinished = 0;
+  int m_nAlive = 0;
+  uint32_t m_nBaseOffset = 0;
+  uint32_t m_nEraseStart = 0;
+  uint32_t m_nEraseLength = 0;
+  uint32_t m_nEraseArg = 0;
+  int m_nTotalBlocks = 0;
+  uint32_t m_startClock = 0;
+  std::string m_strPortLabel[MAX_ENTRIES];
+  int m_bAutoDetect = 0;
+  /// A run is going on: DownLoad was pressed and not every entry has left
+  /// it yet. Decides when the controls come back.
+  int m_bRunning = 0;
+  /// Inside a step's end (drops, advance): entries leaving then must not
+  /// end the step a second time.
+  int m_bInStepEnd = 0;
+  /// Result of the PrepareStep that NextEfsStep ran.
+  bool m_bStepPrepared = true;
+
+  // image choices
+  int m_bPhoneCode = 0, m_bBootLoader = 0, m_bResource = 0, m_bEfs2 = 0, m_bQbfs = 0;
+  int m_bChangeDownloader = 0, m_bInputAddress = 0;
+  std::string m_strPhonePath, m_strBootPath, m_strResourcePath, m_strEfsFilePath, m_strQbfsPath;
+  std::string m_strPhoneText, m_strBootText, m_strResourceText, m_strEfsText, m_strQbfsText;
+  std::string m_strFilePath;
+  int m_nDownloadType = 0;
+  uint32_t m_nImageSize = 0;
+  std::string m_strVersion;
+  std::string m_strBuildTime;
+  uint32_t m_nSwVersion = 0;
+
+  // user-interface fields
+  int m_nSelEntry = 0;
+  std::string m_strElapsed;
+  std::string m_strStatus[MAX_ENTRIES];
+  std::string m_strEntryLabel;
+  int m_bClosing = 0;
+
+ private:
+  // Helpers of the state machine (VelmoraDlgStates.cpp).
+  bool SendEntryBlock(int i);
+  void EndBootStep(int i);
+  void EndFlashStep(int i);
+  void RestartEntries(bool withProgress);
+  void FinalJump(bool completedCaption);
+  void GiveUpEntry(int i, const std::string& reason);
+  void RetryEntry(int i);
+  bool InDataState(int i) const;
+  void StopRun(const std::string& reason);
+  void CompleteStep(bool bootKind);
+  void LeaveRun(int i);
+  void AfterEntryLeft();
+  void CheckRunEnded();
+  int AliveCount() const;
+  bool AllAliveFinished() const;
+  bool IsBootKindStep() const;
+  void DrainLog(int i, bool force);
+  std::string StatusText(int i) const;
+
+  // Image selection (VelmoraDlgImages.cpp).
+  void SelectImageFile(int& checked, std::string& path, std::string& text,
+                       const char* registryValue, const char* filter,
+                       bool extensionCheck, bool phoneCode);
+
+  // EFS2 folder (VelmoraDlgEfs.cpp).
+  bool ListEfsFolder(const std::string& folder);
+
+  std::vector<std::unique_ptr<CThreadRX>> m_zombieThreads;
+};

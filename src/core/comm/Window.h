@@ -1,0 +1,73 @@
+// What the serial link, the receive thread and the image reader need of the
+// dialog's window: a thread-safe way to post it a message, and message boxes.
+// Message numbers and box flags keep the values the handsets' tool has always
+// used, so logs and traces read the same on every platform.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Window messages.
+constexpr uint32_t WM_USER = 0x0400;
+constexpr uint32_t WM_COMMAND = 0x0111;
+constexpr uint32_t WM_TIMER = 0x0113;
+constexpr uint32_t WM_DEVICECHANGE = 0x0219;
+
+// Entry-indexed messages: number = base + entry index (0..19); both
+// parameters are always 0.
+constexpr uint32_t WM_ENTRY_PACKET = WM_USER + 0x143;
+constexpr uint32_t WM_SLIDER_CHANGED = WM_USER + 0x166;
+constexpr uint32_t WM_ENTRY_RXEND = WM_USER + 0x190;
+constexpr uint32_t WM_ENTRY_LOG = WM_USER + 0x1AE;
+
+constexpr int MAX_ENTRIES = 20;
+
+// Device-change notification codes (WM_DEVICECHANGE wParam) and the one
+// device type the dialog reacts to.
+constexpr uintptr_t DBT_DEVICEARRIVAL = 0x8000;
+constexpr uintptr_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
+constexpr uint32_t DBT_DEVTYP_PORT = 3;
+
+/// The notification a WM_DEVICECHANGE carries in lParam (a pointer to it,
+/// valid for the duration of the dispatch only).
+struct DevBroadcastPort {
+  uint32_t dbch_devicetype = DBT_DEVTYP_PORT;
+  char dbcp_name[32] = {};  ///< port name, "COM<n>"
+};
+
+// Message box buttons, icons and answers.
+constexpr uint32_t MB_OK = 0x0000;
+constexpr uint32_t MB_YESNO = 0x0004;
+constexpr uint32_t MB_ICONHAND = 0x0010;         ///< stop icon
+constexpr uint32_t MB_ICONQUESTION = 0x0020;
+constexpr uint32_t MB_ICONEXCLAMATION = 0x0030;  ///< warning icon
+constexpr uint32_t MB_ICONINFORMATION = 0x0040;
+constexpr uint32_t MB_SYSTEMMODAL = 0x1000;
+constexpr uint32_t MB_BUTTONMASK = 0x000F;
+constexpr uint32_t MB_ICONMASK = 0x00F0;
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+// Log line kinds (colour of the line in the entry's view).
+constexpr int LOG_BLUE = 1;
+constexpr int LOG_INFO = 2;
+constexpr int LOG_ERROR = 3;
+constexpr int LOG_STATUS = 4;
+
+/// The dialog's window as the link, the receive thread and the image reader
+/// see it.
+class IWindow {
+ public:
+  virtual ~IWindow() = default;
+
+  /// Queues a message for the dialog's thread. Safe to call from any thread;
+  /// never blocks. Returns false when the message could not be queued.
+  virtual bool PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) = 0;
+
+  /// Shows a modal message box on the dialog's thread. `type` combines one
+  /// MB_ button set with one MB_ icon (and MB_SYSTEMMODAL); the answer is
+  /// IDOK, IDYES or IDNO (closing a Yes/No box answers IDNO).
+  virtual int MessageBox(const std::string& text, uint32_t type) = 0;
+};
