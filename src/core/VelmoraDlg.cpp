@@ -1,0 +1,110 @@
+#include "VelmoraDlg.h"
+
+#include <cstdlib>
+
+#include "ControlIds.h"
+
+EfsFileList g_efsFileList;
+int g_bBootVersionOk = 0;
+int g_bBootVersionAsked = 0;
+
+const char kPathSeparator = '/';
+
+std::string DefaultImageDirectory() {
+  const char* home = std::getenv("HOME");
+  std::string dir = (home && *home) ? home : "/";
+  if (dir.back() != kPathSeparator) dir += kPathSeparator;
+  return dir;
+}
+
+CVelmoraDlg::CVelmoraDlg(IDialogHost& host) : m_host(host), m_dloadFile(&host) {}
+
+CVelmoraDlg::~CVelmoraDlg() {
+  // Stop every receive thread before the links and queues they point at go.
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    DownloadEntry& e = m_entries[i];
+    m_host.KillTimer(i);
+    e.m_comm.Release();
+    e.m_pThread.reset();
+  }
+  m_zombieThreads.clear();
+}
+
+bool CVelmoraDlg::OnInitDialog() {
+  UpdateData(false);
+  ResetAllEntries();
+  m_nDownloadType = 0;
+  m_nBaseOffset = 0;
+  m_nEraseStart = 0;
+  m_nEraseLength = 0;
+  m_nSelEntry = 0;
+  m_host.SetSliderRange(IDC_ENTRY_SLIDER, 0, 19);
+  m_strEntryLabel = "Entry 1";
+  m_nFinished = 0;
+  UpdateData(false);
+  m_bClosing = 0;
+  m_bInputAddress = 0;
+  m_host.SetControlText(IDC_ADDRESS1, "20000");
+  m_host.SetControlText(IDC_ADDRESS2, "0");
+  m_host.SetControlText(IDC_ADDRESS3, "20000");
+  m_host.SetControlText(IDC_ADDRESS4, "740000");
+  m_host.SetControlText(IDC_ADDRESS5, "900000");
+  PortSelectionSetup();
+  ResetProgress();
+  return true;
+}
+
+intptr_t CVelmoraDlg::WindowProc(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  if (message >= WM_ENTRY_PACKET && message < WM_ENTRY_PACKET + MAX_ENTRIES)
+    return OnEntryPacket(static_cast<int>(message - WM_ENTRY_PACKET));
+  if (message >= WM_ENTRY_RXEND && message < WM_ENTRY_RXEND + MAX_ENTRIES)
+    return OnEntryRxEnd(static_cast<int>(message - WM_ENTRY_RXEND));
+  if (message >= WM_ENTRY_LOG && message < WM_ENTRY_LOG + MAX_ENTRIES)
+    return OnEntryLog(static_cast<int>(message - WM_ENTRY_LOG));
+  switch (message) {
+    case WM_SLIDER_CHANGED:
+      return OnSliderChanged();
+    case WM_TIMER:
+      if (wParam < static_cast<uintptr_t>(MAX_ENTRIES)) OnEntryTimer(static_cast<int>(wParam));
+      return 0;
+    case WM_DEVICECHANGE: {
+      if (wParam != DBT_DEVICEARRIVAL && wParam != DBT_DEVICEREMOVECOMPLETE) return 0;
+      const auto* port = reinterpret_cast<const DevBroadcastPort*>(lParam);
+      if (!port || port->dbch_devicetype != DBT_DEVTYP_PORT || m_bAutoDetect != 1) return 0;
+      // The number after the first three characters ("COM12" gives 12).
+      char name[sizeof port->dbcp_name + 1] = {};
+      for (size_t k = 0; k < sizeof port->dbcp_name; ++k) name[k] = port->dbcp_name[k];
+      int number = (name[0] && name[1] && name[2]) ? std::atoi(name + 3) : 0;
+      if (wParam == DBT_DEVICEARRIVAL)
+        OnPortArrival(number);
+      else
+        OnPortRemoval(number);
+      return 1;
+    }
+    case WM_COMMAND:
+      break;
+    default:
+      return 0;
+  }
+  switch (static_cast<int>(wParam & 0xFFFF)) {
+    case IDCANCEL:
+      if (m_bClosing == 0) m_host.PostQuit();
+      break;
+    case IDC_DOWNLOAD: OnDownLoad(); break;
+    case IDC_PHONE_CODE: OnPhoneCode(); break;
+    case IDC_BOOTLOADER: OnBootLoader(); break;
+    case IDC_RESOURCE: OnResource(); break;
+    case IDC_QBFS: OnQbfs(); break;
+    case IDC_EFS2: OnEfs2(); break;
+    case IDC_CHANGE_DOWNLOADER: OnChangeDownloader(); break;
+    case IDC_INPUT_ADDRESS: OnInputAddress(); break;
+    case IDC_OPEN: OnOpen(); break;
+    case IDC_PORT_SEARCH: OnPortSearch(); break;
+    case IDC_AUTO_DETECT: OnAutoDetect(); break;
+    case IDC_CREATE_RESOURCE: OnCreateResourceBinary(); break;
+    case IDC_ENTRY_COMBO: OnSelchangeEntryCombo(); break;
+    case IDC_DOWNLOAD_TYPE: UpdateData(true); break;
+    default: break;
+  }
+  return 0;
+}

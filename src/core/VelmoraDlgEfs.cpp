@@ -1,0 +1,118 @@
+// The EFS2 folder: its files are listed once when it is chosen and sent
+// one after another, each announced by name.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "ControlIds.h"
+#include "FolderBrowser.h"
+#include "VelmoraDlg.h"
+
+namespace {
+constexpr size_t kMaxPath = 255;
+constexpr Rgb kRed = MakeRgb(255, 0, 0);
+}  // namespace
+
+bool CVelmoraDlg::ListEfsFolder(const std::string& folder) {
+  EfsFileList& list = g_efsFileList;
+  std::fill(list.names.begin(), list.names.end(), std::string());
+  list.names[0] = ".";
+  list.names[1] = "..";
+  list.lastIndex = 1;
+
+  std::vector<std::string> entries;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* d = readdir(dir)) {
+      std::string name = d->d_name;
+      if (name == "." || name == "..") continue;
+      if (name.find("cvs") != std::string::npos || name.find("CVS") != std::string::npos) continue;
+      entries.push_back(name);
+    }
+    closedir(dir);
+  }
+  // One known order for every run: by name, byte order.
+  std::sort(entries.begin(), entries.end());
+
+  auto leftOut = [&](const std::string& name, const char* why) {
+    AppendLine(m_nSelEntry, kRed, "EFS2: " + name + " left out (" + why + ")");
+  };
+  for (const std::string& name : entries) {
+    const std::string path = list.folderPath + name;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      leftOut(name, "not a file");
+      continue;
+    }
+    if (!CBssComm::FitsEfsField(name, EFS_FILE_FIELD)) {
+      leftOut(name, "name too long or not representable in code page 949");
+      continue;
+    }
+    if (path.size() > kMaxPath) {
+      leftOut(name, "path too long");
+      continue;
+    }
+    if (list.lastIndex + 1 >= EfsFileList::MAX_NAMES) {
+      leftOut(name, "more than 498 files");
+      continue;
+    }
+    list.names[++list.lastIndex] = name;
+  }
+  return list.lastIndex > 1;
+}
+
+void CVelmoraDlg::OnEfs2() {
+  UpdateData(true);
+  EfsFileList& list = g_efsFileList;
+  if (m_bEfs2) {
+    CFolderBrowser browser(m_host);
+    if (!browser.Browse()) {
+      m_bEfs2 = 0;
+      UpdateData(false);
+      return;
+    }
+    std::string chosen = browser.GetPath();
+    while (chosen.size() > 1 && chosen.back() == kPathSeparator) chosen.pop_back();
+    list.folderPath = chosen + kPathSeparator;
+    const size_t slash = chosen.find_last_of(kPathSeparator);
+    list.folderName = slash == std::string::npos ? chosen : chosen.substr(slash + 1);
+    if (!CBssComm::FitsEfsField(list.folderName, EFS_FOLDER_FIELD)) {
+      m_host.MessageBox("EFS2 folder name too long or not representable in code page 949: " + list.folderName,
+                        MB_OK | MB_ICONHAND);
+      m_bEfs2 = 0;
+      list.lastIndex = 0;
+      list.nextIndex = 0;
+      UpdateData(false);
+      return;
+    }
+    if (!ListEfsFolder(chosen)) {
+      // A folder without files would make the folder itself the image.
+      m_host.MessageBox("해당 EFS 파일이 존재하지 않습니다. - 토리몽", MB_YESNO | MB_ICONHAND);
+      m_bEfs2 = 0;
+      list.lastIndex = 0;
+      list.nextIndex = 0;
+      UpdateData(false);
+      return;
+    }
+    UpdateData(true);
+    SelectNextEfsFile();
+  } else {
+    m_strEfsText.clear();
+    m_strEfsFilePath.clear();
+    m_bChangeDownloader = 0;
+    list.lastIndex = 0;
+    list.nextIndex = 0;
+  }
+  UpdateData(false);
+}
+
+void CVelmoraDlg::SelectNextEfsFile() {
+  EfsFileList& list = g_efsFileList;
+  const int index = list.nextIndex + 2;
+  list.currentName = index < EfsFileList::MAX_NAMES ? list.names[index] : std::string();
+  list.nextIndex += 1;
+  m_strEfsFilePath = list.folderPath + list.currentName;
+  m_strEfsText = m_strEfsFilePath;
+  m_host.EnableControl(IDC_CHANGE_DOWNLOADER, true);
+  UpdateData(false);
+}

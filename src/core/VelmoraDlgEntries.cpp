@@ -1,0 +1,210 @@
+// Entries and their ports: connecting, disconnecting, timers, and the start
+// of a run.
+#include <chrono>
+#include <cstdio>
+
+#include "ControlIds.h"
+#include "VelmoraDlg.h"
+#include "comm/Trace.h"
+#include "platform/PortMap.h"
+
+namespace {
+// How long Disconnect waits for a receive thread to leave its wait.
+constexpr int kThreadJoinMs = 1000;
+}  // namespace
+
+void CVelmoraDlg::ArmTimer(int i, int type, int ms) {
+  m_entries[i].m_nTimerType = type;
+  m_entries[i].m_nTimerMs = ms;
+  m_host.SetTimer(i, static_cast<uint32_t>(ms));
+}
+
+void CVelmoraDlg::SendFirstRequest(int i) {
+  CBssComm& link = m_entries[i].m_comm;
+  switch (m_nStep) {
+    case IMAGE_BOOTLOADER: link.RequestBootDownload(); break;
+    case IMAGE_EFS_FILE: link.RequestEfsFileInfo(g_efsFileList.currentName, g_efsFileList.folderName); break;
+    case IMAGE_QBFS_FILE: link.RequestFormat(); break;
+    case IMAGE_RESOURCE: link.RequestRscDownload(); break;
+    default: link.RequestPhoneDownload(); break;
+  }
+}
+
+void CVelmoraDlg::ResetAllEntries() {
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    DownloadEntry& e = m_entries[i];
+    e.m_bConnected = 0;
+    e.m_bRxThreadRunning = 0;
+    e.m_nComPort = 0;
+    e.m_bJumpSent = 0;
+    e.m_nState = 0;
+    e.m_nBlock = 0;
+    e.m_nRetry = 0;
+    e.m_bMarkerSent = 0;
+    e.m_bFlashing = 0;
+    // A thread still recorded is kept until it has ended; forgetting it here
+    // would leave it running against the entry's link.
+    if (e.m_pThread) m_zombieThreads.push_back(std::move(e.m_pThread));
+    g_rxStop[i] = 0;
+  }
+  m_nPortCount = 0;
+}
+
+void CVelmoraDlg::ResetEntryCounters(int i) {
+  DownloadEntry& e = m_entries[i];
+  e.m_nBlock = 0;
+  e.m_nRetry = 0;
+  e.m_bMarkerSent = 0;
+  e.m_bFlashing = 0;
+}
+
+bool CVelmoraDlg::Connect(int i) {
+  if (m_entries[i].m_comm.IsOpen()) {
+    // An entry given up in an earlier run keeps its open link but lost its
+    // connected flag; without it the entry would run outside the plan.
+    m_entries[i].m_bConnected = 1;
+    return true;
+  }
+  Disconnect(i);
+  return OpenEntry(i);
+}
+
+bool CVelmoraDlg::OpenEntry(int i) {
+  DownloadEntry& e = m_entries[i];
+  e.m_comm.SetPortNumber(static_cast<uint8_t>(e.m_nComPort & 0xFF));
+  e.m_comm.m_nEntry = i;
+  e.m_comm.Release();
+  e.m_comm.Init(&m_host, &e.m_textQ);
+  if (!e.m_comm.Open()) {
+    PutLog(i, LOG_INFO, "USB 연결 상태를 확인하세요.");
+    Disconnect(i);
+    return false;
+  }
+  e.m_bConnected = 1;
+  if (e.m_pThread) {
+    Disconnect(i);
+    return false;
+  }
+  e.m_pThread = std::make_unique<CThreadRX>();
+  if (e.m_pThread->Failed()) {
+    Trace("Fail to create the receive thread\n");
+    e.m_pThread.reset();
+    PutLog(i, LOG_INFO, "USB 연결 상태를 확인하세요.");
+    Disconnect(i);
+    return false;
+  }
+  e.m_pThread->Init(&m_host, &e.m_comm, &e.m_textQ, i);
+  e.m_bRxThreadRunning = 1;
+  return true;
+}
+
+void CVelmoraDlg::Disconnect(int i) {
+  DownloadEntry& e = m_entries[i];
+  m_host.KillTimer(i);
+  const bool wasInRun = m_bRunning && e.m_nResult == RESULT_RUNNING;
+  if (e.m_nState != 0 && e.m_nState != 11 && m_nPortCount != 0 && e.m_nComPort != 0) {
+    --m_nPortCount;
+    ShowEntryError(i);
+    e.m_nComPort = 0;
+  }
+  e.m_pRxPacket = nullptr;
+  e.m_nState = 0;
+  // Whatever was logged for the entry up to here reaches its view: the
+  // reasons for a disconnection are exactly these lines.
+  DrainLog(i, true);
+  if (e.m_bConnected == 1) {
+    e.m_bConnected = 0;
+    e.m_nComPort = 0;
+    e.m_nBlock = 0;
+    e.m_bMarkerSent = 0;
+    e.m_comm.Release();
+    // Releasing the link ends the thread's wait at once; join it instead of
+    // sleeping a fixed second, and keep it aside should it not end in time.
+    if (e.m_pThread && !e.m_pThread->Join(kThreadJoinMs)) m_zombieThreads.push_back(std::move(e.m_pThread));
+    e.m_pThread.reset();
+  }
+  RefreshPortLabels();
+  UpdateData(false);
+  if (wasInRun) LeaveRun(i);
+}
+
+void CVelmoraDlg::RefreshPortLabels() {
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    const int port = m_entries[i].m_nComPort;
+    if (port != 0) {
+      m_host.EnableControl(kEntryCheckIds[i], true);
+      char label[16];
+      std::snprintf(label, sizeof label, "[COM%d]", port);
+      m_strPortLabel[i] = label;
+      m_host.SetPortHint(i, CPortMap::Instance().Device(port).value_or(""));
+    } else {
+      m_host.EnableControl(kEntryCheckIds[i], false);
+      m_strPortLabel[i].clear();
+      m_host.SetPortHint(i, "");
+    }
+  }
+  if (m_nPortCount == 0) EnableControls(1);
+  UpdateData(false);
+}
+
+intptr_t CVelmoraDlg::OnEntryRxEnd(int i) {
+  if (i < 0 || i >= MAX_ENTRIES) return 1;
+  DownloadEntry& e = m_entries[i];
+  // The end of an earlier thread, arriving after the entry was connected
+  // again, must not take the new connection down.
+  if (e.m_pThread && !e.m_pThread->HasEnded()) return 1;
+  e.m_bRxThreadRunning = 0;
+  Disconnect(i);
+  return 1;
+}
+
+void CVelmoraDlg::OnDownLoad() {
+  if (m_bBootLoader == 1) {
+    int answer = m_host.MessageBox(
+        "주  의 :  [NORVANE UMTS Team]\n잘못된 BootLoader의 경우 폰 동작에 치명적인 문제를 유발합니다.\n"
+        "정말 새로운 BootLoader를 다운로드하시겠습니까?",
+        MB_YESNO | MB_ICONHAND);
+    if (answer != IDYES) {
+      m_bBootLoader = 0;
+      UpdateData(false);
+      return;
+    }
+  }
+  if (m_bAutoDetect == 0 && !CollectManualPorts()) return;
+  if (!m_bPhoneCode && !m_bBootLoader && !m_bEfs2 && !m_bResource && !m_bQbfs) {
+    m_host.MessageBox("No binaries has been selected.", MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  if (m_nPortCount == 0) {
+    m_host.MessageBox("No Phone is connected.", MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  EnableControls(0);
+  ResetProgress();
+  m_startClock = m_host.ClockMs();
+  for (auto& e : m_entries) e.m_nResult = RESULT_NONE;
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    if (m_entries[i].m_nComPort == 0) continue;
+    if (!Connect(i)) {
+      EnableControls(1);
+      return;
+    }
+    ResetEntryCounters(i);
+  }
+  m_nStep = IMAGE_BOOTLOADER;
+  const bool prepared = m_bBootLoader == 1 ? PrepareStep() : AdvanceStep();
+  if (!prepared) {
+    // The first step's image could not be used: nothing has been sent.
+    m_nStep = IMAGE_BOOTLOADER;
+    EnableControls(1);
+    return;
+  }
+  m_bRunning = 1;
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    if (m_entries[i].m_nComPort == 0) continue;
+    m_entries[i].m_nResult = RESULT_RUNNING;
+    SendFirstRequest(i);
+    ArmTimer(i, 0, 3000);
+  }
+  m_host.SetFocus(IDC_ENTRY_SLIDER);
+}

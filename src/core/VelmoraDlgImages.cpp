@@ -1,0 +1,150 @@
+// The image buttons: file dialogs in the remembered directories, the
+// caution questions, and the Change Downloader / Input address options.
+#include <algorithm>
+#include <cctype>
+
+#include "ControlIds.h"
+#include "VelmoraDlg.h"
+#include "comm/Registry.h"
+
+namespace {
+const char kPhoneFilter[] = "Download Phone Binary (*.bin)|*.bin|All Files (*.*)|*.*||";
+const char kBootFilter[] = "Download BootLoader Binary (*.bin)|*.bin|All Files (*.*)|*.*||";
+const char kResourceFilter[] = "Download Resource Binary (*.bin)|*.bin|All Files (*.*)|*.*||";
+const char kQbfsFilter[] = "Download QBFS files (*.bin)|*.bin|All Files (*.*)|*.*||";
+const char kOpenFilter[] = "Download Binary File (*.bin)|*.bin|All Files (*.*)|*.*||";
+const char kNotDownloadFile[] = "다운로드용 파일이 아닙니다.";
+
+std::string RememberedDirectory(const char* value) {
+  std::string dir = CRegistry::ReadString(value);
+  return dir.empty() ? DefaultImageDirectory() : dir;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of(kPathSeparator);
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool HasBinExtension(const std::string& path) {
+  const size_t slash = path.find_last_of(kPathSeparator);
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+  std::string ext = path.substr(dot + 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ext == "bin";
+}
+}  // namespace
+
+void CVelmoraDlg::SelectImageFile(int& checked, std::string& path, std::string& text, const char* registryValue,
+                                  const char* filter, bool extensionCheck, bool phoneCode) {
+  UpdateData(true);
+  const std::string dir = RememberedDirectory(registryValue);
+  if (checked) {
+    auto chosen = m_host.OpenFileDialog(filter, dir + "*.bin", "bin");
+    if (chosen) {
+      if (extensionCheck && !HasBinExtension(*chosen)) {
+        m_host.MessageBox(kNotDownloadFile, MB_OK);
+        if (phoneCode) checked = 0;
+        UpdateData(false);
+        return;
+      }
+      path = *chosen;
+      text = path;
+      CRegistry::WriteString(registryValue, DirectoryOf(path));
+      if (phoneCode) m_host.EnableControl(IDC_CHANGE_DOWNLOADER, true);
+      UpdateData(false);
+    } else {
+      checked = 0;
+    }
+  }
+  if (!checked) {
+    text.clear();
+    path.clear();
+    if (phoneCode) {
+      m_bChangeDownloader = 0;
+      m_host.EnableControl(IDC_CHANGE_DOWNLOADER, false);
+    }
+  }
+  UpdateData(false);
+}
+
+void CVelmoraDlg::OnPhoneCode() {
+  SelectImageFile(m_bPhoneCode, m_strPhonePath, m_strPhoneText, "NEW_PHONE_BIN_PATH", kPhoneFilter, true, true);
+}
+
+void CVelmoraDlg::OnBootLoader() {
+  UpdateData(true);
+  if (m_bBootLoader) {
+    const int answer = m_host.MessageBox(
+        "주  의 :  [NORVANE UMTS Team]\n잘못된 BootLoader의 경우 폰이 정상적으로 동작하지 않을수도 있습니다.\n"
+        "적합한 BootLoader인지 확인해 주십시오.",
+        MB_YESNO | MB_ICONHAND);
+    if (answer != IDYES) {
+      m_bBootLoader = 0;
+      UpdateData(false);
+      return;
+    }
+  }
+  SelectImageFile(m_bBootLoader, m_strBootPath, m_strBootText, "NEW_MEGA_BOOT_PATH", kBootFilter, false, false);
+}
+
+void CVelmoraDlg::OnResource() {
+  SelectImageFile(m_bResource, m_strResourcePath, m_strResourceText, "NEW_MEGA_CODE_PATH", kResourceFilter, false,
+                  false);
+}
+
+void CVelmoraDlg::OnQbfs() {
+  SelectImageFile(m_bQbfs, m_strQbfsPath, m_strQbfsText, "NEW_MEGA_CONTENTS_PATH", kQbfsFilter, false, false);
+}
+
+void CVelmoraDlg::OnOpen() {
+  const std::string dir = RememberedDirectory("BIN_PATH");
+  auto chosen = m_host.OpenFileDialog(kOpenFilter, dir + "*.bin", "bin");
+  if (!chosen) return;
+  if (!HasBinExtension(*chosen)) {
+    m_host.MessageBox(kNotDownloadFile, MB_OK);
+    return;
+  }
+  m_strFilePath = *chosen;
+  m_dloadFile.Load(m_strFilePath, m_nDownloadType);
+  CRegistry::WriteString("BIN_PATH", DirectoryOf(m_strFilePath));
+  ShowFileInfo();
+  UpdateData(false);
+}
+
+void CVelmoraDlg::ShowFileInfo() {
+  m_nImageSize = m_dloadFile.GetSize();
+  m_nSwVersion = m_dloadFile.GetSwVersion();
+  m_strBuildTime = m_dloadFile.FormatBuildTime();
+  m_strVersion = std::to_string(m_nSwVersion);
+  UpdateData(false);
+}
+
+void CVelmoraDlg::OnChangeDownloader() {
+  UpdateData(true);
+  if (m_bChangeDownloader) {
+    const int answer = m_host.MessageBox(
+        "CAUTION:\nUnknowingly changing Boot Address Area could cause serious problems.\nDo you like change any "
+        "way?.",
+        MB_YESNO | MB_ICONHAND);
+    if (answer != IDYES) {
+      m_bChangeDownloader = 0;
+      UpdateData(false);
+    }
+  }
+}
+
+void CVelmoraDlg::OnInputAddress() {
+  m_bInputAddress = (m_bInputAddress + 1) % 2;
+  const int boxes[] = {IDC_ADDRESS1, IDC_ADDRESS2, IDC_ADDRESS3, IDC_ADDRESS4, IDC_ADDRESS5};
+  for (int id : boxes) m_host.EnableControl(id, m_bInputAddress == 1);
+  if (m_bInputAddress == 1) {
+    m_host.SetControlText(IDC_ADDRESS1, "20000");
+    m_host.SetControlText(IDC_ADDRESS2, "0");
+    m_host.SetControlText(IDC_ADDRESS3, "20000");
+    m_host.SetControlText(IDC_ADDRESS4, "740000");
+    m_host.SetControlText(IDC_ADDRESS5, "900000");
+  }
+  // The check box follows the flag, not the other way round.
+  m_host.SetCheck(IDC_INPUT_ADDRESS, m_bInputAddress);
+}

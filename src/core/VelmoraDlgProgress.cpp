@@ -1,0 +1,107 @@
+// What the operator sees of a run: bar captions and positions, status
+// texts, the elapsed time, and which controls can be used.
+#include <cstdio>
+
+#include "ControlIds.h"
+#include "VelmoraDlg.h"
+
+namespace {
+constexpr Rgb kWhite = MakeRgb(255, 255, 255);
+constexpr Rgb kLightGrey = MakeRgb(192, 192, 192);
+constexpr Rgb kNavy = MakeRgb(0, 0, 128);
+constexpr Rgb kDarkRed = MakeRgb(128, 0, 0);
+}  // namespace
+
+std::string CVelmoraDlg::StatusText(int i) const {
+  char text[48];
+  const uint32_t offset = m_nBaseOffset + static_cast<uint32_t>(m_entries[i].m_nBlock) * BLOCK_SIZE;
+  std::snprintf(text, sizeof text, "0x%lx / 0x%lx", static_cast<unsigned long>(offset),
+                static_cast<unsigned long>(m_nImageSize));
+  return text;
+}
+
+void CVelmoraDlg::SetEntryBarText(int i, const std::string& text) {
+  if (i < 0 || i >= MAX_ENTRIES) return;
+  m_host.ProgressBar(i).SetText(text);
+}
+
+void CVelmoraDlg::ShowEntryProgress(int i) {
+  const DownloadEntry& e = m_entries[i];
+  if (e.m_bConnected != 1) return;
+  double p = 0;
+  std::string caption;
+  switch (e.m_nState) {
+    case 11: p = 100; caption = "Download Completed."; break;
+    case 5: p = 100; caption = "Erasing Flash..."; break;
+    case 10: p = 100; caption = "Preparing..."; break;
+    default: {
+      // No blocks counted yet (before the first erase): 0, not a division
+      // by zero.
+      if (m_nTotalBlocks > 0) p = static_cast<double>(e.m_nBlock) / m_nTotalBlocks * 100.0;
+      char text[32];
+      std::snprintf(text, sizeof text, "Entry %d : %d%%", i + 1, static_cast<int>(p));
+      caption = text;
+    }
+  }
+  SetEntryBarText(i, caption);
+  m_host.ProgressBar(i).SetPos(static_cast<int>(p));
+  m_strStatus[i] = StatusText(i);
+  UpdateData(false);
+}
+
+void CVelmoraDlg::ShowStepWaiting(int i) {
+  SetEntryBarText(i, "Preparing Next Step...");
+  m_host.ProgressBar(i).SetPos(100);
+  m_strStatus[i] = StatusText(i);
+  m_host.ProgressBar(i).Redraw();
+  UpdateData(false);
+}
+
+void CVelmoraDlg::ShowEntryCompleted(int i) {
+  SetEntryBarText(i, "Download Completed.");
+  m_host.ProgressBar(i).SetPos(100);
+  m_strStatus[i] = StatusText(i);
+  m_host.ProgressBar(i).Redraw();
+  UpdateData(false);
+}
+
+void CVelmoraDlg::ShowEntryError(int i) {
+  IProgressBar& bar = m_host.ProgressBar(i);
+  SetEntryBarText(i, "Error!");
+  bar.SetPos(0);
+  bar.SetBgColour(kLightGrey);
+  bar.SetTextOnBgColour(kDarkRed);
+  bar.Redraw();
+}
+
+void CVelmoraDlg::ShowElapsedTime() {
+  const uint32_t s = (m_host.ClockMs() - m_startClock) / 1000;
+  char text[64];
+  std::snprintf(text, sizeof text, "Elapsed time : %d min %d sec", static_cast<int>(s / 60),
+                static_cast<int>(s % 60));
+  m_strElapsed = text;
+  m_host.Invalidate(kLogViewIds[0]);
+  UpdateData(false);
+}
+
+void CVelmoraDlg::ResetProgress() {
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    IProgressBar& bar = m_host.ProgressBar(i);
+    bar.SetRange(0, 100);
+    bar.SetPos(0);
+    bar.SetTextOnBarColour(kWhite);
+    bar.SetBgColour(kLightGrey);
+    bar.SetBarColour(kNavy);
+    bar.SetTextOnBgColour(kNavy);
+  }
+  m_nFinished = 0;
+  UpdateData(false);
+}
+
+void CVelmoraDlg::EnableControls(int enable) {
+  const bool on = enable == 1;
+  for (int id : {IDC_DOWNLOAD, IDC_BOOTLOADER, IDC_RESOURCE, IDC_EFS2, IDC_QBFS, IDC_PHONE_CODE})
+    m_host.EnableControl(id, on);
+  m_host.EnableControl(IDC_CHANGE_DOWNLOADER, on && m_bChangeDownloader == 1);
+  m_host.EnableControl(IDC_PORT_LIST, on);
+}

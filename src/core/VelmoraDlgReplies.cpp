@@ -1,0 +1,135 @@
+// What a handset's reply does: accepted replies advance the state machine,
+// refusals and damaged replies are retried or end the entry's run.
+#include <cstring>
+
+#include "VelmoraDlg.h"
+
+namespace {
+constexpr int kBlockMs = 5000;
+}  // namespace
+
+bool CVelmoraDlg::InDataState(int i) const {
+  const int state = m_entries[i].m_nState;
+  return state == 7 || state == 9 || (state == 8 && m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 1);
+}
+
+void CVelmoraDlg::RetryEntry(int i) {
+  DownloadEntry& e = m_entries[i];
+  if (InDataState(i)) {
+    CDloadFile::FillMarkerBlock(e.m_blockReq);
+    e.m_comm.SendBlock(e.m_blockReq);
+    e.m_bMarkerSent = 1;
+  } else {
+    e.m_comm.Resend();
+  }
+}
+
+intptr_t CVelmoraDlg::OnEntryPacket(int i) {
+  if (i < 0 || i >= MAX_ENTRIES) return 1;
+  DownloadEntry& e = m_entries[i];
+  // A reply for an entry outside a run (idle, completed, given up) must not
+  // start requests of its own.
+  if (e.m_nResult != RESULT_RUNNING) return 1;
+  e.m_comm.CopyPacket(e.m_rxCopy);
+  e.m_pRxPacket = e.m_rxCopy;
+  m_host.KillTimer(i);
+  if (HandleResponse(i)) Advance(i);
+  return 1;
+}
+
+bool CVelmoraDlg::HandleResponse(int i) {
+  DownloadEntry& e = m_entries[i];
+  if (!e.m_pRxPacket) return false;
+  const uint8_t code = e.m_pRxPacket[0];
+  const uint8_t b1 = e.m_pRxPacket[1];
+  const uint8_t b2 = e.m_pRxPacket[2];
+  // A reply that changes nothing leaves the entry waiting as before, under
+  // the timer it was waiting with.
+  auto rearm = [&] { ArmTimer(i, e.m_nTimerType, e.m_nTimerMs); };
+
+  if (code == ACK && e.m_bMarkerSent == 0) {
+    if (InDataState(i)) return true;
+    if (b1 == 0x6A && b2 == 0xD3) return true;
+    e.m_comm.Resend();
+    PutLog(i, LOG_INFO, "ACK, but crc error. Retry.");
+    ArmTimer(i, 2, kBlockMs);
+    return false;
+  }
+  if (code == RESEND_ACK && e.m_bMarkerSent == 1) {
+    if (b1 == 0x03 && b2 == 0x03) {
+      PutLog(i, LOG_INFO, "재전송 ACK 받음");
+      e.m_comm.SendBlock(e.m_lastBlock);
+      e.m_bMarkerSent = 0;
+      ArmTimer(i, 2, kBlockMs);
+      return false;
+    }
+    PutLog(i, LOG_ERROR, "Unknown Error!");
+    rearm();
+    return false;
+  }
+  switch (code) {
+    case VERSION_RSP: {
+      char version[6] = {};
+      std::memcpy(version, e.m_pRxPacket + 1, 5);
+      const std::string line = std::string("Version: ") + version;
+      for (int k = 0; k < MAX_ENTRIES; ++k) {
+        if (!m_entries[k].m_bConnected) continue;
+        PutLog(k, LOG_INFO, line);
+        PutLog(k, LOG_INFO, "------------------");
+      }
+      if (std::strcmp(version, "b1.01") == 0) {
+        g_bBootVersionOk = 1;
+        return true;
+      }
+      m_host.MessageBox("version이 다릅니다.다른 tool을 이용하세요.", MB_OK);
+      GiveUpEntry(i, "");
+      return false;
+    }
+    case NAK_RETRY:
+      RetryEntry(i);
+      ArmTimer(i, 2, kBlockMs);
+      return false;
+    case RSP_IGNORED:
+      rearm();
+      return false;
+    case NAK_INVALID_CMD:
+      if (g_bBootVersionAsked == 1) {
+        m_host.MessageBox("버젼 정보 요청을 할 수 없습니다.(Invalid command)", MB_OK);
+        GiveUpEntry(i, "");
+        return false;
+      }
+      if (b1 == 0x9E && b2 == 0x4C) {
+        if (e.m_nState == 3) {
+          PutLog(i, LOG_ERROR, "version check failed(maybe old boot version)..continue..");
+          m_host.KillTimer(i);
+          return true;
+        }
+        PutLog(i, LOG_ERROR, "Invalid command!!");
+        Disconnect(i);
+        return false;
+      }
+      RetryEntry(i);
+      ArmTimer(i, 2, kBlockMs);
+      PutLog(i, LOG_INFO, "NAK_INVALID_CMD, but crc error. Retry");
+      return false;
+    case NAK_FAILED:
+      if (b1 == 0x00 && b2 == 0x00) {
+        PutLog(i, LOG_ERROR, "Flash error!!");
+        Disconnect(i);
+        return false;
+      }
+      RetryEntry(i);
+      ArmTimer(i, 2, kBlockMs);
+      PutLog(i, LOG_INFO, "NAK_FAILED, but crc error. Retry");
+      return false;
+    case ACK:
+    case RESEND_ACK:
+      // An ACK while a marker is outstanding, or a RESEND_ACK without one.
+      rearm();
+      return false;
+    default:
+      PutLog(i, LOG_ERROR, "Unknown error!!");
+      rearm();
+      return false;
+  }
+}

@@ -1,0 +1,362 @@
+// The entry state machine: what goes out after an accepted reply, what a
+// timer expiry does, and the rendezvous of all entries at a step's end.
+#include <cstdio>
+
+#include "VelmoraDlg.h"
+
+namespace {
+constexpr int kRequestMs = 3000;
+constexpr int kFinalJumpMs = 5000;
+constexpr int kBlockMs = 5000;
+constexpr int kEraseMs = 1000;
+
+bool InRun(const DownloadEntry& e) {
+  return e.m_bConnected == 1 && e.m_nComPort != 0 && e.m_nResult == RESULT_RUNNING;
+}
+}  // namespace
+
+bool CVelmoraDlg::IsBootKindStep() const {
+  return (m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 1) || m_nStep == IMAGE_EFS_FILE ||
+         m_nStep == IMAGE_QBFS_FILE;
+}
+
+bool CVelmoraDlg::SendEntryBlock(int i) {
+  DownloadEntry& e = m_entries[i];
+  if (!m_dloadFile.ReadBlock(m_nBaseOffset, static_cast<uint32_t>(e.m_nBlock), e.m_blockReq,
+                             e.m_bSignaturePatched))
+    return false;
+  e.m_comm.SendBlock(e.m_blockReq);
+  if (e.m_bMarkerSent == 0) e.m_lastBlock = e.m_blockReq;
+  return true;
+}
+
+void CVelmoraDlg::Advance(int i) {
+  DownloadEntry& e = m_entries[i];
+  const int appBlocks = static_cast<int>(m_dloadFile.GetStartAddress() / BLOCK_SIZE);
+  const bool bootKind = IsBootKindStep();
+
+  switch (e.m_nState) {
+    case 0:
+    case 1:
+    case 2:
+      if (m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 0) {
+        if (g_bBootVersionOk == 1) {
+          e.m_nState = 3;
+        } else if (g_bBootVersionAsked == 0) {
+          e.m_nRetry = 0;
+          e.m_comm.RequestBootVersion();
+          g_bBootVersionAsked = 1;
+          ArmTimer(i, 0, kRequestMs);
+          return;
+        }
+      }
+      [[fallthrough]];
+    case 3:
+      g_bBootVersionAsked = 0;
+      ShowEntryProgress(i);
+      if (e.m_bJumpSent == 0) {
+        e.m_bJumpSent = 1;
+        e.m_nRetry = 0;
+        e.m_comm.RequestJump();
+        ArmTimer(i, 0, kRequestMs);
+        return;
+      }
+      e.m_nState = 5;
+      [[fallthrough]];
+    case 4:
+    case 5:
+      ShowElapsedTime();
+      ShowEntryProgress(i);
+      e.m_nState = bootKind ? 6 : 8;
+      // Every block holding image bytes is sent, the last one padded: the
+      // tail of an image (a phone code's trailer) is never dropped.
+      m_nTotalBlocks = static_cast<int>((static_cast<uint64_t>(m_nEraseLength) + BLOCK_SIZE - 1) / BLOCK_SIZE);
+      if (m_nStep == IMAGE_PHONE_CODE || m_nStep == IMAGE_EFS_FILE || m_nStep == IMAGE_QBFS_FILE)
+        e.m_comm.RequestErase(m_nEraseStart, m_nEraseLength, m_nEraseArg);
+      else
+        e.m_comm.RequestEraseExt(m_nEraseStart, m_nEraseLength, m_nEraseArg);
+      ArmTimer(i, 4, kEraseMs);
+      return;
+
+    case 6:
+      ShowEntryProgress(i);
+      e.m_nState = 7;
+      PutLog(i, LOG_STATUS, "Boot Programming 중");
+      if (e.m_nBlock >= m_nTotalBlocks) {
+        EndBootStep(i);
+        return;
+      }
+      if (SendEntryBlock(i)) e.m_nBlock += 1;
+      ArmTimer(i, 2, kBlockMs);
+      return;
+
+    case 7: {
+      ShowElapsedTime();
+      ShowEntryProgress(i);
+      const int n = e.m_nBlock;
+      // The reply to the last block that holds image bytes ends the step;
+      // never before that reply, and never with a block past the end.
+      if (n >= m_nTotalBlocks) {
+        EndBootStep(i);
+        return;
+      }
+      SendEntryBlock(i);
+      ArmTimer(i, 2, kBlockMs);
+      if (n == appBlocks && m_nStep != IMAGE_EFS_FILE && m_nStep != IMAGE_QBFS_FILE) {
+        e.m_nState = 8;
+        PutLog(i, LOG_STATUS, "Boot Processing...잠시만 기다리세요");
+      }
+      e.m_nBlock = n + 1;
+      return;
+    }
+
+    case 8:
+      ShowEntryProgress(i);
+      ShowElapsedTime();
+      e.m_nState = 9;
+      PutLog(i, LOG_STATUS, "Flash Programming 중");
+      if (e.m_nBlock >= m_nTotalBlocks) {
+        e.m_bFlashing = 1;
+        EndFlashStep(i);
+        return;
+      }
+      if (SendEntryBlock(i)) {
+        e.m_nBlock += 1;
+        e.m_bFlashing = 0;
+      }
+      ArmTimer(i, 2, kBlockMs);
+      return;
+
+    case 9:
+      e.m_bFlashing = 1;
+      ShowElapsedTime();
+      if (e.m_nBlock < m_nTotalBlocks) {
+        if (SendEntryBlock(i)) e.m_nBlock += 1;
+        ShowEntryProgress(i);
+        ArmTimer(i, 2, kBlockMs);
+        return;
+      }
+      EndFlashStep(i);
+      return;
+
+    case 10:
+      return;
+
+    case 11:
+      if (e.m_nResult != RESULT_RUNNING) return;
+      ShowEntryCompleted(i);
+      g_efsFileList.lastIndex = 0;
+      g_efsFileList.nextIndex = 0;
+      PutLog(i, LOG_INFO, "Downloading Completed.");
+      e.m_nResult = RESULT_COMPLETED;
+      EnableControls(1);
+      CheckRunEnded();
+      return;
+
+    default:
+      return;
+  }
+}
+
+int CVelmoraDlg::AliveCount() const {
+  int alive = 0;
+  for (const auto& e : m_entries)
+    if (e.m_nComPort != 0 && e.m_bConnected == 1) ++alive;
+  return alive;
+}
+
+bool CVelmoraDlg::AllAliveFinished() const {
+  for (const auto& e : m_entries)
+    if (e.m_nComPort != 0 && e.m_bConnected == 1 && e.m_nState != 10) return false;
+  return true;
+}
+
+void CVelmoraDlg::EndBootStep(int i) {
+  m_host.KillTimer(i);
+  m_nFinished += 1;
+  m_entries[i].m_nState = 10;
+  // Wait for every entry still in the run; one that left it is not waited
+  // for (counting bound ports would wait for it forever).
+  if (!AllAliveFinished()) {
+    ShowEntryProgress(i);
+    return;
+  }
+  CompleteStep(true);
+}
+
+void CVelmoraDlg::EndFlashStep(int i) {
+  m_host.KillTimer(i);
+  m_nFinished += 1;
+  m_nAlive = 0;
+  m_entries[i].m_nState = 10;
+  if (m_nFinished == 1) {
+    m_bInStepEnd = 1;
+    for (int k = 0; k < MAX_ENTRIES; ++k) {
+      DownloadEntry& e = m_entries[k];
+      // Only entries of the run: a handset plugged in meanwhile is not one.
+      if (e.m_nComPort == 0 || e.m_bConnected == 0 || e.m_bFlashing != 0) continue;
+      if (e.m_nState == 0 || e.m_nState == 11) {
+        m_nPortCount -= 1;
+        ShowEntryError(k);
+      }
+      e.m_bRxThreadRunning = 0;
+      PutLog(k, LOG_ERROR, "Unknown Error!");
+      Disconnect(k);
+      e.m_nComPort = 0;
+    }
+    m_bInStepEnd = 0;
+    RefreshPortLabels();
+  }
+  m_nAlive = AliveCount();
+  if (!AllAliveFinished()) {
+    ShowStepWaiting(i);
+    return;
+  }
+  m_nFinished = 0;
+  m_nAlive = 0;
+  CompleteStep(false);
+}
+
+void CVelmoraDlg::CompleteStep(bool bootKind) {
+  m_bInStepEnd = 1;
+  if (m_nStep == IMAGE_EFS_FILE) SelectNextEfsFile();
+  m_nFinished = 0;
+  m_nAlive = 0;
+  if (!AdvanceStep()) {
+    m_bInStepEnd = 0;
+    StopRun("Download stopped: the next image could not be used.");
+    return;
+  }
+  if (m_nStep != IMAGE_BOOTLOADER)
+    RestartEntries(true);
+  else
+    FinalJump(!bootKind);
+  m_bInStepEnd = 0;
+}
+
+void CVelmoraDlg::RestartEntries(bool withProgress) {
+  for (int k = 0; k < MAX_ENTRIES; ++k) {
+    DownloadEntry& e = m_entries[k];
+    if (!InRun(e)) continue;
+    e.m_nState = 0;
+    e.m_nBlock = 0;
+    e.m_nRetry = 0;
+    SendFirstRequest(k);
+    if (withProgress) ShowEntryProgress(k);
+    ArmTimer(k, 0, kRequestMs);
+  }
+}
+
+void CVelmoraDlg::FinalJump(bool completedCaption) {
+  for (int k = 0; k < MAX_ENTRIES; ++k) {
+    DownloadEntry& e = m_entries[k];
+    if (!InRun(e)) continue;
+    e.m_bJumpSent = 0;
+    e.m_nState = 11;
+    e.m_nRetry = 0;
+    e.m_comm.RequestJump();
+    e.m_nBlock = 0;
+    if (completedCaption)
+      ShowEntryCompleted(k);
+    else
+      ShowEntryProgress(k);
+    ArmTimer(k, 0, kFinalJumpMs);
+  }
+  if (completedCaption) m_host.MessageBox("Download Completed.", MB_OK);
+}
+
+void CVelmoraDlg::GiveUpEntry(int i, const std::string& reason) {
+  DownloadEntry& e = m_entries[i];
+  if (!reason.empty()) PutLog(i, LOG_ERROR, reason);
+  m_host.KillTimer(i);
+  const bool inRun = m_bRunning && e.m_nResult == RESULT_RUNNING;
+  if ((inRun || (e.m_nState != 0 && e.m_nState != 11)) && e.m_nComPort != 0) {
+    if (m_nPortCount != 0) m_nPortCount -= 1;
+    ShowEntryError(i);
+    DrainLog(i, true);
+    e.m_nComPort = 0;
+    e.m_bConnected = 0;
+  }
+  e.m_pRxPacket = nullptr;
+  e.m_nState = 0;
+  RefreshPortLabels();
+  if (inRun) LeaveRun(i);
+}
+
+void CVelmoraDlg::LeaveRun(int i) {
+  DownloadEntry& e = m_entries[i];
+  if (!m_bRunning || e.m_nResult != RESULT_RUNNING) return;
+  e.m_nResult = RESULT_FAILED;
+  ShowEntryError(i);
+  AfterEntryLeft();
+}
+
+void CVelmoraDlg::AfterEntryLeft() {
+  if (m_bInStepEnd) return;
+  // Entries waiting at the rendezvous would otherwise wait for this one.
+  bool anyWaiting = false;
+  for (const auto& e : m_entries)
+    if (InRun(e) && e.m_nState == 10) anyWaiting = true;
+  if (anyWaiting && AllAliveFinished()) CompleteStep(IsBootKindStep());
+  CheckRunEnded();
+}
+
+void CVelmoraDlg::CheckRunEnded() {
+  if (!m_bRunning) return;
+  for (const auto& e : m_entries)
+    if (e.m_nResult == RESULT_RUNNING) return;
+  m_bRunning = 0;
+  if (m_bEfs2 == 1 && g_efsFileList.lastIndex > 1) {
+    // A run that did not get through the EFS2 files starts them afresh next
+    // time instead of in the middle of the list.
+    g_efsFileList.nextIndex = 0;
+    SelectNextEfsFile();
+  }
+  EnableControls(1);
+}
+
+void CVelmoraDlg::StopRun(const std::string& reason) {
+  for (int k = 0; k < MAX_ENTRIES; ++k) {
+    DownloadEntry& e = m_entries[k];
+    if (e.m_nResult != RESULT_RUNNING) continue;
+    m_host.KillTimer(k);
+    e.m_nState = 0;
+    PutLog(k, LOG_ERROR, reason);
+    e.m_nResult = RESULT_FAILED;
+    ShowEntryError(k);
+  }
+  m_nStep = IMAGE_BOOTLOADER;
+  m_bRunning = 0;
+  EnableControls(1);
+}
+
+void CVelmoraDlg::OnEntryTimer(int i) {
+  if (i < 0 || i >= MAX_ENTRIES) return;
+  DownloadEntry& e = m_entries[i];
+  m_host.KillTimer(i);
+  if (e.m_nTimerType != 4) e.m_nRetry += 1;
+  if ((e.m_nTimerType == 0 || e.m_nTimerType == 2) && e.m_nRetry < 3) {
+    if (e.m_nState >= 6 && e.m_nState <= 9) {
+      char text[64];
+      std::snprintf(text, sizeof text, "No response, retry at 0x%x",
+                    static_cast<unsigned>(m_nBaseOffset + static_cast<uint32_t>(e.m_nBlock - 1) * BLOCK_SIZE));
+      PutLog(i, LOG_INFO, text);
+      CDloadFile::FillMarkerBlock(e.m_blockReq);
+      e.m_comm.SendBlock(e.m_blockReq);
+      e.m_bMarkerSent = 1;
+    } else {
+      e.m_comm.Resend();
+    }
+    ArmTimer(i, e.m_nTimerType, e.m_nTimerMs);
+  } else if (e.m_nTimerType == 4) {
+    ShowElapsedTime();
+    m_host.SetTimer(i, kEraseMs);
+  } else if (e.m_nTimerType == 0) {
+    e.m_nRetry = 0;
+    // A handset that answers none of three requests will not answer a
+    // fourth: give it up so the rest of the run can end.
+    GiveUpEntry(i, "응답이 없습니다.");
+  } else {
+    GiveUpEntry(i, "응답없음. 처음부터 다시 해주시기 바랍니다.");
+  }
+}

@@ -1,0 +1,143 @@
+// The plan's step values, headers and address checks.
+#include "EngineFixture.h"
+
+#include "ControlIds.h"
+
+TEST_F(EngineTest, PhoneStepValuesFollowTheStartAddress) {
+  auto& b = Bench(1);
+  std::string path = MakePhoneImage(m_tmp.path(), 0x180000, 0x20000);
+  b.BindAll();
+  b.ChoosePhone(path);
+  CVelmoraDlg& d = b.dlg();
+  d.m_entries[0].m_bConnected = 1;
+  d.m_nStep = IMAGE_BOOTLOADER;
+  ASSERT_TRUE(d.AdvanceStep());
+  EXPECT_EQ(d.m_nStep, IMAGE_PHONE_CODE);
+  EXPECT_EQ(d.m_nEraseStart, 0x20000u);
+  EXPECT_EQ(d.m_nBaseOffset, 0x20000u);
+  EXPECT_EQ(d.m_nEraseLength, 0x160000u);
+  EXPECT_EQ(d.m_nEraseArg, 0x20000u);
+  d.m_bChangeDownloader = 1;
+  d.m_nStep = IMAGE_BOOTLOADER;
+  ASSERT_TRUE(d.AdvanceStep());
+  EXPECT_EQ(d.m_nEraseStart, 0u);
+  EXPECT_EQ(d.m_nBaseOffset, 0u);
+  EXPECT_EQ(d.m_nEraseLength, 0x180000u);
+  EXPECT_EQ(d.m_nEraseArg, 0u);
+  d.m_entries[0].m_bConnected = 0;
+}
+
+TEST_F(EngineTest, StepHeadersGoToEveryConnectedEntry) {
+  auto& b = Bench(2);
+  b.BindAll();
+  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 1024, 0x10000));
+  b.DownLoad();
+  b.Pump();
+  for (int k = 0; k < 2; ++k) {
+    const auto& lines = b.host().m_logs[k];
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0].text, "Phone Code Download");
+    EXPECT_EQ(lines[1].text, "---------------------");
+    EXPECT_EQ(lines[0].colour, MakeRgb(0, 0, 255));
+  }
+}
+
+TEST_F(EngineTest, CheckAddressBounds) {
+  EXPECT_TRUE(CVelmoraDlg::CheckAddress(0x10000));
+  EXPECT_TRUE(CVelmoraDlg::CheckAddress(0xBFFFFF));
+  EXPECT_FALSE(CVelmoraDlg::CheckAddress(0x8000));
+  EXPECT_FALSE(CVelmoraDlg::CheckAddress(0xC00000));
+  EXPECT_FALSE(CVelmoraDlg::CheckAddress(0xFFFFFFFF));
+}
+
+TEST_F(EngineTest, InputAddressRefusesAStartOutOfRangeBeforeAnyRequest) {
+  auto& b = Bench(1);
+  b.BindAll();
+  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x20000, 0x8000));
+  b.dlg().m_bInputAddress = 1;
+  b.dlg().UpdateData(false);
+  b.DownLoad();
+  b.Pump();
+  EXPECT_EQ(CountBoxes(b.host(), "입력한 주소값이 범위에 맞지 않습니다."), 1);
+  EXPECT_TRUE(b.handset(0).requests.empty());
+  EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+}
+
+TEST_F(EngineTest, StartAddressBeyondTheImageIsRefused) {
+  auto& b = Bench(1);
+  b.BindAll();
+  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x8000, 0x10000));
+  b.DownLoad();
+  b.Pump();
+  EXPECT_TRUE(b.handset(0).requests.empty());
+  EXPECT_EQ(b.dlg().m_bRunning, 0);
+}
+
+TEST_F(EngineTest, BootLoaderAloneEndsThePlanAfterIt) {
+  auto& b = Bench(1);
+  CVelmoraDlg& d = b.dlg();
+  d.m_bBootLoader = 1;
+  d.m_strBootPath = m_tmp.Write("boot.bin", PatternBytes(3000));
+  d.m_nStep = IMAGE_BOOTLOADER;
+  ASSERT_TRUE(d.PrepareStep());
+  EXPECT_EQ(d.m_nImageSize, 3072u);
+  ASSERT_TRUE(d.AdvanceStep());
+  EXPECT_EQ(d.m_nStep, IMAGE_BOOTLOADER);
+}
+
+TEST_F(EngineTest, EfsPartEndsTheFileListAndSkipsQbfs) {
+  auto& b = Bench(1);
+  CVelmoraDlg& d = b.dlg();
+  for (const char* n : {"x1", "x2", "x3"}) m_tmp.Write(std::string("e/") + n, PatternBytes(100));
+  b.host().m_folderAnswers.push_back(m_tmp.path() + "/e");
+  b.host().Click(IDC_EFS2, 1);
+  ASSERT_EQ(g_efsFileList.lastIndex, 4);
+  d.m_bQbfs = 1;
+  d.m_strQbfsPath = m_tmp.Write("q.bin", PatternBytes(10));
+  d.m_nStep = IMAGE_BOOTLOADER;
+  std::vector<std::string> files;
+  ASSERT_TRUE(d.AdvanceStep());
+  while (d.m_nStep == IMAGE_EFS_FILE) {
+    files.push_back(g_efsFileList.currentName);
+    d.SelectNextEfsFile();
+    ASSERT_TRUE(d.AdvanceStep());
+  }
+  EXPECT_EQ(files, (std::vector<std::string>{"x1", "x2", "x3"}));
+  EXPECT_EQ(d.m_nStep, IMAGE_BOOTLOADER);  // QBFS not run, no phone code chosen
+  EXPECT_EQ(d.m_bEfs2, 0);
+  EXPECT_EQ(g_efsFileList.nextIndex, 0);
+}
+
+TEST_F(EngineTest, EmptyEfsFolderIsRefusedWhenChosen) {
+  auto& b = Bench(1);
+  std::filesystem::create_directories(m_tmp.path() + "/empty");
+  m_tmp.Write("empty/CVS/x", PatternBytes(3));
+  b.host().m_folderAnswers.push_back(m_tmp.path() + "/empty");
+  b.host().Click(IDC_EFS2, 1);
+  EXPECT_EQ(b.dlg().m_bEfs2, 0);
+  EXPECT_EQ(b.host().m_controls[IDC_EFS2].check, 0);
+  ASSERT_EQ(b.host().m_boxes.size(), 1u);
+  EXPECT_EQ(b.host().m_boxes[0].text, "해당 EFS 파일이 존재하지 않습니다. - 토리몽");
+  EXPECT_EQ(b.host().m_boxes[0].type, MB_YESNO | MB_ICONHAND);
+}
+
+TEST_F(EngineTest, PhoneCodeButtonRemembersTheDirectoryAndChecksTheExtension) {
+  auto& b = Bench(1);
+  std::string img = m_tmp.Write("img/Phone.BIN", PatternBytes(100));
+  b.host().m_fileAnswers.push_back(img);
+  b.host().Click(IDC_PHONE_CODE, 1);
+  EXPECT_EQ(b.dlg().m_strPhonePath, img);
+  EXPECT_EQ(CRegistry::ReadString("NEW_PHONE_BIN_PATH"), m_tmp.path() + "/img/");
+  EXPECT_TRUE(b.host().m_controls[IDC_CHANGE_DOWNLOADER].enabled);
+  EXPECT_EQ(b.host().m_fileDialogs[0].initialName, DefaultImageDirectory() + "*.bin");
+
+  b.host().Click(IDC_PHONE_CODE, 0);  // released
+  EXPECT_TRUE(b.dlg().m_strPhonePath.empty());
+  EXPECT_FALSE(b.host().m_controls[IDC_CHANGE_DOWNLOADER].enabled);
+
+  b.host().m_fileAnswers.push_back(m_tmp.Write("a.txt", PatternBytes(5)));
+  b.host().Click(IDC_PHONE_CODE, 1);
+  EXPECT_EQ(b.host().m_fileDialogs[1].initialName, m_tmp.path() + "/img/*.bin");
+  EXPECT_EQ(b.host().m_boxes.back().text, "다운로드용 파일이 아닙니다.");
+  EXPECT_EQ(b.dlg().m_bPhoneCode, 0);
+}

@@ -1,0 +1,229 @@
+// Silence, refusals and damaged replies, each in a run beside entries that
+// must complete regardless.
+#include "EngineFixture.h"
+
+#include "ControlIds.h"
+
+namespace {
+constexpr size_t kStart = 0x10000;
+constexpr size_t kSize = kStart + 8 * 1024 + 100;
+}  // namespace
+
+class FaultRunTest : public EngineTest {
+ protected:
+  CFakeBench& Prepare(int handsets) {
+    auto& b = Bench(handsets);
+    m_path = MakePhoneImage(m_tmp.path(), kSize, kStart);
+    m_image = ReadFileBytes(m_path);
+    b.BindAll();
+    b.ChoosePhone(m_path);
+    return b;
+  }
+  void ExpectComplete(CFakeBench& b, int k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(b.dlg().m_entries[k].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(Flash(b.handset(k), kStart, 9 * 1024), Expected(m_image, kStart));
+    EXPECT_EQ(b.handset(k).overlaps, 0);
+  }
+  void ExpectFailed(CFakeBench& b, int k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(b.dlg().m_entries[k].m_nResult, RESULT_FAILED);
+    EXPECT_EQ(b.host().m_bars[k].m_strText, "Error!");
+    EXPECT_EQ(b.host().m_bars[k].m_bg, MakeRgb(192, 192, 192));
+    EXPECT_EQ(b.host().m_bars[k].m_textOnBg, MakeRgb(128, 0, 0));
+  }
+  std::string m_path;
+  std::vector<uint8_t> m_image;
+};
+
+TEST_F(FaultRunTest, SilentBlockIsRepeatedAfterTheRetryMarker) {
+  auto& b = Prepare(2);
+  bool silenced = false;
+  b.handset(1).onBlock = [&](int k) {
+    if (k == 5 && !silenced) {
+      silenced = true;
+      return BlockAction::Silence;
+    }
+    return BlockAction::Ack;
+  };
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  ExpectComplete(b, 0);
+  ExpectComplete(b, 1);
+  EXPECT_EQ(b.handset(1).markers, 1);
+  EXPECT_TRUE(HasLog(b.host(), 1, "No response, retry at 0x11400"));
+  EXPECT_TRUE(HasLog(b.host(), 1, "재전송 ACK 받음"));
+}
+
+TEST_F(FaultRunTest, RefusalsAreRetriedWithTheMarker) {
+  for (BlockAction fault : {BlockAction::NakRetry, BlockAction::NakFailedDamaged}) {
+    auto& b = Prepare(1);
+    int hits = 0;
+    b.handset(0).onBlock = [&](int k) { return (k == 3 && hits++ == 0) ? fault : BlockAction::Ack; };
+    b.DownLoad();
+    ASSERT_TRUE(b.RunToEnd());
+    ExpectComplete(b, 0);
+    EXPECT_EQ(b.handset(0).markers, 1);
+    if (fault == BlockAction::NakFailedDamaged) EXPECT_TRUE(HasLog(b.host(), 0, "NAK_FAILED, but crc error. Retry"));
+  }
+}
+
+TEST_F(FaultRunTest, FlashErrorTakesOnlyThatEntryOutAndSaysSo) {
+  auto& b = Prepare(3);
+  b.handset(1).onBlock = [](int k) { return k == 4 ? BlockAction::NakFailed : BlockAction::Ack; };
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  ExpectComplete(b, 0);
+  ExpectComplete(b, 2);
+  ExpectFailed(b, 1);
+  EXPECT_TRUE(HasLog(b.host(), 1, "Flash error!!"));  // shown although the entry is disconnected
+  EXPECT_EQ(b.dlg().m_entries[1].m_bConnected, 0);
+  EXPECT_EQ(b.dlg().m_nPortCount, 2);
+  EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+}
+
+TEST_F(FaultRunTest, ThreeSilentBlockTimersGiveTheEntryUp) {
+  auto& b = Prepare(2);
+  b.handset(0).onBlock = [](int k) { return k >= 2 ? BlockAction::Silence : BlockAction::Ack; };
+  b.handset(0).onRequest = [](const std::vector<uint8_t>&) { return std::nullopt; };
+  // The marker is answered, but the repeated block is silent again.
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  ExpectComplete(b, 1);
+  ExpectFailed(b, 0);
+  EXPECT_TRUE(HasLog(b.host(), 0, "응답없음. 처음부터 다시 해주시기 바랍니다."));
+  EXPECT_EQ(b.dlg().m_entries[0].m_nComPort, 0);
+  EXPECT_TRUE(b.dlg().m_entries[0].m_comm.IsOpen());  // link and thread stay
+}
+
+TEST_F(FaultRunTest, ADeadHandsetIsGivenUpAfterThreeRequestsAndTheRunEnds) {
+  auto& b = Prepare(2);
+  b.handset(1).dead = true;
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  EXPECT_EQ(b.handset(1).requests.size(), 3u);  // the first request and two repetitions
+  EXPECT_TRUE(HasLog(b.host(), 1, "응답이 없습니다."));
+  EXPECT_TRUE(HasLog(b.host(), 1, "패킷 재전송합니다."));
+  ExpectFailed(b, 1);
+  ExpectComplete(b, 0);
+}
+
+TEST_F(FaultRunTest, EveryEntryFailingStillEndsTheRunWithTheControlsBack) {
+  auto& b = Prepare(2);
+  b.handset(0).dead = true;
+  b.handset(1).dead = true;
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  ExpectFailed(b, 0);
+  ExpectFailed(b, 1);
+  EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+  EXPECT_TRUE(b.host().m_controls[IDC_PHONE_CODE].enabled);
+}
+
+TEST_F(FaultRunTest, DamagedAckToARequestRepeatsIt) {
+  auto& b = Prepare(1);
+  int seen = 0;
+  b.handset(0).onRequest = [&](const std::vector<uint8_t>& r) -> std::optional<std::vector<uint8_t>> {
+    if (r[0] == 0xA0 && seen++ == 0) return std::vector<uint8_t>{0x02, 0x00, 0x00};
+    return std::nullopt;
+  };
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  EXPECT_TRUE(HasLog(b.host(), 0, "ACK, but crc error. Retry."));
+  EXPECT_EQ(b.handset(0).requests[0][0], 0xA0);
+  EXPECT_EQ(b.handset(0).requests[1][0], 0xA0);
+  ExpectComplete(b, 0);
+}
+
+TEST_F(FaultRunTest, WrongBootVersionStopsThatEntry) {
+  auto& b = Prepare(1);
+  b.handset(0).version = "b1.00";
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  EXPECT_EQ(CountBoxes(b.host(), "version이 다릅니다.다른 tool을 이용하세요."), 1);
+  EXPECT_TRUE(HasLog(b.host(), 0, "Version: b1.00"));
+  EXPECT_TRUE(HasLog(b.host(), 0, "------------------"));
+  ExpectFailed(b, 0);
+  EXPECT_TRUE(b.handset(0).erases.empty());
+}
+
+TEST_F(FaultRunTest, RefusedJumpInStateThreeGoesOnToTheErase) {
+  auto& b = Prepare(1);
+  b.handset(0).onRequest = [](const std::vector<uint8_t>& r) -> std::optional<std::vector<uint8_t>> {
+    if (r[0] == 0xC0) return std::vector<uint8_t>{0xA3, 0x9E, 0x4C};
+    return std::nullopt;
+  };
+  b.DownLoad();
+  ASSERT_TRUE(b.RunUntil([&] { return !b.handset(0).erases.empty(); }, 60000));
+  EXPECT_TRUE(HasLog(b.host(), 0, "version check failed(maybe old boot version)..continue.."));
+}
+
+TEST_F(FaultRunTest, RefusedFirstRequestDisconnectsTheEntry) {
+  auto& b = Prepare(2);
+  b.handset(0).onRequest = [](const std::vector<uint8_t>& r) -> std::optional<std::vector<uint8_t>> {
+    if (r[0] == 0xA0) return std::vector<uint8_t>{0xA3, 0x9E, 0x4C};
+    return std::nullopt;
+  };
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  EXPECT_TRUE(HasLog(b.host(), 0, "Invalid command!!"));
+  ExpectFailed(b, 0);
+  ExpectComplete(b, 1);
+}
+
+TEST_F(FaultRunTest, RepliesThatChangeNothingKeepTheEntryUnderItsTimer) {
+  // RSP_IGNORED, an unknown code and a stray RESEND_ACK: the entry keeps
+  // waiting under a timer, so its silence is still caught.
+  for (std::vector<uint8_t> reply : {std::vector<uint8_t>{0xA2, 0, 0}, std::vector<uint8_t>{0x10, 0, 0},
+                                     std::vector<uint8_t>{0x03, 0x03, 0x03}}) {
+    auto& b = Prepare(1);
+    b.handset(0).onRequest = [&](const std::vector<uint8_t>& r) -> std::optional<std::vector<uint8_t>> {
+      if (r[0] == 0xA0) return reply;
+      return std::nullopt;
+    };
+    b.DownLoad();
+    ASSERT_TRUE(b.RunToEnd());
+    ExpectFailed(b, 0);
+    EXPECT_EQ(b.handset(0).requests.size(), 3u);
+    if (reply[0] == 0x10) EXPECT_TRUE(HasLog(b.host(), 0, "Unknown error!!"));
+  }
+}
+
+TEST_F(FaultRunTest, EntryThatNeverFlashedIsDroppedWhenTheFirstFinishes) {
+  auto& b = Prepare(3);
+  // Entry 1 is slow (one silent block) but has flashed; entry 2 never gets
+  // past its erase.
+  bool once = false;
+  b.handset(1).onBlock = [&](int k) { return (k == 3 && !once && (once = true)) ? BlockAction::Silence : BlockAction::Ack; };
+  b.handset(2).eraseDelayMs = 600000;
+  int waitingSeen = 0;
+  b.DownLoad();
+  ASSERT_TRUE(b.RunUntil([&] {
+    if (b.dlg().m_entries[0].m_nState == 10 && b.host().m_bars[0].m_strText == "Preparing Next Step...") ++waitingSeen;
+    return b.dlg().m_bRunning == 0;
+  }, 3600000));
+  EXPECT_GT(waitingSeen, 0);
+  EXPECT_TRUE(HasLog(b.host(), 2, "Unknown Error!"));
+  ExpectFailed(b, 2);
+  ExpectComplete(b, 0);
+  ExpectComplete(b, 1);
+  EXPECT_EQ(b.dlg().m_nPortCount, 2);
+}
+
+TEST_F(FaultRunTest, HangUpDuringTheTransferEndsThatEntry) {
+  auto& b = Prepare(2);
+  b.handset(0).onBlock = [&](int k) {
+    if (k == 2) b.ports().HangUp("fake:COM1");
+    return k == 2 ? BlockAction::Silence : BlockAction::Ack;
+  };
+  b.DownLoad();
+  // The receive thread notices the hang-up on its own thread.
+  ASSERT_TRUE(b.RunUntil([&] {
+    b.host().WaitPosted(10);
+    return b.dlg().m_entries[0].m_nResult != RESULT_RUNNING;
+  }, 3600000));
+  ASSERT_TRUE(b.RunToEnd());
+  ExpectFailed(b, 0);
+  ExpectComplete(b, 1);
+  EXPECT_FALSE(b.dlg().m_entries[0].m_comm.IsOpen());
+}

@@ -1,0 +1,258 @@
+// Whole runs against in-process handsets on virtual time.
+#include "EngineFixture.h"
+
+#include "ControlIds.h"
+
+namespace {
+std::vector<uint8_t> Codes(const FakeHandset& h) {
+  std::vector<uint8_t> codes;
+  for (const auto& r : h.requests) codes.push_back(r[0]);
+  return codes;
+}
+}  // namespace
+
+TEST_F(EngineTest, PhoneCodeRunWritesEveryByteIncludingThePartialLastBlock) {
+  auto& b = Bench(1);
+  // 0x20000 boot part + an application part that does not end on a block.
+  const size_t size = 0x20000 + 5 * 1024 + 300;
+  std::string path = MakePhoneImage(m_tmp.path(), size, 0x20000);
+  std::vector<uint8_t> image = ReadFileBytes(path);
+  b.BindAll();
+  b.ChoosePhone(path);
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+
+  const FakeHandset& h = b.handset(0);
+  EXPECT_EQ(Codes(h), (std::vector<uint8_t>{0xA0, 0xAB, 0xC0, 0xEE, 0xC0}));
+  ASSERT_EQ(h.erases.size(), 1u);
+  EXPECT_EQ(h.erases[0], (std::array<uint32_t, 3>{0x20000, static_cast<uint32_t>(size - 0x20000), 0x20000}));
+  EXPECT_EQ(h.blocksWritten, 6);  // the trailer's block is not dropped
+  EXPECT_EQ(Flash(h, 0x20000, 6 * 1024), Expected(image, 0x20000));
+  EXPECT_EQ(h.violations, 0);
+  EXPECT_EQ(h.overlaps, 0);
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().m_entries[0].m_nState, 11);
+  EXPECT_TRUE(HasLog(b.host(), 0, "Downloading Completed."));
+  EXPECT_TRUE(HasLog(b.host(), 0, "Version: b1.01"));
+  EXPECT_EQ(CountBoxes(b.host(), "Download Completed."), 1);
+  EXPECT_EQ(b.host().m_bars[0].m_strText, "Download Completed.");
+  EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+  EXPECT_EQ(b.dlg().m_nStep, 2);
+}
+
+TEST_F(EngineTest, TwentyEntriesEachGetTheWholeImageAndOneCompletionBox) {
+  auto& b = Bench(20);
+  const size_t size = 0x10000 + 40 * 1024 + 77;
+  std::string path = MakePhoneImage(m_tmp.path(), size, 0x10000);
+  std::vector<uint8_t> image = ReadFileBytes(path);
+  b.BindAll();
+  b.ChoosePhone(path);
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  for (int k = 0; k < 20; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(b.dlg().m_entries[k].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(Flash(b.handset(k), 0x10000, 41 * 1024), Expected(image, 0x10000));
+    EXPECT_EQ(b.handset(k).violations, 0);
+  }
+  EXPECT_EQ(CountBoxes(b.host(), "Download Completed."), 1);
+  // Only the first entry asks for the boot version; the others race past it.
+  int asked = 0;
+  for (int k = 0; k < 20; ++k)
+    for (const auto& r : b.handset(k).requests) asked += r[0] == 0xAB;
+  EXPECT_GE(asked, 1);
+  EXPECT_LT(asked, 20);
+}
+
+TEST_F(EngineTest, SecondRunSkipsTheVersionRequestAndTheLinksStayOpen) {
+  auto& b = Bench(1);
+  std::string path = MakePhoneImage(m_tmp.path(), 0x10000 + 2048, 0x10000);
+  b.BindAll();
+  b.ChoosePhone(path);
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  b.handset(0).requests.clear();
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  EXPECT_EQ(Codes(b.handset(0)), (std::vector<uint8_t>{0xA0, 0xC0, 0xEE, 0xC0}));
+  EXPECT_EQ(b.handset(0).dev->opens, 1);
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+}
+
+TEST_F(EngineTest, ChangeDownloaderSwitchesToFlashProgrammingAtTheStartAddress) {
+  auto& b = Bench(1);
+  const size_t size = 0x20000 + 3 * 1024;
+  std::string path = MakePhoneImage(m_tmp.path(), size, 0x20000);
+  std::vector<uint8_t> image = ReadFileBytes(path);
+  b.BindAll();
+  b.ChoosePhone(path);
+  b.dlg().m_bChangeDownloader = 1;
+  b.dlg().UpdateData(false);
+  int stateAtSwitch = -1, blockAtSwitch = -1;
+  b.handset(0).onBlock = [&](int k) {
+    if (k == 129) {
+      stateAtSwitch = b.dlg().m_entries[0].m_nState;
+      blockAtSwitch = b.dlg().m_entries[0].m_nBlock;
+    }
+    return BlockAction::Ack;
+  };
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  // Block 128 went out in state 7 and moved the entry to state 8 with block
+  // 129 next; block 129 is the first flash-programming block.
+  EXPECT_EQ(stateAtSwitch, 9);
+  EXPECT_EQ(blockAtSwitch, 130);
+  EXPECT_TRUE(HasLog(b.host(), 0, "Boot Processing...잠시만 기다리세요"));
+  EXPECT_TRUE(HasLog(b.host(), 0, "Phone Code Download[Change Downloader]"));
+  EXPECT_EQ(Codes(b.handset(0)), (std::vector<uint8_t>{0xA0, 0xC0, 0xEE, 0xC0}));
+  EXPECT_EQ(b.handset(0).erases[0], (std::array<uint32_t, 3>{0, static_cast<uint32_t>(size), 0}));
+  EXPECT_EQ(Flash(b.handset(0), 0, size), Expected(image, 0));
+}
+
+TEST_F(EngineTest, BootKindStepsEndOnTheReplyToTheirLastBlock) {
+  // A QBFS image with a partial last block, then a phone code step: the
+  // next step's request must answer nothing but itself.
+  for (size_t qbfsSize : {size_t{2500}, size_t{3072}}) {
+    SCOPED_TRACE(qbfsSize);
+    g_bBootVersionOk = 0;
+    auto& b = Bench(2);
+    std::vector<uint8_t> qbfs = PatternBytes(qbfsSize, 3);
+    std::string qpath = m_tmp.Write("q" + std::to_string(qbfsSize) + ".bin", qbfs);
+    std::string ppath = MakePhoneImage(m_tmp.path(), 0x10000 + 4096, 0x10000);
+    b.BindAll();
+    b.dlg().m_bQbfs = 1;
+    b.dlg().m_strQbfsPath = qpath;
+    b.ChoosePhone(ppath);
+    b.DownLoad();
+    ASSERT_TRUE(b.RunToEnd(60000));  // well inside one block time-out per step
+    for (int k = 0; k < 2; ++k) {
+      const FakeHandset& h = b.handset(k);
+      EXPECT_EQ(h.requests[0][0], 0xA6);
+      EXPECT_EQ(h.overlaps, 0);
+      EXPECT_EQ(h.markers, 0);
+      EXPECT_EQ(h.violations, 0);
+      EXPECT_EQ(Flash(h, 0, 3072), Expected(qbfs, 0));
+      EXPECT_EQ(b.dlg().m_entries[k].m_nResult, RESULT_COMPLETED);
+    }
+    EXPECT_LT(b.host().Now(), 5000u);
+  }
+}
+
+TEST_F(EngineTest, EfsFilesAreSentInNameOrderThenThePhoneCode) {
+  auto& b = Bench(1);
+  CTempDir efs;
+  m_tmp.Write("efs/b.efs", PatternBytes(2500, 5));
+  m_tmp.Write("efs/a.efs", PatternBytes(2048, 6));
+  m_tmp.Write("efs/notes.cvs", PatternBytes(10, 7));
+  std::string ppath = MakePhoneImage(m_tmp.path(), 0x10000 + 2048, 0x10000);
+  b.BindAll();
+  b.host().m_folderAnswers.push_back(m_tmp.path() + "/efs");
+  b.host().Click(IDC_EFS2, 1);
+  ASSERT_EQ(g_efsFileList.lastIndex, 3);
+  EXPECT_EQ(g_efsFileList.currentName, "a.efs");
+  b.dlg().m_bQbfs = 1;  // not run after EFS2 files
+  b.dlg().m_strQbfsPath = ppath;
+  b.ChoosePhone(ppath);
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  const FakeHandset& h = b.handset(0);
+  std::vector<uint8_t> firsts;
+  for (const auto& r : h.requests)
+    if (r[0] == 0xAD || r[0] == 0xA6 || r[0] == 0xA0) firsts.push_back(r[0]);
+  EXPECT_EQ(firsts, (std::vector<uint8_t>{0xAD, 0xAD, 0xA0}));
+  ASSERT_EQ(h.erases.size(), 3u);
+  EXPECT_EQ(h.erases[0][1], 2048u);
+  EXPECT_EQ(h.erases[1][1], 2500u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&h.requests[0][1])), "a.efs");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&h.requests[0][49])), "efs");
+  EXPECT_EQ(h.blocksWritten, 2 + 3 + 2);
+  EXPECT_EQ(h.markers, 0);
+  EXPECT_EQ(b.dlg().m_bEfs2, 0);
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+}
+
+TEST_F(EngineTest, BootLoaderQbfsAndPhoneCodeRunInPlanOrder) {
+  auto& b = Bench(1);
+  std::string boot = m_tmp.Write("boot.bin", PatternBytes(3000, 8));
+  std::string qbfs = m_tmp.Write("qbfs.bin", PatternBytes(4096, 9));
+  std::string phone = MakePhoneImage(m_tmp.path(), 0x10000 + 1024, 0x10000);
+  b.BindAll();
+  b.dlg().m_bBootLoader = 1;
+  b.dlg().m_strBootPath = boot;
+  b.dlg().m_bQbfs = 1;
+  b.dlg().m_strQbfsPath = qbfs;
+  b.ChoosePhone(phone);
+  b.host().m_nYesNoAnswer = IDYES;
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  EXPECT_EQ(Codes(b.handset(0)),
+            (std::vector<uint8_t>{0xAA, 0xC0, 0xEF, 0xA6, 0xEE, 0xA0, 0xAB, 0xEE, 0xC0}));
+  // The boot loader's size is rounded up to 3072 and erased with the long code.
+  EXPECT_EQ(b.handset(0).erases[0][1], 3072u);
+  EXPECT_TRUE(HasLog(b.host(), 0, "BootLoader Download"));
+  EXPECT_TRUE(HasLog(b.host(), 0, "QBFS Files Download"));
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+}
+
+TEST_F(EngineTest, BootLoaderCautionAnsweredNoStartsNothing) {
+  auto& b = Bench(1);
+  b.BindAll();
+  b.dlg().m_bBootLoader = 1;
+  b.DownLoad();
+  b.Pump();
+  EXPECT_EQ(b.dlg().m_bBootLoader, 0);
+  EXPECT_TRUE(b.handset(0).requests.empty());
+  EXPECT_EQ(CountBoxes(b.host(), "No binaries has been selected."), 0);
+}
+
+TEST_F(EngineTest, NothingChosenIsReportedBeforeNoPhone) {
+  auto& b = Bench(1);
+  b.DownLoad();
+  ASSERT_EQ(b.host().m_boxes.size(), 1u);
+  EXPECT_EQ(b.host().m_boxes[0].text, "No binaries has been selected.");
+  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 1024, 0x10000));
+  b.DownLoad();
+  EXPECT_EQ(b.host().m_boxes.back().text, "No Phone is connected.");
+}
+
+TEST_F(EngineTest, APortThatCannotBeOpenedStopsTheStartAndLogsWhy) {
+  auto& b = Bench(3);
+  b.BindAll();
+  b.ports().HangUp("fake:COM2");  // absent now
+  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 1024, 0x10000));
+  b.DownLoad();
+  b.Pump();
+  EXPECT_EQ(b.dlg().m_entries[0].m_bConnected, 1);
+  EXPECT_EQ(b.dlg().m_entries[1].m_bConnected, 0);
+  EXPECT_EQ(b.dlg().m_entries[2].m_bConnected, 0);
+  EXPECT_TRUE(HasLog(b.host(), 1, "USB 연결 상태를 확인하세요."));
+  EXPECT_TRUE(b.handset(0).requests.empty());
+  EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+}
+
+TEST_F(EngineTest, AnImageThatFailsToLoadSendsNothing) {
+  auto& b = Bench(1);
+  b.BindAll();
+  b.ChoosePhone(m_tmp.Write("short.bin", PatternBytes(20)));  // no room for a trailer
+  b.DownLoad();
+  b.Pump();
+  EXPECT_TRUE(b.handset(0).requests.empty());
+  EXPECT_EQ(b.dlg().m_bRunning, 0);
+  EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+  EXPECT_EQ(CountBoxes(b.host(), "This is a damaged file,replace this file with a good one"), 1);
+}
+
+TEST_F(EngineTest, AFailingLaterStepStopsTheRunWithoutAnErase) {
+  auto& b = Bench(1);
+  std::string qbfs = m_tmp.Write("qbfs.bin", PatternBytes(2048, 1));
+  b.BindAll();
+  b.dlg().m_bQbfs = 1;
+  b.dlg().m_strQbfsPath = qbfs;
+  b.ChoosePhone(m_tmp.path() + "/missing.bin");
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  EXPECT_EQ(Codes(b.handset(0)), (std::vector<uint8_t>{0xA6, 0xC0, 0xEE}));
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_FAILED);
+  EXPECT_EQ(b.host().m_bars[0].m_strText, "Error!");
+  EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+}
