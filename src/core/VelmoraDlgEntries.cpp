@@ -11,6 +11,8 @@
 namespace {
 // How long Disconnect waits for a receive thread to leave its wait.
 constexpr int kThreadJoinMs = 1000;
+// How long a thread-end message waits for the entry's current thread.
+constexpr int kStaleEndWaitMs = 50;
 }  // namespace
 
 void CVelmoraDlg::ArmTimer(int i, int type, int ms) {
@@ -151,8 +153,9 @@ intptr_t CVelmoraDlg::OnEntryRxEnd(int i) {
   if (i < 0 || i >= MAX_ENTRIES) return 1;
   DownloadEntry& e = m_entries[i];
   // The end of an earlier thread, arriving after the entry was connected
-  // again, must not take the new connection down.
-  if (e.m_pThread && !e.m_pThread->HasEnded()) return 1;
+  // again, must not take the new connection down. The thread posts its end
+  // just before it finishes, so the current one is joined within moments.
+  if (e.m_pThread && !e.m_pThread->Join(kStaleEndWaitMs)) return 1;
   e.m_bRxThreadRunning = 0;
   Disconnect(i);
   return 1;

@@ -66,9 +66,7 @@ void CVelmoraDlg::ShowEntryView(int i) {
 
 intptr_t CVelmoraDlg::OnSliderChanged() {
   m_nSelEntry = m_host.GetSliderPos(IDC_ENTRY_SLIDER);
-  char label[16];
-  std::snprintf(label, sizeof label, "Entry %d", m_nSelEntry + 1);
-  m_strEntryLabel = label;
+  m_strEntryLabel = "Entry " + std::to_string(m_nSelEntry + 1);
   ShowEntryView(m_nSelEntry);
   UpdateData(false);
   return 1;

@@ -21,6 +21,9 @@ class EngineTest : public ::testing::Test {
   void TearDown() override { m_bench.reset(); }
 
   CFakeBench& Bench(int handsets) {
+    m_bench.reset();  // the old bench restores the port factory and map first
+    g_bBootVersionOk = 0;
+    g_bBootVersionAsked = 0;
     m_bench = std::make_unique<CFakeBench>(handsets);
     return *m_bench;
   }

@@ -64,7 +64,9 @@ TEST_F(FaultRunTest, RefusalsAreRetriedWithTheMarker) {
     ASSERT_TRUE(b.RunToEnd());
     ExpectComplete(b, 0);
     EXPECT_EQ(b.handset(0).markers, 1);
-    if (fault == BlockAction::NakFailedDamaged) EXPECT_TRUE(HasLog(b.host(), 0, "NAK_FAILED, but crc error. Retry"));
+    if (fault == BlockAction::NakFailedDamaged) {
+      EXPECT_TRUE(HasLog(b.host(), 0, "NAK_FAILED, but crc error. Retry"));
+    }
   }
 }
 
@@ -97,15 +99,16 @@ TEST_F(FaultRunTest, ThreeSilentBlockTimersGiveTheEntryUp) {
 }
 
 TEST_F(FaultRunTest, ADeadHandsetIsGivenUpAfterThreeRequestsAndTheRunEnds) {
-  auto& b = Prepare(2);
-  b.handset(1).dead = true;
+  auto& b = Prepare(1);
+  b.handset(0).dead = true;
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
-  EXPECT_EQ(b.handset(1).requests.size(), 3u);  // the first request and two repetitions
-  EXPECT_TRUE(HasLog(b.host(), 1, "응답이 없습니다."));
-  EXPECT_TRUE(HasLog(b.host(), 1, "패킷 재전송합니다."));
-  ExpectFailed(b, 1);
-  ExpectComplete(b, 0);
+  EXPECT_EQ(b.handset(0).requests.size(), 3u);  // the first request and two repetitions
+  EXPECT_EQ(b.host().Now(), 9000u);
+  EXPECT_TRUE(HasLog(b.host(), 0, "응답이 없습니다."));
+  EXPECT_TRUE(HasLog(b.host(), 0, "패킷 재전송합니다."));
+  ExpectFailed(b, 0);
+  EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
 }
 
 TEST_F(FaultRunTest, EveryEntryFailingStillEndsTheRunWithTheControlsBack) {
@@ -185,7 +188,9 @@ TEST_F(FaultRunTest, RepliesThatChangeNothingKeepTheEntryUnderItsTimer) {
     ASSERT_TRUE(b.RunToEnd());
     ExpectFailed(b, 0);
     EXPECT_EQ(b.handset(0).requests.size(), 3u);
-    if (reply[0] == 0x10) EXPECT_TRUE(HasLog(b.host(), 0, "Unknown error!!"));
+    if (reply[0] == 0x10) {
+      EXPECT_TRUE(HasLog(b.host(), 0, "Unknown error!!"));
+    }
   }
 }
 
