@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,17 +23,28 @@ extern std::atomic<int> g_rxStop[MAX_ENTRIES];
 
 class CThreadRX {
  public:
+  /// Starts a thread running the given function; throws std::system_error
+  /// when the thread cannot be created, as std::thread does.
+  using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+
+  /// Replaces how threads are started (an empty function restores
+  /// std::thread) and returns the previous starter. For tests of the
+  /// creation failure.
+  static ThreadStarter SetThreadStarter(ThreadStarter starter);
+
   /// Starts the thread; it waits at the start gate until Init.
   CThreadRX();
 
-  /// Joins the thread if it is still joinable (waits for it to end).
+  /// Joins the thread if it is still joinable (waits for it to end). A
+  /// thread that was never handed its parameters leaves without running.
   virtual ~CThreadRX();
 
   CThreadRX(const CThreadRX&) = delete;
   CThreadRX& operator=(const CThreadRX&) = delete;
 
   /// Hands the thread its parameters, clears g_rxStop[entry] and opens the
-  /// start gate. Returns true.
+  /// start gate. Returns true; false (nothing changed) when the thread could
+  /// not be created or has already been handed its parameters.
   bool Init(IWindow* dialog, CBssComm* link, CQTextQ* queue, int entry);
 
   /// Waits at most `ms` for the thread to end. True when it has ended (the
@@ -57,6 +69,7 @@ class CThreadRX {
   std::mutex m_gateLock;
   std::condition_variable m_gate;  // the start gate (m_event)
   bool m_bStarted = false;
+  bool m_bCancelled = false;  // destroyed before Init
   uint8_t m_rxBuf[513] = {};
   IWindow* m_pDialog = nullptr;
   CQTextQ* m_pTextQ = nullptr;

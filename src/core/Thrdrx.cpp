@@ -1,0 +1,143 @@
+#include "Thrdrx.h"
+
+#include <chrono>
+#include <system_error>
+#include <utility>
+
+#include "comm/QTextQ.h"
+#include "comm/Trace.h"
+#include "comm/bsscomm.h"
+
+std::atomic<int> g_rxStop[MAX_ENTRIES];
+
+namespace {
+
+constexpr uint32_t kReadLimit = 512;
+constexpr int kBurstPollMs = 5;
+
+bool IsEntryIndex(int entry) { return entry >= 0 && entry < MAX_ENTRIES; }
+
+std::mutex& StarterLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+CThreadRX::ThreadStarter& CurrentStarter() {
+  static CThreadRX::ThreadStarter starter;
+  return starter;
+}
+
+}  // namespace
+
+CThreadRX::ThreadStarter CThreadRX::SetThreadStarter(ThreadStarter starter) {
+  std::lock_guard<std::mutex> guard(StarterLock());
+  return std::exchange(CurrentStarter(), std::move(starter));
+}
+
+CThreadRX::CThreadRX() {
+  ThreadStarter starter;
+  {
+    std::lock_guard<std::mutex> guard(StarterLock());
+    starter = CurrentStarter();
+  }
+  try {
+    if (starter)
+      m_thread = starter([this] { ThreadMain(); });
+    else
+      m_thread = std::thread(&CThreadRX::ThreadMain, this);
+  } catch (const std::system_error&) {
+    m_bFailed = true;
+  }
+}
+
+CThreadRX::~CThreadRX() {
+  {
+    std::lock_guard<std::mutex> guard(m_gateLock);
+    m_bCancelled = true;
+  }
+  m_gate.notify_all();
+  if (m_thread.joinable()) m_thread.join();
+}
+
+bool CThreadRX::Init(IWindow* dialog, CBssComm* link, CQTextQ* queue, int entry) {
+  if (m_bFailed) return false;
+  {
+    std::lock_guard<std::mutex> guard(m_gateLock);
+    if (m_bStarted) return false;
+    m_pDialog = dialog;
+    m_pLink = link;
+    m_pTextQ = queue;
+    m_nEntry = entry;
+    if (IsEntryIndex(entry)) g_rxStop[entry] = 0;
+    m_bStarted = true;
+  }
+  m_gate.notify_all();
+  return true;
+}
+
+bool CThreadRX::Join(int ms) {
+  if (m_bFailed) return true;
+  {
+    std::unique_lock<std::mutex> lock(m_endLock);
+    if (!m_endCv.wait_for(lock, std::chrono::milliseconds(ms > 0 ? ms : 0), [this] { return m_bEnded.load(); }))
+      return false;
+  }
+  // Past End() the thread only returns; joining costs no real wait.
+  if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+  return true;
+}
+
+void CThreadRX::LogThread(const std::string& text) {
+  if (text.empty() || m_pTextQ == nullptr) return;
+  if (!m_pTextQ->Put(LOG_STATUS, text)) return;
+  if (m_pDialog && IsEntryIndex(m_nEntry)) m_pDialog->PostMessage(WM_ENTRY_LOG + m_nEntry, 0, 0);
+}
+
+void CThreadRX::ThreadMain() {
+  {
+    std::unique_lock<std::mutex> lock(m_gateLock);
+    m_gate.wait(lock, [this] { return m_bStarted || m_bCancelled; });
+    // Destroyed before it was handed an entry: there is nobody to tell.
+    if (!m_bStarted) return;
+  }
+  Run();
+  End();
+}
+
+int CThreadRX::Run() {
+  if (m_pLink == nullptr) return 0;
+  if (!m_pLink->SetCommMask(EV_RXCHAR)) {
+    LogThread("\nFail to set Comm mask\n\n");
+    return 0;
+  }
+  const bool hasFlag = IsEntryIndex(m_nEntry);
+  for (;;) {
+    if (hasFlag && g_rxStop[m_nEntry].load() != 0) break;
+    // Anything but a received character (the mask was cleared by the
+    // link's Close, or the device failed) ends the thread at once.
+    if (m_pLink->WaitCommEvent() != PortWait::RxChar) return 0;
+    m_pLink->BeginBurst();
+    bool feeding = true;
+    uint32_t n = 0;
+    do {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kBurstPollMs));
+      n = m_pLink->ReadAvailable(m_rxBuf, kReadLimit);
+      // After an overflow the rest of the burst is still drained, unfed.
+      if (n > 0 && feeding) feeding = m_pLink->AddReceived(m_rxBuf, static_cast<int>(n), m_nEntry);
+    } while (n > 0);
+  }
+  Trace("\nOut of While");
+  return 0;
+}
+
+void CThreadRX::End() {
+  std::this_thread::yield();
+  if (IsEntryIndex(m_nEntry)) {
+    if (m_pDialog) m_pDialog->PostMessage(WM_ENTRY_RXEND + m_nEntry, 0, 0);
+    g_rxStop[m_nEntry] = 1;
+  }
+  Trace("\nEND__RX");
+  std::lock_guard<std::mutex> guard(m_endLock);
+  m_bEnded = true;
+  m_endCv.notify_all();
+}

@@ -1,0 +1,136 @@
+// Binding handsets' ports to entries: Port Search, Auto Detect (arrival and
+// removal) and the manual list.
+#include <string>
+
+#include "ControlIds.h"
+#include "PortHint.h"
+#include "PortSearchOptions.h"
+#include "VelmoraDlg.h"
+#include "comm/Trace.h"
+#include "platform/PortMap.h"
+
+namespace {
+
+/// Tells the host which device each entry's label stands for.
+void SendPortHints(IDialogHost& host, const DownloadEntry (&entries)[MAX_ENTRIES]) {
+  for (int i = 0; i < MAX_ENTRIES; ++i)
+    host.SetPortHint(i, entries[i].m_nComPort != 0 ? PortDeviceHint(entries[i].m_nComPort) : std::string());
+}
+
+/// A notification's number must name a port the map can hold; anything else
+/// (a name without digits gives 0) would be counted as a bound port that
+/// is none, or open some other device.
+bool ValidPort(int port, const char* what) {
+  if (port >= 1 && port <= MAX_COM_PORT) return true;
+  Trace(std::string(what) + ": port number " + std::to_string(port) + " ignored\n");
+  return false;
+}
+
+}  // namespace
+
+void CVelmoraDlg::OnPortSearch() {
+  const std::vector<std::string> devices = CPortDiscovery(PortSearchOptions()).Find();
+  m_nPortCount = 0;
+  for (auto& e : m_entries) e.m_nComPort = 0;
+  for (const std::string& device : devices) {
+    if (m_nPortCount == MAX_ENTRIES) break;
+    // The number comes whole from the map (COM12 stays 12): a device keeps
+    // it while it stays plugged in, a new one takes the lowest free number.
+    const int number = CPortMap::Instance().Assign(device);
+    if (number == 0) {
+      Trace("Port Search: no free COM number for " + device + "\n");
+      continue;
+    }
+    m_nPortCount += 1;
+    m_entries[m_nPortCount - 1].m_nComPort = number;
+  }
+  RefreshPortLabels();
+  SendPortHints(m_host, m_entries);
+}
+
+void CVelmoraDlg::OnAutoDetect() { ApplyAutoDetectVisibility(); }
+
+void CVelmoraDlg::PortSelectionSetup() {
+  m_bAutoDetect = 1;
+  UpdateData(false);
+  for (int n = 1; n <= MAX_COM_PORT; ++n) m_host.AddListItem(IDC_PORT_LIST, "COM" + std::to_string(n));
+  ApplyAutoDetectVisibility();
+}
+
+void CVelmoraDlg::ApplyAutoDetectVisibility() {
+  UpdateData(true);
+  const bool autoDetect = m_bAutoDetect == 1;
+  m_host.ShowControl(IDC_PORT_LIST, !autoDetect);
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    m_host.ShowControl(kEntryCheckIds[i], autoDetect);
+    m_host.ShowControl(kPortLabelIds[i], autoDetect);
+  }
+}
+
+bool CVelmoraDlg::CollectManualPorts() {
+  m_nPortCount = 0;
+  for (auto& e : m_entries) e.m_nComPort = 0;
+  for (int k = 0; k < MAX_COM_PORT; ++k) {
+    if (!m_host.IsListItemSelected(IDC_PORT_LIST, k)) continue;
+    if (m_nPortCount == MAX_ENTRIES) {
+      m_nPortCount = 0;
+      for (auto& e : m_entries) e.m_nComPort = 0;
+      SendPortHints(m_host, m_entries);
+      m_host.MessageBox("선택 허용치를 초과하였습니다.", MB_OK);
+      return false;
+    }
+    m_entries[m_nPortCount].m_nComPort = k + 1;
+    m_nPortCount += 1;
+  }
+  SendPortHints(m_host, m_entries);
+  return true;
+}
+
+void CVelmoraDlg::OnPortArrival(int port) {
+  if (!ValidPort(port, "Port arrival")) return;
+  if (m_nPortCount == MAX_ENTRIES) return;
+  // The whole table is searched for the number first: after a removal left
+  // a gap, stopping at the first free entry would bind the port twice.
+  bool held = false;
+  for (const auto& e : m_entries) held = held || e.m_nComPort == port;
+  if (held) {
+    m_host.MessageBox("이미 사용중인 COM Port로 연결을 시도하셨습니다.", MB_OK);
+  } else {
+    for (auto& e : m_entries) {
+      if (e.m_nComPort != 0) continue;
+      e.m_nComPort = port;
+      m_nPortCount += 1;
+      break;
+    }
+  }
+  RefreshPortLabels();
+  SendPortHints(m_host, m_entries);
+}
+
+void CVelmoraDlg::OnPortRemoval(int port) {
+  if (!ValidPort(port, "Port removal")) return;
+  if (m_nPortCount != 0) {
+    for (int i = 0; i < MAX_ENTRIES; ++i) {
+      DownloadEntry& e = m_entries[i];
+      if (e.m_nComPort != port) continue;
+      e.m_nComPort = 0;
+      m_nPortCount -= 1;
+      if (e.m_nState != 0 && e.m_nState != 11) {
+        ShowEntryError(i);
+        e.m_nState = 0;
+        // The entry has left the run: a later expiry of its timer would
+        // retry against a port that is gone, and the run must not wait for
+        // it at the end of the step.
+        m_host.KillTimer(i);
+        LeaveRun(i);
+      }
+      break;
+    }
+    RefreshPortLabels();
+  }
+  m_nPortCount = 0;
+  for (const auto& e : m_entries)
+    if (e.m_nComPort != 0) ++m_nPortCount;
+  if (m_nPortCount == 0) ResetAllEntries();
+  SendPortHints(m_host, m_entries);
+}

@@ -1,0 +1,21 @@
+#include "HostBinding.h"
+
+#include "PortWatcher.h"
+#include "QtDialogHost.h"
+#include "VelmoraDlg.h"
+
+void BindDialog(CQtDialogHost& host, CVelmoraDlg& dialog, CPortWatcher* watcher) {
+  host.SetWindowProc([&dialog, watcher](uint32_t message, uintptr_t wParam, intptr_t lParam) -> intptr_t {
+    if (watcher != nullptr && CPortWatcher::IsWakeUp(message, wParam, lParam)) {
+      watcher->Dispatch(dialog);
+      return 1;
+    }
+    return dialog.WindowProc(message, wParam, lParam);
+  });
+  host.SetOnClose([&dialog] { dialog.OnClose(); });
+}
+
+void UnbindDialog(CQtDialogHost& host) {
+  host.SetWindowProc(nullptr);
+  host.SetOnClose(nullptr);
+}

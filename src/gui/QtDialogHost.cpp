@@ -1,0 +1,270 @@
+#include "QtDialogHost.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QSlider>
+#include <QTextEdit>
+
+#include <algorithm>
+
+#include "ControlIds.h"
+#include "DialogMapping.h"
+#include "LogView.h"
+#include "TextProgressCtrl.h"
+#include "VelmoraWindow.h"
+
+namespace {
+
+// One posted window message.
+class CMessageEvent : public QEvent {
+ public:
+  static QEvent::Type EventType() {
+    static const int type = QEvent::registerEventType();
+    return static_cast<QEvent::Type>(type);
+  }
+  CMessageEvent(uint32_t message, uintptr_t wParam, intptr_t lParam)
+      : QEvent(EventType()), m_message(message), m_wParam(wParam), m_lParam(lParam) {}
+
+  uint32_t m_message;
+  uintptr_t m_wParam;
+  intptr_t m_lParam;
+};
+
+QString ToQ(const std::string& text) { return QString::fromStdString(text); }
+
+// Stands in for the bar of an entry index out of range.
+class CNoProgressBar : public IProgressBar {
+ public:
+  void SetRange(int, int) override {}
+  int SetPos(int) override { return -1; }
+  void SetText(const std::string&) override {}
+  void SetBarColour(Rgb) override {}
+  void SetBgColour(Rgb) override {}
+  void SetTextOnBgColour(Rgb) override {}
+  void SetTextOnBarColour(Rgb) override {}
+  void Redraw() override {}
+};
+
+}  // namespace
+
+CQtDialogHost::CQtDialogHost(CVelmoraWindow& window) : m_window(window) {
+  m_clock.start();
+  m_window.SetMessageSink([this](uint32_t message, uintptr_t wParam) { Dispatch(message, wParam, 0); });
+  m_window.SetCloseHandler([this] {
+    if (m_onClose) m_onClose();
+    Dispatch(WM_COMMAND, IDCANCEL, 0);
+  });
+}
+
+CQtDialogHost::~CQtDialogHost() {
+  m_window.SetMessageSink(nullptr);
+  m_window.SetCloseHandler(nullptr);
+}
+
+intptr_t CQtDialogHost::Dispatch(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  if (!m_windowProc) return 0;
+  return m_windowProc(message, wParam, lParam);
+}
+
+bool CQtDialogHost::PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  // postEvent is safe from any thread and takes ownership of the event.
+  QCoreApplication::postEvent(this, new CMessageEvent(msg, wParam, lParam));
+  return true;
+}
+
+bool CQtDialogHost::event(QEvent* event) {
+  if (event->type() == CMessageEvent::EventType()) {
+    const auto* m = static_cast<CMessageEvent*>(event);
+    Dispatch(m->m_message, m->m_wParam, m->m_lParam);
+    return true;
+  }
+  return QObject::event(event);
+}
+
+int CQtDialogHost::MessageBox(const std::string& text, uint32_t type) {
+  QMessageBox box(MessageBoxIcon(type), QString::fromUtf8(kBoxTitle), ToQ(text), MessageBoxButtons(type),
+                  m_window.isVisible() ? &m_window : nullptr);
+  if ((type & MB_BUTTONMASK) == MB_YESNO) {
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+  }
+  if (type & MB_SYSTEMMODAL) box.setWindowModality(Qt::ApplicationModal);
+  const int clicked = box.exec();
+  return MessageBoxAnswer(type, clicked);
+}
+
+void CQtDialogHost::SetTimer(int id, uint32_t ms) {
+  std::unique_ptr<QTimer>& timer = m_timers[id];
+  if (!timer) {
+    timer = std::make_unique<QTimer>();
+    timer->setTimerType(Qt::PreciseTimer);
+    // Window timers repeat until they are killed.
+    QObject::connect(timer.get(), &QTimer::timeout, this,
+                     [this, id] { Dispatch(WM_TIMER, static_cast<uintptr_t>(id), 0); });
+  }
+  timer->start(static_cast<int>(ms));
+}
+
+void CQtDialogHost::KillTimer(int id) {
+  auto it = m_timers.find(id);
+  if (it != m_timers.end()) it->second->stop();
+}
+
+bool CQtDialogHost::IsTimerActive(int id) const {
+  auto it = m_timers.find(id);
+  return it != m_timers.end() && it->second->isActive();
+}
+
+uint32_t CQtDialogHost::ClockMs() { return static_cast<uint32_t>(m_clock.elapsed()); }
+
+std::optional<std::string> CQtDialogHost::OpenFileDialog(const std::string& filter, const std::string& initialName,
+                                                         const std::string& defaultExt) {
+  QFileDialog dialog(m_window.isVisible() ? &m_window : nullptr, QString::fromUtf8("열기"),
+                     InitialDirectory(initialName));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilters(QtNameFilters(filter));
+  dialog.setDefaultSuffix(ToQ(defaultExt));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().front().toStdString();
+}
+
+std::optional<std::string> CQtDialogHost::BrowseFolder() {
+  QFileDialog dialog(m_window.isVisible() ? &m_window : nullptr, QString::fromUtf8("폴더 찾아보기"));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  const QString path = dialog.selectedFiles().front();
+  if (path.isEmpty()) return std::nullopt;
+  return path.toStdString();
+}
+
+void CQtDialogHost::EnableControl(int id, bool enable) {
+  if (QWidget* w = m_window.Control(id)) w->setEnabled(enable);
+}
+
+void CQtDialogHost::ShowControl(int id, bool show) {
+  if (QWidget* w = m_window.Control(id)) w->setVisible(show);
+}
+
+void CQtDialogHost::SetControlText(int id, const std::string& text) {
+  QWidget* w = m_window.Control(id);
+  if (w == nullptr) return;
+  const QString q = ToQ(text);
+  // The dialog rewrites every bound control after each log line; leaving
+  // unchanged texts alone keeps edit cursors and repaints where they are.
+  if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+    if (edit->text() != q) edit->setText(q);
+  } else if (auto* label = qobject_cast<QLabel*>(w)) {
+    if (label->text() != q) label->setText(q);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+    if (button->text() != q) button->setText(q);
+  } else if (auto* bar = dynamic_cast<CTextProgressCtrl*>(w)) {
+    bar->SetWindowText(text.c_str());
+  } else if (auto* box = qobject_cast<QGroupBox*>(w)) {
+    box->setTitle(q);
+  } else if (auto* view = qobject_cast<QTextEdit*>(w)) {
+    view->setPlainText(q);
+  }
+}
+
+std::string CQtDialogHost::GetControlText(int id) {
+  QWidget* w = m_window.Control(id);
+  if (w == nullptr) return std::string();
+  if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text().toStdString();
+  if (auto* label = qobject_cast<QLabel*>(w)) return label->text().toStdString();
+  if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text().toStdString();
+  if (auto* bar = dynamic_cast<CTextProgressCtrl*>(w)) return bar->GetText();
+  if (auto* box = qobject_cast<QGroupBox*>(w)) return box->title().toStdString();
+  if (auto* combo = qobject_cast<QComboBox*>(w)) return combo->currentText().toStdString();
+  if (auto* view = qobject_cast<QTextEdit*>(w)) return view->toPlainText().toStdString();
+  return std::string();
+}
+
+void CQtDialogHost::SetCheck(int id, int checked) {
+  if (auto* button = qobject_cast<QAbstractButton*>(m_window.Control(id))) button->setChecked(checked != 0);
+}
+
+int CQtDialogHost::GetCheck(int id) {
+  auto* button = qobject_cast<QAbstractButton*>(m_window.Control(id));
+  return button != nullptr && button->isChecked() ? 1 : 0;
+}
+
+void CQtDialogHost::SetComboSel(int id, int index) {
+  auto* combo = qobject_cast<QComboBox*>(m_window.Control(id));
+  if (combo == nullptr) return;
+  combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
+}
+
+int CQtDialogHost::GetComboSel(int id) {
+  auto* combo = qobject_cast<QComboBox*>(m_window.Control(id));
+  return combo != nullptr ? combo->currentIndex() : -1;
+}
+
+void CQtDialogHost::AddListItem(int id, const std::string& text) {
+  if (auto* list = qobject_cast<QListWidget*>(m_window.Control(id))) list->addItem(ToQ(text));
+}
+
+bool CQtDialogHost::IsListItemSelected(int id, int index) {
+  auto* list = qobject_cast<QListWidget*>(m_window.Control(id));
+  if (list == nullptr || index < 0 || index >= list->count()) return false;
+  return list->item(index)->isSelected();
+}
+
+void CQtDialogHost::SetSliderRange(int id, int minimum, int maximum) {
+  auto* slider = qobject_cast<QSlider*>(m_window.Control(id));
+  if (slider == nullptr) return;
+  slider->setRange(minimum, maximum);
+  // A page is a fifth of the range, as on the handsets' original platform.
+  slider->setPageStep(std::max(1, (maximum - minimum) / 5));
+}
+
+void CQtDialogHost::SetSliderPos(int id, int position) {
+  if (auto* slider = qobject_cast<QSlider*>(m_window.Control(id))) slider->setValue(position);
+}
+
+int CQtDialogHost::GetSliderPos(int id) {
+  auto* slider = qobject_cast<QSlider*>(m_window.Control(id));
+  return slider != nullptr ? slider->value() : 0;
+}
+
+void CQtDialogHost::SetFocus(int id) {
+  if (QWidget* w = m_window.Control(id)) w->setFocus(Qt::OtherFocusReason);
+}
+
+void CQtDialogHost::Invalidate(int id) {
+  if (QWidget* w = m_window.Control(id)) w->update();
+}
+
+IProgressBar& CQtDialogHost::ProgressBar(int entry) {
+  // Entry indexes are checked by every caller; an index out of range is a
+  // programming error, answered with a bar nobody sees rather than a crash.
+  if (CTextProgressCtrl* bar = m_window.ProgressBar(entry)) return *bar;
+  static CNoProgressBar sink;
+  return sink;
+}
+
+void CQtDialogHost::AppendLogLine(int entry, Rgb colour, const std::string& text) {
+  if (CLogView* view = m_window.LogView(entry)) view->AppendLine(colour, text);
+}
+
+void CQtDialogHost::PostQuit() {
+  // Queued, so that the handler that asked for it finishes first.
+  QMetaObject::invokeMethod(&m_window, [this] { m_window.done(IDCANCEL); }, Qt::QueuedConnection);
+}
+
+void CQtDialogHost::SetPortHint(int entry, const std::string& hint) {
+  if (entry < 0 || entry >= MAX_ENTRIES) return;
+  if (QWidget* label = m_window.Control(kPortLabelIds[entry])) label->setToolTip(ToQ(hint));
+}

@@ -1,0 +1,41 @@
+#include "Velmora.h"
+
+#include <QWidget>
+
+#include "AppIcon.h"
+#include "ControlIds.h"
+#include "HostBinding.h"
+#include "PortWatcher.h"
+#include "QtDialogHost.h"
+#include "VelmoraDlg.h"
+#include "VelmoraWindow.h"
+
+CVelmoraApp::CVelmoraApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("Velmora"));
+  setWindowIcon(VelmoraIcon());
+}
+
+int CVelmoraApp::InitInstance() {
+  CVelmoraWindow window;
+  CQtDialogHost host(window);
+  {
+    CVelmoraDlg dialog(host);
+    // Handsets plugged in or pulled out while the window is open.
+    CPortWatcher watcher(host);
+    BindDialog(host, dialog, &watcher);
+    dialog.OnInitDialog();
+    watcher.Start();
+    if (QWidget* download = window.Control(IDC_DOWNLOAD)) download->setFocus();
+    window.exec();
+    watcher.Stop();
+    // Messages still queued or posted while the threads stop find no
+    // dialog any more.
+    UnbindDialog(host);
+  }
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  CVelmoraApp app(argc, argv);
+  return app.InitInstance();
+}

@@ -1,0 +1,67 @@
+// The main window: every control of the template at its place, by id, plus
+// the window's own behaviour — Enter and Escape never close it, dragging its
+// background moves it, its context menu holds the About entry, and closing
+// it is reported to its owner. What the controls mean is the dialog logic's
+// business; the window only tells its owner about clicks.
+#pragma once
+
+#include <QDialog>
+#include <QHash>
+#include <QPoint>
+#include <functional>
+
+#include "DialogUnits.h"
+
+class QMenu;
+class CTextProgressCtrl;
+class CLogView;
+class CMySliderCtrl;
+
+class CVelmoraWindow : public QDialog {
+ public:
+  explicit CVelmoraWindow(QWidget* parent = nullptr);
+  ~CVelmoraWindow() override;
+
+  /// The control with template id `id`, or null.
+  QWidget* Control(int id) const { return m_controls.value(id, nullptr); }
+  /// Entry `entry`'s (0..19) progress bar and log view; null out of range.
+  CTextProgressCtrl* ProgressBar(int entry) const;
+  CLogView* LogView(int entry) const;
+  CMySliderCtrl* Slider() const;
+
+  /// Receives the window's notifications: WM_COMMAND(id) after a button or
+  /// check box was clicked (its check state already changed) or a combo box
+  /// selection was changed by the operator, and WM_SLIDER_CHANGED.
+  using MessageSink = std::function<void(uint32_t message, uintptr_t wParam)>;
+  void SetMessageSink(MessageSink sink) { m_sink = std::move(sink); }
+  /// Runs when the operator closes the window, before it closes.
+  void SetCloseHandler(std::function<void()> onClose) { m_onClose = std::move(onClose); }
+
+  /// Puts the window's commands into `menu`: minimise, close, a separator
+  /// and the About entry.
+  void FillContextMenu(QMenu& menu);
+  /// Opens the About box modally.
+  void ShowAbout();
+
+  const CDialogUnits& Units() const { return m_units; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void BuildControls();
+  void Send(uint32_t message, uintptr_t wParam);
+
+  CDialogUnits m_units;
+  QHash<int, QWidget*> m_controls;
+  MessageSink m_sink;
+  std::function<void()> m_onClose;
+  bool m_bDragging = false;
+  QPoint m_dragStartGlobal;
+  QPoint m_dragStartPos;
+};

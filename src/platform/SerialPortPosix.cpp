@@ -1,0 +1,359 @@
+#include "platform/SerialPortPosix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+bool BaudToSpeed(uint32_t baud, speed_t& speed) {
+  struct Pair {
+    uint32_t baud;
+    speed_t speed;
+  };
+  static constexpr Pair kSpeeds[] = {
+      {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
+      {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
+      {230400, B230400}, {460800, B460800}, {921600, B921600},
+  };
+  for (const Pair& p : kSpeeds) {
+    if (p.baud == baud) {
+      speed = p.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Pseudo-terminals (and some USB adapters) have no modem-control lines and
+// refuse the ioctls with one of these; for them there is nothing to drop.
+bool NoModemLines(int err) { return err == ENOTTY || err == EINVAL; }
+
+}  // namespace
+
+CSerialPortPosix::~CSerialPortPosix() {
+  if (IsOpen()) Close();
+}
+
+bool CSerialPortPosix::Fail(const std::string& what, int err) {
+  std::lock_guard<std::mutex> guard(m_errorLock);
+  m_strError = what;
+  if (err != 0) m_strError += ": " + std::system_category().message(err);
+  return false;
+}
+
+int CSerialPortPosix::Enter(int* eventFd) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (m_fd < 0 || m_bClosing.load()) return -1;
+  ++m_nInFlight;
+  if (eventFd) *eventFd = m_eventFd;
+  return m_fd;
+}
+
+void CSerialPortPosix::Leave() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (--m_nInFlight == 0) m_idle.notify_all();
+}
+
+bool CSerialPortPosix::Open(const std::string& device) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (m_fd >= 0) return Fail("already open", EBUSY);
+  const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return Fail("open " + device, errno);
+  // The lock first: a device somebody else holds must not have its mode
+  // changed by a refused opener. TIOCEXCL then keeps out openers that do not
+  // take the lock (root is not kept out by it, hence both).
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return Fail("lock " + device, err);
+  }
+  if (::ioctl(fd, TIOCEXCL) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return Fail("exclusive " + device, err);
+  }
+  const int efd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (efd < 0) {
+    const int err = errno;
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    return Fail("eventfd", err);
+  }
+  m_fd = fd;
+  m_eventFd = efd;
+  m_mask = 0;
+  m_bClosing = false;
+  m_nWriteTimeoutMs = 1000;
+  return true;
+}
+
+bool CSerialPortPosix::IsOpen() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_fd >= 0 && !m_bClosing.load();
+}
+
+bool CSerialPortPosix::SetEventMask(uint32_t mask) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (m_fd < 0 || m_bClosing.load()) return Fail("not open", EBADF);
+  m_mask = mask;
+  if (mask == 0) {
+    const uint64_t one = 1;
+    if (::write(m_eventFd, &one, sizeof one) != static_cast<ssize_t>(sizeof one))
+      return Fail("wake waiter", errno);
+  }
+  return true;
+}
+
+bool CSerialPortPosix::SetupQueues(uint32_t inBytes, uint32_t outBytes) {
+  (void)inBytes;
+  (void)outBytes;
+  if (!IsOpen()) return Fail("not open", EBADF);
+  return true;
+}
+
+bool CSerialPortPosix::Purge() {
+  const int fd = Enter();
+  if (fd < 0) return Fail("not open", EBADF);
+  bool ok = true;
+  if (::tcflush(fd, TCIOFLUSH) != 0) ok = Fail("tcflush", errno);
+  Leave();
+  return ok;
+}
+
+bool CSerialPortPosix::SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs) {
+  (void)readTotalMs;  // reads take only what is queued; they never wait
+  if (!IsOpen()) return Fail("not open", EBADF);
+  m_nWriteTimeoutMs = writeTotalMs;
+  return true;
+}
+
+bool CSerialPortPosix::ClearModemLine(int fd, int line, const char* name) {
+  int bits = line;
+  if (::ioctl(fd, TIOCMBIC, &bits) == 0) return true;
+  const int err = errno;
+  if (NoModemLines(err)) return true;
+  return Fail(std::string("clear ") + name, err);
+}
+
+bool CSerialPortPosix::ApplyLineSettings(const SerialLineSettings& settings) {
+  const int fd = Enter();
+  if (fd < 0) return Fail("not open", EBADF);
+  bool ok = true;
+  termios tio{};
+  speed_t speed = B0;
+  if (::tcgetattr(fd, &tio) != 0) {
+    ok = Fail("tcgetattr", errno);
+  } else if (!BaudToSpeed(settings.baud, speed)) {
+    ok = Fail("unsupported baud rate " + std::to_string(settings.baud), EINVAL);
+  } else {
+    // Raw mode is the binary mode: no line editing, no translation.
+    ::cfmakeraw(&tio);
+    ::cfsetispeed(&tio, speed);
+    ::cfsetospeed(&tio, speed);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
+    switch (settings.byteSize) {
+      case 5: tio.c_cflag |= CS5; break;
+      case 6: tio.c_cflag |= CS6; break;
+      case 7: tio.c_cflag |= CS7; break;
+      case 8: tio.c_cflag |= CS8; break;
+      default: ok = Fail("unsupported byte size", EINVAL); break;
+    }
+    // Parity codes as the handsets' tool numbers them: 0 none, 1 odd, 2 even.
+    switch (settings.parity) {
+      case 0: tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD); break;
+      case 1: tio.c_cflag |= PARENB | PARODD; break;
+      case 2: tio.c_cflag = (tio.c_cflag | PARENB) & ~static_cast<tcflag_t>(PARODD); break;
+      default: ok = Fail("unsupported parity", EINVAL); break;
+    }
+    if (settings.parityCheck && settings.parity != 0) tio.c_iflag |= INPCK;
+    // Stop-bit codes: 0 one, 2 two (1, one and a half, has no termios form).
+    switch (settings.stopBits) {
+      case 0: tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB); break;
+      case 2: tio.c_cflag |= CSTOPB; break;
+      default: ok = Fail("unsupported stop bits", EINVAL); break;
+    }
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    if (settings.xonXoffOut) tio.c_iflag |= IXON;
+    if (settings.xonXoffIn) tio.c_iflag |= IXOFF;
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (ok && ::tcsetattr(fd, TCSANOW, &tio) != 0) ok = Fail("tcsetattr", errno);
+    if (ok && settings.dtrOff) ok = ClearModemLine(fd, TIOCM_DTR, "DTR");
+  }
+  Leave();
+  return ok;
+}
+
+PortWait CSerialPortPosix::WaitEvent() {
+  int efd = -1;
+  const int fd = Enter(&efd);
+  if (fd < 0) return PortWait::MaskCleared;
+  PortWait result = PortWait::MaskCleared;
+  for (;;) {
+    const uint32_t mask = m_mask.load();
+    if (m_bClosing.load() || mask == 0) {
+      result = PortWait::MaskCleared;
+      break;
+    }
+    // Without EV_RXCHAR only a failure of the device (always reported by
+    // poll) or a wake-up ends the wait.
+    pollfd fds[2] = {{fd, static_cast<short>((mask & EV_RXCHAR) ? POLLIN : 0), 0}, {efd, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      Fail("poll", errno);
+      result = PortWait::Failed;
+      break;
+    }
+    if (fds[1].revents & POLLIN) {
+      uint64_t count = 0;
+      (void)!::read(efd, &count, sizeof count);
+      continue;  // the mask or the closing flag says why
+    }
+    // A hang-up wins over queued input: the device is gone, and its input
+    // cannot be read any more (a pty slave reports it once nobody holds the
+    // master).
+    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      Fail(fds[0].revents & POLLHUP ? "device hung up" : "device error", 0);
+      result = PortWait::Failed;
+      break;
+    }
+    if (fds[0].revents & POLLIN) {
+      result = PortWait::RxChar;
+      break;
+    }
+  }
+  Leave();
+  return result;
+}
+
+int CSerialPortPosix::QueuedInput() {
+  const int fd = Enter();
+  if (fd < 0) {
+    Fail("not open", EBADF);
+    return -1;
+  }
+  int queued = 0;
+  if (::ioctl(fd, FIONREAD, &queued) != 0) {
+    Fail("FIONREAD", errno);
+    queued = -1;
+  }
+  Leave();
+  return queued;
+}
+
+int CSerialPortPosix::Read(uint8_t* buffer, uint32_t count) {
+  const int fd = Enter();
+  if (fd < 0) {
+    Fail("not open", EBADF);
+    return -1;
+  }
+  int result = 0;
+  if (count > 0) {
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, count);
+      if (n >= 0) {
+        result = static_cast<int>(n);
+      } else if (errno == EINTR) {
+        continue;
+      } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        result = 0;
+      } else {
+        Fail("read", errno);
+        result = -1;
+      }
+      break;
+    }
+  }
+  Leave();
+  return result;
+}
+
+bool CSerialPortPosix::Write(const uint8_t* data, uint32_t count) {
+  const int fd = Enter();
+  if (fd < 0) return Fail("not open", EBADF);
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(m_nWriteTimeoutMs.load());
+  auto msLeft = [&] {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+  };
+  bool ok = true;
+  uint32_t done = 0;
+  while (ok && done < count) {
+    const ssize_t n = ::write(fd, data + done, count - done);
+    if (n > 0) {
+      done += static_cast<uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      ok = Fail("write", errno);
+      break;
+    }
+    const int wait = msLeft();
+    if (wait == 0) {
+      ok = Fail("write timed out", ETIMEDOUT);
+      break;
+    }
+    pollfd out{fd, POLLOUT, 0};
+    const int r = ::poll(&out, 1, wait);
+    if (r < 0 && errno != EINTR) ok = Fail("poll", errno);
+    else if (r > 0 && (out.revents & (POLLHUP | POLLERR | POLLNVAL))) ok = Fail("device gone", EIO);
+  }
+  // The bytes count as written once they have left the driver's queue.
+  while (ok) {
+    int pending = 0;
+    if (::ioctl(fd, TIOCOUTQ, &pending) != 0 || pending <= 0) break;
+    if (msLeft() == 0) {
+      ok = Fail("write timed out", ETIMEDOUT);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  Leave();
+  return ok;
+}
+
+bool CSerialPortPosix::ClearDtrRts() {
+  const int fd = Enter();
+  if (fd < 0) return Fail("not open", EBADF);
+  const bool ok = ClearModemLine(fd, TIOCM_DTR, "DTR") && ClearModemLine(fd, TIOCM_RTS, "RTS");
+  Leave();
+  return ok;
+}
+
+bool CSerialPortPosix::Close() {
+  std::unique_lock<std::mutex> lock(m_lock);
+  if (m_fd < 0 || m_bClosing.load()) return Fail("not open", EBADF);
+  // Wake a waiter first, then let every call of the other thread leave
+  // before the descriptor can be reused for something else.
+  m_bClosing = true;
+  const uint64_t one = 1;
+  (void)!::write(m_eventFd, &one, sizeof one);
+  m_idle.wait(lock, [this] { return m_nInFlight == 0; });
+  const int fd = m_fd;
+  const int efd = m_eventFd;
+  m_fd = -1;
+  m_eventFd = -1;
+  ::ioctl(fd, TIOCNXCL);
+  // On Linux the descriptor is gone even when close reports EINTR.
+  const bool ok = ::close(fd) == 0 || errno == EINTR;
+  const int err = errno;
+  ::close(efd);
+  m_mask = 0;
+  m_bClosing = false;
+  lock.unlock();
+  if (!ok) return Fail("close", err);
+  return true;
+}

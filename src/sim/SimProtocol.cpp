@@ -1,0 +1,279 @@
+#include "sim/SimProtocol.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "sim/SimFraming.h"
+#include "sim/SimRequestScanner.h"
+
+namespace {
+
+constexpr char kGoodVersion[6] = "b1.01";
+constexpr char kOldVersion[6] = "b1.00";
+
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+std::string Hex(unsigned v) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02X", v & 0xFF);
+  return text;
+}
+
+// A NUL-terminated name in a fixed field; a field without NUL is taken whole.
+std::string FieldText(const uint8_t* p, size_t size) {
+  const void* nul = std::memchr(p, 0, size);
+  const size_t n = nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - p) : size;
+  return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+}  // namespace
+
+CSimProtocol::CSimProtocol(const SimHandsetConfig& config) : m_config(config) {
+  for (const auto& f : config.faults) AddFault(f);
+}
+
+void CSimProtocol::AddFault(const SimFault& fault) {
+  const bool always = fault.times <= 0 || fault.kind == SimFaultKind::Dead || fault.kind == SimFaultKind::Hostile;
+  m_faults.push_back({fault, always ? -1 : fault.times});
+}
+
+bool CSimProtocol::TakeFault(SimFaultKind kind, int arg) {
+  for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
+    if (it->fault.kind != kind) continue;
+    const bool argless = kind == SimFaultKind::OldBoot || kind == SimFaultKind::RefuseJump;
+    if (!argless && it->fault.arg != arg) continue;
+    if (it->remaining > 0 && --it->remaining == 0) m_faults.erase(it);
+    return true;
+  }
+  return false;
+}
+
+bool CSimProtocol::HasFault(SimFaultKind kind) const {
+  for (const auto& f : m_faults)
+    if (f.fault.kind == kind) return true;
+  return false;
+}
+
+void CSimProtocol::Violation(std::string text) { m_record.violations.push_back(std::move(text)); }
+
+void CSimProtocol::Reply(std::vector<uint8_t> frame) {
+  m_out.insert(m_out.end(), frame.begin(), frame.end());
+  m_record.replies.push_back(std::move(frame));
+}
+
+void CSimProtocol::Ack(uint8_t code) {
+  Reply(TakeFault(SimFaultKind::BadAck, code) ? sim::DamagedAckFrame() : sim::AckFrame());
+}
+
+std::vector<uint8_t> CSimProtocol::TakeOutput() {
+  std::vector<uint8_t> out;
+  out.swap(m_out);
+  return out;
+}
+
+void CSimProtocol::Feed(const uint8_t* data, size_t n, uint64_t nowMs, bool replyInFlight) {
+  if (n == 0 || m_bHangUp) return;
+  if (m_bErasePending || replyInFlight) {
+    if (!m_bBusyNoted) Violation("sent before the previous request or block was answered");
+    m_bBusyNoted = true;
+  } else {
+    m_bBusyNoted = false;
+  }
+  m_rx.insert(m_rx.end(), data, data + n);
+  m_lastRxMs = nowMs;
+  m_bStaleSeen = false;
+  Process(nowMs);
+}
+
+void CSimProtocol::Tick(uint64_t nowMs) {
+  if (m_bHangUp) return;
+  if (m_bErasePending && nowMs >= m_eraseDueMs) {
+    FinishErase();
+    Process(nowMs);
+  }
+  if (!m_bErasePending && !m_rx.empty() && !m_bStaleSeen && nowMs >= m_lastRxMs + m_config.staleMs) {
+    m_bStaleSeen = true;
+    TryStaleInput();
+    Process(nowMs);
+  }
+}
+
+int64_t CSimProtocol::NextDeadline() const {
+  if (m_bHangUp) return -1;
+  if (m_bErasePending) return static_cast<int64_t>(m_eraseDueMs);
+  if (!m_rx.empty() && !m_bStaleSeen) return static_cast<int64_t>(m_lastRxMs + m_config.staleMs);
+  return -1;
+}
+
+void CSimProtocol::TryStaleInput() {
+  if (m_bDataMode) {
+    // A tool that gave a transfer up starts over with a request; a handset
+    // that waited for the rest of a block forever would never hear it.
+    const sim::SimScan scan = sim::ScanRequest(m_rx.data(), m_rx.size());
+    if (scan.kind == sim::SimScan::Frame) {
+      m_bDataMode = false;
+      m_bRepeatNext = false;
+      ++m_record.abandoned;
+    }
+    return;
+  }
+  Violation("unfinished frame dropped (" + std::to_string(m_rx.size()) + " bytes)");
+  m_rx.clear();
+}
+
+void CSimProtocol::Process(uint64_t nowMs) {
+  size_t pos = 0;
+  while (!m_bHangUp && !m_bErasePending && pos < m_rx.size()) {
+    if (m_bDataMode) {
+      if (m_rx.size() - pos < sim::kBlockSize) break;
+      HandleBlock(m_rx.data() + pos);
+      pos += sim::kBlockSize;
+      continue;
+    }
+    const sim::SimScan scan = sim::ScanRequest(m_rx.data() + pos, m_rx.size() - pos);
+    if (scan.kind == sim::SimScan::Incomplete) break;
+    pos += scan.consumed;
+    if (scan.kind == sim::SimScan::Garbage) {
+      if (!m_bInGarbage) Violation(scan.problem);
+      m_bInGarbage = true;
+      continue;
+    }
+    m_bInGarbage = false;
+    if (scan.kind == sim::SimScan::BadFrame) {
+      Violation(scan.problem);
+      continue;
+    }
+    HandleRequest(scan.request, nowMs);
+  }
+  m_rx.erase(m_rx.begin(), m_rx.begin() + static_cast<std::ptrdiff_t>(pos));
+  if (m_rx.empty()) m_bStaleSeen = false;
+}
+
+void CSimProtocol::HandleRequest(const std::vector<uint8_t>& req, uint64_t nowMs) {
+  m_record.requests.push_back(req);
+  const uint8_t code = req[0];
+  const size_t len = req.size();
+  size_t want = 0;
+  switch (code) {
+    case 0xA0: case 0xA5: case 0xA6: case 0xAA: case 0xC0: want = 1; break;
+    case 0xAB: want = 5; break;
+    case 0xAD: want = 99; break;
+    case 0xEE: case 0xEF: want = 13; break;
+    default: break;
+  }
+  if (code == 0xC0) ++m_record.jumps;
+  if (want == 0) Violation("unknown request " + Hex(code));
+  else if (len != want) Violation("request " + Hex(code) + " of " + std::to_string(len) + " bytes");
+  if (HasFault(SimFaultKind::Dead)) return;
+  if (want == 0 || len != want) {
+    Reply(sim::NakInvalidFrame());
+    return;
+  }
+  switch (code) {
+    case 0xAB:
+      Reply(sim::VersionFrame(TakeFault(SimFaultKind::OldBoot, 0) ? kOldVersion : kGoodVersion));
+      break;
+    case 0xAD:
+      m_record.efsNames.push_back({FieldText(&req[1], 48), FieldText(&req[49], 50)});
+      Ack(code);
+      break;
+    case 0xC0:
+      if (TakeFault(SimFaultKind::RefuseJump, 0)) Reply(sim::NakInvalidFrame());
+      else Ack(code);
+      break;
+    case 0xEE: case 0xEF:
+      StartErase(req, nowMs);
+      break;
+    default:
+      Ack(code);
+      break;
+  }
+}
+
+void CSimProtocol::StartErase(const std::vector<uint8_t>& req, uint64_t nowMs) {
+  SimErase e;
+  e.code = req[0];
+  e.start = Le32(&req[1]);
+  e.length = Le32(&req[5]);
+  e.start2 = Le32(&req[9]);
+  if (static_cast<uint64_t>(e.start) + e.length > m_config.flashBytes) {
+    char text[96];
+    std::snprintf(text, sizeof text, "erase 0x%X+0x%X reaches past the flash", e.start, e.length);
+    Violation(text);
+    Reply(sim::NakFailedFrame());
+    return;
+  }
+  m_pendingErase = e;
+  m_bErasePending = true;
+  m_eraseDueMs = nowMs + m_config.eraseDelayMs;
+  if (m_config.eraseDelayMs == 0) FinishErase();
+}
+
+void CSimProtocol::FinishErase() {
+  m_bErasePending = false;
+  m_bBusyNoted = false;
+  const SimErase& e = m_pendingErase;
+  m_record.erases.push_back(e);
+  m_record.flash.Fill(e.start, e.length, 0xFF);
+  Ack(e.code);
+  m_nExpected = (static_cast<int64_t>(e.length) + static_cast<int64_t>(sim::kBlockSize) - 1) /
+                static_cast<int64_t>(sim::kBlockSize);
+  m_bDataMode = m_nExpected > 0;
+  m_dataStart = e.start;
+  m_nWritten = 0;
+  m_bRepeatNext = false;
+  m_nLastIdx = -1;
+  m_bLastAcked = false;
+}
+
+void CSimProtocol::HandleBlock(const uint8_t* block) {
+  if (sim::IsRetryMarker(block)) {
+    ++m_record.markers;
+    // A marker asks again for the block that was not acknowledged; after an
+    // acknowledged one the tool evidently missed the ACK and repeats that.
+    m_nRepeatIdx = (m_bLastAcked && m_nLastIdx >= 0) ? m_nLastIdx : m_nWritten;
+    m_bRepeatNext = true;
+    Reply(sim::ResendAckFrame());
+    return;
+  }
+  const int64_t idx = m_bRepeatNext ? m_nRepeatIdx : m_nWritten;
+  const int arg = static_cast<int>(idx);
+  m_bRepeatNext = false;
+  ++m_record.blocksReceived;
+  m_nLastIdx = idx;
+  m_bLastAcked = false;
+  if (TakeFault(SimFaultKind::HangUp, arg)) {
+    m_bHangUp = true;
+    return;
+  }
+  if (HasFault(SimFaultKind::Hostile)) {
+    Reply(sim::ResendAckFrame());
+    return;
+  }
+  if (TakeFault(SimFaultKind::Silence, arg)) return;
+  if (TakeFault(SimFaultKind::NakRetry, arg)) {
+    Reply(sim::NakRetryFrame());
+    return;
+  }
+  if (TakeFault(SimFaultKind::NakFailed, arg)) {
+    Reply(sim::NakFailedFrame());
+    return;
+  }
+  if (TakeFault(SimFaultKind::BadNakFailed, arg)) {
+    Reply(sim::DamagedNakFailedFrame());
+    return;
+  }
+  m_record.flash.Write(m_dataStart + static_cast<uint32_t>(idx) * static_cast<uint32_t>(sim::kBlockSize), block,
+                       static_cast<uint32_t>(sim::kBlockSize));
+  ++m_record.blocksWritten;
+  if (idx == m_nWritten) ++m_nWritten;
+  m_bLastAcked = true;
+  Reply(sim::AckFrame());
+  if (m_nWritten >= m_nExpected) {
+    m_bDataMode = false;
+    ++m_record.transfersDone;
+  }
+}

@@ -1,0 +1,179 @@
+#include "Thrdrx.h"
+
+#include <gtest/gtest.h>
+
+#include <system_error>
+
+#include "comm/LinkTestSupport.h"
+#include "comm/QTextQ.h"
+#include "comm/bsscomm.h"
+#include "platform/PortMap.h"
+
+namespace {
+
+constexpr int kEntry = 5;
+constexpr uint8_t kCom = 11;
+const Bytes kAckFrame{0x7E, 0x02, 0x6A, 0xD3, 0x7E};
+
+// A connected entry as the dialog builds it: link opened on a scripted
+// port, then a receive thread handed the link.
+class RxThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CPortMap::Instance().Set(kCom, "/dev/fake11");
+    link.SetPortNumber(kCom);
+    link.m_nEntry = kEntry;
+    link.Init(&wnd, &queue);
+    ASSERT_TRUE(link.Open());
+    link.m_bBootFraming = 1;
+  }
+  void TearDown() override {
+    link.Release();
+    CPortMap::Instance().Remove(kCom);
+  }
+  void Start() {
+    thread = std::make_unique<CThreadRX>();
+    ASSERT_FALSE(thread->Failed());
+    ASSERT_TRUE(thread->Init(&wnd, &link, &queue, kEntry));
+  }
+  Bytes Packet() {
+    uint8_t copy[RX_PACKET_SIZE];
+    link.CopyPacket(copy);
+    return Bytes(copy, copy + 3);
+  }
+
+  ScriptedPorts ports;
+  TestWindow wnd;
+  CQTextQ queue;
+  CBssComm link;
+  TraceCapture trace;
+  std::unique_ptr<CThreadRX> thread;
+};
+
+TEST_F(RxThreadTest, ReplyReadInSeveralReadsOfOneBurstIsDeliveredOnce) {
+  Start();
+  ASSERT_TRUE(ports.line->WaitForWaits(1));
+  ports.line->Feed({{0x7E, 0x02}, {0x6A}, {0xD3, 0x7E}});
+  ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
+  EXPECT_EQ(Packet(), (Bytes{0x02, 0x6A, 0xD3}));
+  ASSERT_TRUE(ports.line->WaitForWaits(2));  // back in the wait, burst over
+  EXPECT_EQ(wnd.Count(WM_ENTRY_PACKET + kEntry), 1);
+}
+
+TEST_F(RxThreadTest, ReplySplitOverTwoBurstsIsLost) {
+  Start();
+  ASSERT_TRUE(ports.line->WaitForWaits(1));
+  ports.line->Feed({{0x7E, 0x02}});
+  ASSERT_TRUE(ports.line->WaitForWaits(2));
+  ports.line->Feed({{0x6A, 0xD3, 0x7E}});
+  ASSERT_TRUE(ports.line->WaitForWaits(3));
+  EXPECT_EQ(wnd.Count(WM_ENTRY_PACKET + kEntry), 0);
+  ports.line->Feed({kAckFrame});  // the thread is still alive and well
+  ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
+}
+
+TEST_F(RxThreadTest, AfterOverflowTheBurstIsDrainedUnfedAndTheNextWorks) {
+  Start();
+  ASSERT_TRUE(ports.line->WaitForWaits(1));
+  Bytes fill(512, 0x7E);
+  fill.back() = 0x00;  // opens with a flag, never closes
+  ports.line->Feed({fill, {0x00}, kAckFrame});
+  ASSERT_TRUE(ports.line->WaitForWaits(2));
+  EXPECT_EQ(ports.line->QueuedInputForTest(), 0);  // everything was read
+  EXPECT_EQ(wnd.Count(WM_ENTRY_PACKET + kEntry), 0);
+  ports.line->Feed({kAckFrame});
+  ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
+}
+
+TEST_F(RxThreadTest, BytesQueuedBeforeTheThreadRunsComeWithTheFirstBurst) {
+  ports.line->Feed({kAckFrame});
+  Start();
+  ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
+}
+
+TEST_F(RxThreadTest, ClosingTheLinkEndsTheThreadOnce) {
+  g_rxStop[kEntry] = 1;  // whatever an earlier thread left
+  Start();
+  EXPECT_EQ(g_rxStop[kEntry].load(), 0);
+  ASSERT_TRUE(ports.line->WaitForWaits(1));
+  EXPECT_FALSE(thread->HasEnded());
+  EXPECT_FALSE(thread->Join(0));
+  link.Release();
+  ASSERT_TRUE(thread->Join(2000));
+  EXPECT_TRUE(thread->HasEnded());
+  EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
+  EXPECT_EQ(g_rxStop[kEntry].load(), 1);
+  EXPECT_EQ(trace.Text(), "\nEND__RX");
+  EXPECT_TRUE(wnd.AllParametersZero());
+  thread.reset();
+  EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
+}
+
+TEST_F(RxThreadTest, DeviceFailureEndsTheThread) {
+  Start();
+  ASSERT_TRUE(ports.line->WaitForWaits(1));
+  ports.line->HangUp();
+  ASSERT_TRUE(thread->Join(2000));
+  EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
+  EXPECT_EQ(g_rxStop[kEntry].load(), 1);
+}
+
+TEST_F(RxThreadTest, StopFlagEndsTheLoopAfterTheBurst) {
+  Start();
+  ASSERT_TRUE(ports.line->WaitForWaits(1));
+  g_rxStop[kEntry] = 1;
+  ports.line->Feed({kAckFrame});
+  ASSERT_TRUE(thread->Join(2000));
+  EXPECT_EQ(wnd.Count(WM_ENTRY_PACKET + kEntry), 1);
+  EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
+  EXPECT_EQ(trace.Text(), "\nOut of While\nEND__RX");
+}
+
+TEST_F(RxThreadTest, MaskThatCannotBeSetIsLoggedAndEndsTheThread) {
+  ports.line->failMask = true;
+  Start();
+  ASSERT_TRUE(thread->Join(2000));
+  CTextQItem item;
+  ASSERT_TRUE(queue.Get(item));
+  EXPECT_EQ(item.kind, LOG_STATUS);
+  EXPECT_EQ(item.text, "\nFail to set Comm mask\n\n");
+  EXPECT_EQ(wnd.Count(WM_ENTRY_LOG + kEntry), 1);
+  EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
+}
+
+TEST_F(RxThreadTest, SecondInitIsRefused) {
+  Start();
+  CBssComm other;
+  EXPECT_FALSE(thread->Init(&wnd, &other, &queue, kEntry + 1));
+  link.Release();
+  ASSERT_TRUE(thread->Join(2000));
+  EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
+  EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry + 1), 0);
+}
+
+TEST(RxThreadLife, DestroyedBeforeInitLeavesQuietly) {
+  TestWindow wnd;
+  g_rxStop[0] = 0;
+  { CThreadRX thread; }
+  EXPECT_EQ(g_rxStop[0].load(), 0);
+}
+
+TEST(RxThreadLife, ThreadThatCannotBeCreatedReportsFailed) {
+  auto previous = CThreadRX::SetThreadStarter([](std::function<void()>) -> std::thread {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  });
+  {
+    CThreadRX thread;
+    EXPECT_TRUE(thread.Failed());
+    TestWindow wnd;
+    CQTextQ queue;
+    CBssComm link;
+    EXPECT_FALSE(thread.Init(&wnd, &link, &queue, 0));
+    EXPECT_TRUE(thread.Join(0));
+  }
+  CThreadRX::SetThreadStarter(previous);
+  CThreadRX normal;
+  EXPECT_FALSE(normal.Failed());
+}
+
+}  // namespace

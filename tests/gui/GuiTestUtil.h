@@ -1,0 +1,58 @@
+// Helpers of the window's tests: answering modal dialogs the code under test
+// opens, and reading pixels.
+#pragma once
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+/// Waits (bounded) in the event loop until `done` holds.
+inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > timeoutMs) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+/// Once a modal widget appears (within 5 s), hands it to `answer`, which
+/// must close it. Returns a flag that tells whether it was answered. Call it
+/// before the code that opens the dialog.
+inline std::shared_ptr<bool> AnswerNextModal(std::function<void(QWidget*)> answer) {
+  auto answered = std::make_shared<bool>(false);
+  auto* poll = new QTimer;
+  auto started = std::make_shared<QElapsedTimer>();
+  started->start();
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, answered, started] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) {
+      if (started->elapsed() > 5000) poll->deleteLater();
+      return;
+    }
+    poll->stop();
+    poll->deleteLater();
+    *answered = true;
+    answer(modal);
+  });
+  poll->start(10);
+  return answered;
+}
+
+/// Counts the pixels of `image` inside `area` that have exactly `colour`.
+inline int CountPixels(const QImage& image, const QRect& area, QRgb colour) {
+  int n = 0;
+  const QRect r = area.intersected(image.rect());
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x)
+      if ((image.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF)) ++n;
+  return n;
+}
+
+/// The widget as drawn, one device pixel per logical pixel.
+inline QImage Grab(QWidget& w) { return w.grab().toImage().convertToFormat(QImage::Format_RGB32); }
