@@ -56,9 +56,10 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
       std::optional<std::string> spec;
       if (!value(spec)) return std::nullopt;
       const size_t eq = spec->find('=');
+      const std::string number = eq == std::string::npos ? std::string() : spec->substr(0, eq);
       char* end = nullptr;
-      long n = eq == std::string::npos ? 0 : std::strtol(spec->substr(0, eq).c_str(), &end, 10);
-      if (eq == std::string::npos || eq == 0 || *end || n < 1 || n > MAX_COM_PORT || eq + 1 >= spec->size()) {
+      long n = number.empty() ? 0 : std::strtol(number.c_str(), &end, 10);
+      if (number.empty() || *end || n < 1 || n > MAX_COM_PORT || eq + 1 >= spec->size()) {
         error = "--port needs N=DEVICE with N in 1..30, not '" + *spec + "'";
         return std::nullopt;
       }

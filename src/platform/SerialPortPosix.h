@@ -22,6 +22,7 @@ class CSerialPortPosix : public ISerialPort {
   /// open(2) non-blocking without controlling terminal, then TIOCEXCL and
   /// flock(LOCK_EX|LOCK_NB): a device held by anyone else is refused.
   bool Open(const std::string& device) override;
+  /// True between a successful Open and Close (false once Close began).
   bool IsOpen() const override;
   /// Clearing the mask wakes a waiter through the eventfd.
   bool SetEventMask(uint32_t mask) override;
@@ -49,6 +50,7 @@ class CSerialPortPosix : public ISerialPort {
   /// Wakes any waiter, waits until calls of other threads have left, then
   /// closes the descriptor.
   bool Close() override;
+  /// The last failure; read it on the thread that saw the call fail.
   const std::string& LastError() const override { return m_strError; }
 
  private:

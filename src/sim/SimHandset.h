@@ -1,12 +1,9 @@
-// One simulated handset on a pseudo-terminal. The tool opens SlavePath() as
-// if it were the handset's serial port; the handset answers on its own
-// thread as CSimProtocol says, optionally at the pace of a real line.
+// One simulated handset on the master side of a pseudo-terminal. The
+// protocol itself is CSimProtocol; this drives it from the pty on a thread
+// of its own.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,56 +14,36 @@
 
 class CSimHandset {
  public:
-  explicit CSimHandset(const SimHandsetConfig& config = {});
+  explicit CSimHandset(const SimHandsetConfig& config);
   ~CSimHandset();
   CSimHandset(const CSimHandset&) = delete;
   CSimHandset& operator=(const CSimHandset&) = delete;
 
-  /// Opens the pty and starts serving. False (and `error` says why) when the
-  /// pty cannot be set up or the handset was started before.
+  /// Opens the pseudo-terminal and starts serving. False (with the reason in
+  /// `error` when given) when no pty can be had.
   bool Start(std::string* error = nullptr);
 
-  /// Stops the thread at once and closes the pty. Safe to call repeatedly.
+  /// Stops serving at once and closes the line.
   void Stop();
 
-  /// Path of the slave side, e.g. /dev/pts/7; empty before Start.
-  const std::string& SlavePath() const { return m_strSlavePath; }
+  /// The device the tool opens.
+  const std::string& SlavePath() const { return m_slavePath; }
 
-  /// Adds a fault at run time; it applies from the next byte on.
+  /// A copy of what the handset saw and did so far.
+  SimRecord Record() const;
+
+  /// Adds a fault while serving.
   void AddFault(const SimFault& fault);
-  /// Removes every fault.
-  void ClearFaults();
-  /// Delay of erases that start from now on.
-  void SetEraseDelayMs(uint32_t ms);
-  /// Bytes per second in each direction from now on; 0 = unpaced.
-  void SetPace(uint32_t bytesPerSecond) { m_nPaceBps.store(bytesPerSecond); }
-
-  /// A copy of the record (flash included).
-  SimRecord Snapshot() const;
-  /// Runs `look` on the record under the handset's lock.
-  void Inspect(const std::function<void(const SimRecord&)>& look) const;
-  /// Waits until `cond` holds for the record or `timeoutMs` pass; true when
-  /// it held.
-  bool WaitFor(const std::function<bool(const SimRecord&)>& cond, int timeoutMs) const;
-
-  /// One line: counters, violations and whether the line was hung up.
-  std::string Summary() const;
 
  private:
-  void Run();
+  void Serve();
   void HangUp();
-  bool WriteSome(std::vector<uint8_t>& out, size_t limit);
 
-  mutable std::mutex m_lock;
-  mutable std::condition_variable m_cv;
-  CSimProtocol m_protocol;  // guarded by m_lock
-
-  std::string m_strSlavePath;
-  int m_nMaster = -1;
-  int m_nSlave = -1;
-  int m_wake[2] = {-1, -1};
+  CSimProtocol m_protocol;
+  mutable std::mutex m_lock;  // guards m_protocol
+  int m_master = -1;
+  int m_slave = -1;
+  std::string m_slavePath;
   std::thread m_thread;
   std::atomic<bool> m_bStop{false};
-  std::atomic<uint32_t> m_nPaceBps{0};
-  bool m_bStarted = false;
 };

@@ -1,0 +1,105 @@
+#include "sim/SimOptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/PortMap.h"
+
+namespace {
+
+bool Number(const char* text, long lo, long hi, long& out) {
+  if (!text || !*text) return false;
+  errno = 0;
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || v < lo || v > hi) return false;
+  out = v;
+  return true;
+}
+
+}  // namespace
+
+std::string SimUsage() {
+  return std::string(
+             "usage: velmora-sim --count N [--first-com K] [--erase-delay MS] [--pace BPS]\n"
+             "                   [--fault SPEC ...] [--stdin-stop]\n"
+             "Simulated handsets in download mode, one pseudo-terminal each. Prints one\n"
+             "line COM<n>=<device> per handset, then serves until SIGINT or SIGTERM (or,\n"
+             "with --stdin-stop, until standard input ends) and prints a summary per\n"
+             "handset to standard error.\n"
+             "  --count N         handsets (1..30)\n"
+             "  --first-com K     COM number of the first handset (default 1)\n"
+             "  --erase-delay MS  time an erase takes before it is acknowledged\n"
+             "  --pace BPS        bytes per second each way (5760 = 57600 baud 8N1)\n"
+             "  --fault SPEC      a misbehaviour; may be given many times\n") +
+         SimFaultHelp();
+}
+
+bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std::string& error) {
+  options = SimOptions{};
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    long n = 0;
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+      return true;
+    } else if (arg == "--stdin-stop") {
+      options.stdinStop = true;
+      continue;
+    } else if (arg == "--count") {
+      if (!Number(value, 1, MAX_COM_PORT, n)) {
+        error = "--count needs a number from 1 to 30";
+        return false;
+      }
+      options.count = static_cast<int>(n);
+    } else if (arg == "--first-com") {
+      if (!Number(value, 1, MAX_COM_PORT, n)) {
+        error = "--first-com needs a number from 1 to 30";
+        return false;
+      }
+      options.firstCom = static_cast<int>(n);
+    } else if (arg == "--erase-delay") {
+      if (!Number(value, 0, 3600000, n)) {
+        error = "--erase-delay needs milliseconds (0..3600000)";
+        return false;
+      }
+      options.eraseDelayMs = static_cast<uint32_t>(n);
+    } else if (arg == "--pace") {
+      if (!Number(value, 0, 100000000, n)) {
+        error = "--pace needs bytes per second (0 = unpaced)";
+        return false;
+      }
+      options.paceBps = static_cast<uint32_t>(n);
+    } else if (arg == "--fault") {
+      if (!value) {
+        error = "--fault needs a SPEC";
+        return false;
+      }
+      SimFault fault;
+      int com = 0;
+      if (!ParseSimFault(value, fault, com, error)) return false;
+      options.faults.emplace_back(com, fault);
+    } else {
+      error = "unknown option '" + arg + "'";
+      return false;
+    }
+    ++i;  // the option's value
+  }
+  if (options.count == 0) {
+    error = "--count is required";
+    return false;
+  }
+  const int lastCom = options.firstCom + options.count - 1;
+  if (lastCom > MAX_COM_PORT) {
+    error = "COM numbers would run past 30";
+    return false;
+  }
+  for (const auto& [com, fault] : options.faults) {
+    if (com != 0 && (com < options.firstCom || com > lastCom)) {
+      error = "fault for COM" + std::to_string(com) + ", which is not simulated";
+      return false;
+    }
+  }
+  return true;
+}

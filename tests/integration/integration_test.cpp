@@ -1,0 +1,145 @@
+// Real links on pseudo-terminals: the dialog on the headless host with the
+// real clock, receive threads, and simulated handsets.
+#include <gtest/gtest.h>
+
+#include "ControlIds.h"
+#include "FakeBench.h"
+#include "TestUtil.h"
+#include "VelmoraDlg.h"
+#include "comm/Registry.h"
+#include "host/HeadlessHost.h"
+#include "sim/SimBench.h"
+
+namespace {
+constexpr uint32_t kRunLimitMs = 180000;
+
+class IntegrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_bBootVersionOk = 0;
+    g_bBootVersionAsked = 0;
+    g_efsFileList = EfsFileList();
+    CRegistry::SetStorePath(m_tmp.path() + "/settings.ini");
+    CPortMap::Instance().Clear();
+  }
+  void TearDown() override {
+    m_dlg.reset();
+    m_sims.Stop();
+    CPortMap::Instance().Clear();
+  }
+
+  /// Starts `count` handsets, maps them to COM1.., and selects them in the
+  /// manual port list.
+  void StartBench(int count, SimHandsetConfig config = {}) {
+    ASSERT_TRUE(m_sims.Start(count, config));
+    ASSERT_TRUE(m_sims.MapPorts(1));
+    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
+    m_host.SetDialog(m_dlg.get());
+    m_dlg->OnInitDialog();
+    m_host.Click(IDC_AUTO_DETECT, 0);
+    for (int k = 0; k < count; ++k) m_host.SelectListItem(IDC_PORT_LIST, k, true);
+  }
+  void Choose(int id, const std::string& path) {
+    m_host.m_fileAnswers.push_back(path);
+    m_host.Click(id, 1);
+  }
+  bool Run() {
+    m_host.Click(IDC_DOWNLOAD);
+    return m_host.RunUntil([&] { return m_dlg->m_bRunning == 0; }, kRunLimitMs);
+  }
+  std::vector<uint8_t> Flash(int k, uint32_t at, uint32_t n) { return m_sims.Handset(k).Record().flash.Read(at, n); }
+  static std::vector<uint8_t> Padded(const std::vector<uint8_t>& image, size_t from) {
+    std::vector<uint8_t> v(image.begin() + static_cast<long>(from), image.end());
+    v.resize((v.size() + 1023) / 1024 * 1024, 0xFF);
+    return v;
+  }
+
+  CTempDir m_tmp;
+  CHeadlessHost m_host;
+  CSimBench m_sims;
+  std::unique_ptr<CVelmoraDlg> m_dlg;
+};
+
+TEST_F(IntegrationTest, TwentyHandsetsTakeTheWholePhoneCodeImage) {
+  StartBench(20);
+  const size_t size = 0x20000 + 60 * 1024 + 321;
+  std::string path = MakePhoneImage(m_tmp.path(), size, 0x20000);
+  std::vector<uint8_t> image = ReadFileBytes(path);
+  Choose(IDC_PHONE_CODE, path);
+  ASSERT_TRUE(Run());
+  const std::vector<uint8_t> want = Padded(image, 0x20000);
+  for (int k = 0; k < 20; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(m_dlg->m_entries[k].m_nResult, RESULT_COMPLETED);
+    SimRecord r = m_sims.Handset(k).Record();
+    EXPECT_EQ(r.flash.Read(0x20000, static_cast<uint32_t>(want.size())), want);
+    EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
+    EXPECT_EQ(m_host.m_bars[k].m_strText, "Download Completed.");
+  }
+}
+
+TEST_F(IntegrationTest, BootLoaderQbfsAndPhoneCodeInOneRun) {
+  StartBench(2);
+  std::vector<uint8_t> boot = PatternBytes(5000, 2), qbfs = PatternBytes(9000, 3);
+  std::string phone = MakePhoneImage(m_tmp.path(), 0x10000 + 8 * 1024 + 5, 0x10000);
+  m_host.m_nYesNoAnswer = IDYES;
+  Choose(IDC_BOOTLOADER, m_tmp.Write("boot.bin", boot));
+  Choose(IDC_QBFS, m_tmp.Write("qbfs.bin", qbfs));
+  Choose(IDC_PHONE_CODE, phone);
+  ASSERT_TRUE(Run());
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(m_dlg->m_entries[k].m_nResult, RESULT_COMPLETED);
+    SimRecord r = m_sims.Handset(k).Record();
+    EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
+    ASSERT_EQ(r.erases.size(), 3u);
+    EXPECT_EQ(r.erases[0].code, 0xEF);
+    EXPECT_EQ(r.erases[0].length, 5120u);
+    EXPECT_EQ(r.erases[1].code, 0xEE);
+    EXPECT_EQ(r.erases[1].length, 9000u);
+  }
+}
+
+TEST_F(IntegrationTest, EfsFilesThenPhoneCode) {
+  StartBench(2);
+  m_tmp.Write("efs/one.dat", PatternBytes(2500, 4));
+  m_tmp.Write("efs/two.dat", PatternBytes(1024, 5));
+  std::string phone = MakePhoneImage(m_tmp.path(), 0x10000 + 3000, 0x10000);
+  m_host.m_folderAnswers.push_back(m_tmp.path() + "/efs");
+  m_host.Click(IDC_EFS2, 1);
+  Choose(IDC_PHONE_CODE, phone);
+  ASSERT_TRUE(Run());
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(m_dlg->m_entries[k].m_nResult, RESULT_COMPLETED);
+    SimRecord r = m_sims.Handset(k).Record();
+    EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
+    ASSERT_EQ(r.efsNames.size(), 2u);
+    EXPECT_EQ(r.efsNames[0].name, "one.dat");
+    EXPECT_EQ(r.efsNames[1].folder, "efs");
+  }
+}
+
+TEST_F(IntegrationTest, FaultsOnSomeHandsetsLeaveTheOthersComplete) {
+  // Six handsets, four of them with a fault each.
+  StartBench(6);
+  m_sims.Handset(1).AddFault(SimFault{SimFaultKind::Silence, 3, 1});
+  m_sims.Handset(2).AddFault(SimFault{SimFaultKind::NakFailed, 2, 1});
+  m_sims.Handset(3).AddFault(SimFault{SimFaultKind::NakRetry, 1, 1});
+  m_sims.Handset(4).AddFault(SimFault{SimFaultKind::BadNakFailed, 4, 1});
+  const size_t size = 0x10000 + 30 * 1024;
+  std::string path = MakePhoneImage(m_tmp.path(), size, 0x10000);
+  std::vector<uint8_t> image = ReadFileBytes(path);
+  Choose(IDC_PHONE_CODE, path);
+  ASSERT_TRUE(Run());
+  for (int k : {0, 1, 3, 4, 5}) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(m_dlg->m_entries[k].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(Flash(k, 0x10000, 30 * 1024), Padded(image, 0x10000));
+  }
+  EXPECT_EQ(m_dlg->m_entries[2].m_nResult, RESULT_FAILED);
+  EXPECT_EQ(m_host.m_bars[2].m_strText, "Error!");
+  EXPECT_TRUE(HasLog(m_host, 2, "Flash error!!"));
+  EXPECT_TRUE(HasLog(m_host, 1, "재전송 ACK 받음"));
+}
+}  // namespace
