@@ -2,111 +2,229 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
+#include <sstream>
+
+#include "sim/SimPacer.h"
 
 namespace {
-uint64_t NowMs() {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
+
+uint64_t NowUs() {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
 }
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+// Longest sleep of the service loop; Stop wakes it sooner through the pipe.
+constexpr int kMaxPollMs = 100;
+// How long to leave a failing master alone before looking at it again.
+constexpr uint64_t kQuietUs = 50000;
+
 }  // namespace
 
-CSimHandset::CSimHandset(const SimHandsetConfig& config) : m_protocol(config) {}
+CSimHandset::CSimHandset(const SimHandsetConfig& config) : m_protocol(config), m_nPaceBps(config.paceBps) {}
 
 CSimHandset::~CSimHandset() { Stop(); }
 
 bool CSimHandset::Start(std::string* error) {
   auto fail = [&](const char* what) {
     if (error) *error = std::string(what) + ": " + std::strerror(errno);
-    if (m_slave >= 0) close(m_slave);
-    if (m_master >= 0) close(m_master);
-    m_slave = m_master = -1;
+    CloseFd(m_slave);
+    CloseFd(m_master);
+    CloseFd(m_wake[0]);
+    CloseFd(m_wake[1]);
     return false;
   };
-  m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) return fail("posix_openpt");
-  const char* name = ptsname(m_master);
-  if (!name) return fail("ptsname");
-  m_slavePath = name;
-  // Holding the slave open keeps the master from reporting a hang-up each
-  // time the tool closes the port; raw, so nothing is echoed back.
-  m_slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (m_slave < 0) return fail("open slave");
-  termios t{};
-  if (tcgetattr(m_slave, &t) == 0) {
-    cfmakeraw(&t);
-    tcsetattr(m_slave, TCSANOW, &t);
+  if (m_bStarted) {
+    if (error) *error = "handset already started";
+    return false;
   }
-  m_bStop = false;
+  m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) return fail("posix_openpt");
+  char name[128];
+  if (::ptsname_r(m_master, name, sizeof name) != 0) return fail("ptsname");
+  if (::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK) != 0) return fail("pty master");
+  // Holding a slave descriptor of our own keeps the master from reporting a
+  // hang-up (and poll from spinning) whenever the tool closes its side; raw
+  // mode keeps the line from echoing or translating anything before the tool
+  // sets it up.
+  m_slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (m_slave < 0) return fail("open slave");
+  termios tio{};
+  if (::tcgetattr(m_slave, &tio) != 0) return fail("tcgetattr");
+  ::cfmakeraw(&tio);
+  if (::tcsetattr(m_slave, TCSANOW, &tio) != 0) return fail("tcsetattr");
+  if (::pipe2(m_wake, O_NONBLOCK | O_CLOEXEC) != 0) return fail("pipe");
+  m_slavePath = name;
+  m_bStop.store(false);
+  m_bStarted = true;
   m_thread = std::thread([this] { Serve(); });
   return true;
 }
 
 void CSimHandset::Stop() {
-  m_bStop = true;
+  if (!m_bStarted) return;
+  m_bStop.store(true);
+  const uint8_t b = 1;
+  [[maybe_unused]] const ssize_t w = ::write(m_wake[1], &b, 1);
   if (m_thread.joinable()) m_thread.join();
-  HangUp();
-}
-
-void CSimHandset::HangUp() {
-  if (m_slave >= 0) close(m_slave);
-  if (m_master >= 0) close(m_master);
-  m_slave = m_master = -1;
-}
-
-SimRecord CSimHandset::Record() const {
-  std::lock_guard<std::mutex> g(m_lock);
-  return m_protocol.Record();
+  CloseFd(m_master);
+  CloseFd(m_slave);
+  CloseFd(m_wake[0]);
+  CloseFd(m_wake[1]);
+  m_bStarted = false;
+  m_cv.notify_all();
 }
 
 void CSimHandset::AddFault(const SimFault& fault) {
-  std::lock_guard<std::mutex> g(m_lock);
+  std::lock_guard<std::mutex> guard(m_lock);
   m_protocol.AddFault(fault);
 }
 
+void CSimHandset::ClearFaults() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_protocol.ClearFaults();
+}
+
+void CSimHandset::SetEraseDelayMs(uint32_t ms) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_protocol.SetEraseDelayMs(ms);
+}
+
+SimRecord CSimHandset::Record() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_protocol.Record();
+}
+
+void CSimHandset::Inspect(const std::function<void(const SimRecord&)>& look) const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  look(m_protocol.Record());
+}
+
+bool CSimHandset::WaitFor(const std::function<bool(const SimRecord&)>& cond, int timeoutMs) const {
+  std::unique_lock<std::mutex> guard(m_lock);
+  return m_cv.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return cond(m_protocol.Record()); });
+}
+
+std::string CSimHandset::Summary() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  const SimRecord& r = m_protocol.Record();
+  std::ostringstream s;
+  s << "requests " << r.requests.size() << ", erases " << r.erases.size() << ", blocks " << r.blocksReceived
+    << " (written " << r.blocksWritten << "), markers " << r.markers << ", jumps " << r.jumps << ", transfers "
+    << r.transfersDone << ", abandoned " << r.abandoned << ", violations " << r.violations.size();
+  if (r.hungUp) s << ", hung up";
+  const size_t shown = std::min<size_t>(r.violations.size(), 10);
+  for (size_t i = 0; i < shown; ++i) s << "\n    " << r.violations[i];
+  if (shown < r.violations.size()) s << "\n    ... " << (r.violations.size() - shown) << " more";
+  return s.str();
+}
+
+void CSimHandset::HangUp() {
+  // Closing the master is what a pulled cable looks like to the tool: its
+  // slave descriptor reports POLLHUP from now on.
+  CloseFd(m_master);
+  CloseFd(m_slave);
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_protocol.Record().hungUp = true;
+  }
+  m_cv.notify_all();
+}
+
+bool CSimHandset::WriteSome(std::vector<uint8_t>& out, size_t limit) {
+  const size_t n = std::min(out.size(), limit);
+  if (n == 0) return true;
+  const ssize_t w = ::write(m_master, out.data(), n);
+  if (w > 0) out.erase(out.begin(), out.begin() + w);
+  return w >= 0 || errno == EAGAIN || errno == EINTR;
+}
+
 void CSimHandset::Serve() {
+  std::vector<uint8_t> out;  // reply bytes not yet on the line
+  CSimPacer inPace, outPace;
   uint8_t buf[4096];
-  std::vector<uint8_t> out;
-  while (!m_bStop) {
-    int timeout = 20;
+  uint64_t quietUntilUs = 0;
+  while (!m_bStop.load()) {
+    const uint64_t nowUs = NowUs();
+    const uint64_t nowMs = nowUs / 1000;
+    const uint32_t bps = m_nPaceBps.load();
+    int64_t deadline;
+    bool hang;
     {
-      std::lock_guard<std::mutex> g(m_lock);
-      const int64_t due = m_protocol.NextDeadline();
-      if (due >= 0) {
-        const int64_t wait = due - static_cast<int64_t>(NowMs());
-        timeout = static_cast<int>(wait < 0 ? 0 : wait > 20 ? 20 : wait);
-      }
-    }
-    pollfd p{m_master, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0};
-    const int ready = poll(&p, 1, timeout);
-    {
-      std::lock_guard<std::mutex> g(m_lock);
-      const uint64_t now = NowMs();
-      if (ready > 0 && (p.revents & POLLIN)) {
-        const ssize_t n = read(m_master, buf, sizeof buf);
-        if (n > 0) m_protocol.Feed(buf, static_cast<size_t>(n), now, !out.empty());
-      }
-      m_protocol.Tick(now);
-      std::vector<uint8_t> more = m_protocol.TakeOutput();
+      std::lock_guard<std::mutex> guard(m_lock);
+      m_protocol.Tick(nowMs);
+      const std::vector<uint8_t> more = m_protocol.TakeOutput();
       out.insert(out.end(), more.begin(), more.end());
-      if (m_protocol.HangUpWanted()) {
-        m_protocol.Record().hungUp = true;
-        HangUp();
-        return;
+      deadline = m_protocol.NextDeadline();
+      hang = m_protocol.HangUpWanted();
+    }
+    m_cv.notify_all();
+    if (hang && m_master >= 0) HangUp();
+
+    int timeout = kMaxPollMs;
+    if (deadline >= 0)
+      timeout = static_cast<int>(std::min<int64_t>(timeout, std::max<int64_t>(0, deadline - static_cast<int64_t>(nowMs))));
+    pollfd fds[2] = {{m_wake[0], POLLIN, 0}, {-1, 0, 0}};
+    size_t readLimit = sizeof buf;
+    if (m_master >= 0 && nowUs >= quietUntilUs) {
+      inPace.Refill(nowUs, bps);
+      outPace.Refill(nowUs, bps);
+      if (!out.empty()) {
+        const size_t before = out.size();
+        if (!WriteSome(out, bps ? outPace.Available() : out.size())) quietUntilUs = nowUs + kQuietUs;
+        if (bps) outPace.Spend(before - out.size());
       }
+      fds[1].fd = m_master;
+      if (bps) readLimit = std::min(readLimit, inPace.Available());
+      if (readLimit > 0) fds[1].events = POLLIN;
+      else timeout = std::min(timeout, inPace.MsUntilByte(bps));
+      if (!out.empty()) {
+        if (bps) timeout = std::min(timeout, outPace.MsUntilByte(bps));
+        else fds[1].events |= POLLOUT;
+      }
+    } else if (m_master >= 0) {
+      timeout = std::min(timeout, static_cast<int>((quietUntilUs - nowUs) / 1000) + 1);
     }
-    if (!out.empty()) {
-      const ssize_t n = write(m_master, out.data(), out.size());
-      if (n > 0) out.erase(out.begin(), out.begin() + n);
+
+    const int r = ::poll(fds, 2, timeout);
+    if (r < 0 && errno != EINTR) break;
+    if (r <= 0) continue;
+    if (fds[0].revents & POLLIN) {
+      while (::read(m_wake[0], buf, sizeof buf) > 0) {
+      }
+      continue;
     }
-    if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLIN))
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (fds[1].fd < 0) continue;
+    if (fds[1].revents & POLLIN) {
+      const ssize_t n = ::read(m_master, buf, readLimit);
+      if (n > 0) {
+        if (bps) inPace.Spend(static_cast<size_t>(n));
+        {
+          std::lock_guard<std::mutex> guard(m_lock);
+          m_protocol.Feed(buf, static_cast<size_t>(n), NowUs() / 1000, !out.empty());
+          const std::vector<uint8_t> more = m_protocol.TakeOutput();
+          out.insert(out.end(), more.begin(), more.end());
+        }
+        m_cv.notify_all();
+      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        quietUntilUs = NowUs() + kQuietUs;
+      }
+    } else if (fds[1].revents & (POLLHUP | POLLERR)) {
+      // Not expected while we hold a slave descriptor; never spin on it.
+      quietUntilUs = NowUs() + kQuietUs;
+    }
   }
 }

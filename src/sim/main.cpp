@@ -1,28 +1,16 @@
 // velmora-sim: simulated handsets on pseudo-terminals, for demos and tests.
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <cerrno>
 #include <cstdio>
-#include <memory>
 #include <string>
-#include <thread>
-#include <vector>
 
-#include "sim/SimHandset.h"
+#include "sim/SimBench.h"
 #include "sim/SimOptions.h"
-
-namespace {
-volatile std::sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
-
-bool StdinClosed() {
-  pollfd p{STDIN_FILENO, POLLIN, 0};
-  if (poll(&p, 1, 0) <= 0) return false;
-  char c;
-  return read(STDIN_FILENO, &c, 1) <= 0;
-}
-}  // namespace
 
 int main(int argc, char** argv) {
   SimOptions options;
@@ -32,36 +20,59 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.help) {
-    std::printf("%s", SimUsage().c_str());
+    std::fputs(SimUsage().c_str(), stdout);
     return 0;
   }
-  std::vector<std::unique_ptr<CSimHandset>> handsets;
-  for (int n = 0; n < options.count; ++n) {
-    const int com = options.firstCom + n;
-    SimHandsetConfig config;
-    config.eraseDelayMs = options.eraseDelayMs;
-    config.paceBps = options.paceBps;
+
+  // Block the stop signals before any thread starts, so that only the
+  // signal descriptor below ever takes them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  const int sigFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+  if (sigFd < 0) {
+    std::perror("velmora-sim: signalfd");
+    return 1;
+  }
+
+  SimHandsetConfig config;
+  config.eraseDelayMs = options.eraseDelayMs;
+  config.paceBps = options.paceBps;
+  for (const auto& [com, fault] : options.faults)
+    if (com == 0) config.faults.push_back(fault);
+
+  CSimBench bench;
+  if (!bench.Start(options.count, config, &error)) {
+    std::fprintf(stderr, "velmora-sim: %s\n", error.c_str());
+    return 1;
+  }
+  for (int i = 0; i < bench.Count(); ++i) {
+    const int com = options.firstCom + i;
     for (const auto& [target, fault] : options.faults)
-      if (target == 0 || target == com) config.faults.push_back(fault);
-    auto handset = std::make_unique<CSimHandset>(config);
-    if (!handset->Start(&error)) {
-      std::fprintf(stderr, "velmora-sim: %s\n", error.c_str());
-      return 1;
-    }
-    std::printf("COM%d=%s\n", com, handset->SlavePath().c_str());
-    handsets.push_back(std::move(handset));
+      if (target == com) bench.Handset(i).AddFault(fault);
+    std::printf("COM%d=%s\n", com, bench.Handset(i).SlavePath().c_str());
   }
   std::fflush(stdout);
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-  while (!g_stop && !(options.stdinStop && StdinClosed()))
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  for (size_t n = 0; n < handsets.size(); ++n) {
-    const SimRecord r = handsets[n]->Record();
-    std::fprintf(stderr, "COM%d: %d blocks written, %d markers, %d jumps, %zu violations%s\n",
-                 options.firstCom + static_cast<int>(n), r.blocksWritten, r.markers, r.jumps, r.violations.size(),
-                 r.hungUp ? ", hung up" : "");
+
+  pollfd fds[2] = {{sigFd, POLLIN, 0}, {options.stdinStop ? STDIN_FILENO : -1, POLLIN, 0}};
+  for (;;) {
+    const int r = poll(fds, 2, -1);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 || (fds[0].revents & POLLIN)) break;
+    if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+      char buf[256];
+      const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+      if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;
+    }
   }
-  handsets.clear();
+
+  for (int i = 0; i < bench.Count(); ++i) bench.Handset(i).Stop();
+  for (int i = 0; i < bench.Count(); ++i)
+    std::fprintf(stderr, "COM%d %s: %s\n", options.firstCom + i, bench.Handset(i).SlavePath().c_str(),
+                 bench.Handset(i).Summary().c_str());
+  close(sigFd);
   return 0;
 }

@@ -21,18 +21,18 @@ inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
   return true;
 }
 
-/// Once a modal widget appears (within 5 s), hands it to `answer`, which
-/// must close it. Returns a flag that tells whether it was answered. Call it
-/// before the code that opens the dialog.
-inline std::shared_ptr<bool> AnswerNextModal(std::function<void(QWidget*)> answer) {
+/// Once a modal widget appears (within `timeoutMs`), hands it to `answer`,
+/// which must close it. Returns a flag that tells whether it was answered.
+/// Call it before the code that opens the dialog.
+inline std::shared_ptr<bool> AnswerNextModal(std::function<void(QWidget*)> answer, int timeoutMs = 5000) {
   auto answered = std::make_shared<bool>(false);
   auto* poll = new QTimer;
   auto started = std::make_shared<QElapsedTimer>();
   started->start();
-  QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, answered, started] {
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, answer, answered, started, timeoutMs] {
     QWidget* modal = QApplication::activeModalWidget();
     if (modal == nullptr) {
-      if (started->elapsed() > 5000) poll->deleteLater();
+      if (started->elapsed() > timeoutMs) poll->deleteLater();
       return;
     }
     poll->stop();

@@ -1,0 +1,113 @@
+// A whole DownLoad through the window: two simulated handsets plugged in,
+// the phone code chosen in the file dialog, DownLoad clicked, and the run
+// followed on the bars, the logs and the handsets' flash.
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+
+#include "ControlIds.h"
+#include "DialogWindowFixture.h"
+#include "FakeBench.h"
+#include "GuiTestUtil.h"
+#include "LogView.h"
+#include "TestUtil.h"
+#include "TextProgressCtrl.h"
+#include "platform/PortMap.h"
+#include "sim/SimBench.h"
+
+namespace {
+
+constexpr int kHandsets = 2;
+constexpr int kRunLimitMs = 120000;
+
+class DownloadWindowTest : public DialogWindowTest {
+ protected:
+  void SetUp() override {
+    g_bBootVersionOk = 0;
+    g_bBootVersionAsked = 0;
+    g_efsFileList = EfsFileList();
+    CPortMap::Instance().Clear();
+    ASSERT_TRUE(sims.Start(kHandsets, SimHandsetConfig{}));
+    ASSERT_TRUE(sims.MapPorts(1));
+    DialogWindowTest::SetUp();
+  }
+  void TearDown() override {
+    DialogWindowTest::TearDown();
+    sims.Stop();
+    CPortMap::Instance().Clear();
+  }
+
+  /// The platform's notification that COM `n` arrived.
+  void PlugIn(int n) {
+    DevBroadcastPort port;
+    std::snprintf(port.dbcp_name, sizeof port.dbcp_name, "COM%d", n);
+    host.Dispatch(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&port));
+  }
+
+  CSimBench sims;
+  CTempDir tmp;
+};
+
+TEST_F(DownloadWindowTest, PhoneCodeReachesBothHandsetsAndTheBarsSayCompleted) {
+  for (int n = 1; n <= kHandsets; ++n) PlugIn(n);
+  for (int i = 0; i < kHandsets; ++i) {
+    EXPECT_TRUE(window.Control(kEntryCheckIds[i])->isEnabled()) << i;
+    EXPECT_EQ(host.GetControlText(kPortLabelIds[i]), "[COM" + std::to_string(i + 1) + "]");
+  }
+  EXPECT_FALSE(window.Control(kEntryCheckIds[kHandsets])->isEnabled());
+
+  const std::string image = MakePhoneImage(tmp.path(), 0x10000 + 12 * 1024 + 77, 0x10000);
+  auto chosen = AnswerNextModal([&](QWidget* modal) {
+    auto* files = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(files, nullptr);
+    files->selectFile(QString::fromStdString(image));
+    static_cast<QDialog*>(files)->accept();
+  });
+  QTest::mouseClick(window.Control(IDC_PHONE_CODE), Qt::LeftButton);
+  ASSERT_TRUE(*chosen);
+  ASSERT_EQ(host.GetCheck(IDC_PHONE_CODE), 1);
+
+  std::string announced;
+  auto ended = AnswerNextModal(
+      [&](QWidget* modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) announced = box->text().toStdString();
+        modal->close();
+      },
+      kRunLimitMs);
+  QTest::mouseClick(window.Control(IDC_DOWNLOAD), Qt::LeftButton);
+  EXPECT_FALSE(window.Control(IDC_DOWNLOAD)->isEnabled());  // disabled for the run
+  ASSERT_TRUE(WaitFor([&] { return dialog.m_bRunning == 0 && *ended; }, kRunLimitMs));
+  EXPECT_EQ(announced, "Download Completed.");
+
+  std::vector<uint8_t> bytes = ReadFileBytes(image);
+  std::vector<uint8_t> want(bytes.begin() + 0x10000, bytes.end());
+  want.resize((want.size() + 1023) / 1024 * 1024, 0xFF);
+  for (int i = 0; i < kHandsets; ++i) {
+    SCOPED_TRACE(i);
+    CTextProgressCtrl* bar = window.ProgressBar(i);
+    EXPECT_EQ(bar->GetText(), "Download Completed.");
+    EXPECT_EQ(bar->GetPos(), 100);
+    // Full: the top row is bar colour from end to end.
+    const QImage picture = Grab(*bar);
+    EXPECT_EQ(CountPixels(picture, QRect(0, 0, picture.width(), 1), qRgb(0, 0, 128)), picture.width());
+    // The caption: small antialiased text leaves few exactly white pixels,
+    // so count the light ones, which navy bar pixels never are.
+    int light = 0;
+    for (int y = 0; y < picture.height(); ++y)
+      for (int x = 0; x < picture.width(); ++x) light += qGray(picture.pixel(x, y)) > 180 ? 1 : 0;
+    EXPECT_GT(light, 10);
+
+    const QString log = window.LogView(i)->toPlainText();
+    EXPECT_TRUE(log.startsWith(QLatin1Char('\n')));
+    EXPECT_TRUE(log.contains(QStringLiteral("Downloading Completed."))) << log.toStdString();
+
+    SimRecord record = sims.Handset(i).Record();
+    EXPECT_TRUE(record.violations.empty()) << (record.violations.empty() ? "" : record.violations[0]);
+    EXPECT_EQ(record.flash.Read(0x10000, static_cast<uint32_t>(want.size())), want);
+  }
+  EXPECT_EQ(window.ProgressBar(kHandsets)->GetText(), "");
+  EXPECT_TRUE(window.Control(IDC_DOWNLOAD)->isEnabled());
+  EXPECT_NE(host.GetControlText(IDC_ELAPSED), "");
+}
+
+}  // namespace
