@@ -1,6 +1,7 @@
 #include "Velmora.h"
 
 #include <QWidget>
+#include <cstdio>
 
 #include "AppIcon.h"
 #include "ControlIds.h"
@@ -9,6 +10,7 @@
 #include "QtDialogHost.h"
 #include "VelmoraDlg.h"
 #include "VelmoraWindow.h"
+#include "WindowArgs.h"
 
 CVelmoraApp::CVelmoraApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Velmora"));
@@ -16,6 +18,14 @@ CVelmoraApp::CVelmoraApp(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 int CVelmoraApp::InitInstance() {
+  QStringList args = arguments();
+  args.removeFirst();
+  std::string error;
+  const std::optional<WindowArgs> options = ParseWindowArgs(args, error);
+  if (!options) {
+    std::fprintf(stderr, "velmora: %s\n%s", error.c_str(), WindowUsage());
+    return 2;
+  }
   CVelmoraWindow window;
   CQtDialogHost host(window);
   {
@@ -24,6 +34,7 @@ int CVelmoraApp::InitInstance() {
     CPortWatcher watcher(host);
     BindDialog(host, dialog, &watcher);
     dialog.OnInitDialog();
+    PlugInPorts(host, options->ports);
     watcher.Start();
     if (QWidget* download = window.Control(IDC_DOWNLOAD)) download->setFocus();
     window.exec();

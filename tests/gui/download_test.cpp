@@ -12,6 +12,7 @@
 #include "LogView.h"
 #include "TestUtil.h"
 #include "TextProgressCtrl.h"
+#include "WindowArgs.h"
 #include "platform/PortMap.h"
 #include "sim/SimBench.h"
 
@@ -28,7 +29,6 @@ class DownloadWindowTest : public DialogWindowTest {
     g_efsFileList = EfsFileList();
     CPortMap::Instance().Clear();
     ASSERT_TRUE(sims.Start(kHandsets, SimHandsetConfig{}));
-    ASSERT_TRUE(sims.MapPorts(1));
     DialogWindowTest::SetUp();
   }
   void TearDown() override {
@@ -37,19 +37,15 @@ class DownloadWindowTest : public DialogWindowTest {
     CPortMap::Instance().Clear();
   }
 
-  /// The platform's notification that COM `n` arrived.
-  void PlugIn(int n) {
-    DevBroadcastPort port;
-    std::snprintf(port.dbcp_name, sizeof port.dbcp_name, "COM%d", n);
-    host.Dispatch(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&port));
-  }
-
   CSimBench sims;
   CTempDir tmp;
 };
 
 TEST_F(DownloadWindowTest, PhoneCodeReachesBothHandsetsAndTheBarsSayCompleted) {
-  for (int n = 1; n <= kHandsets; ++n) PlugIn(n);
+  // As the program does with its --port arguments.
+  std::vector<std::pair<int, std::string>> ports;
+  for (int i = 0; i < kHandsets; ++i) ports.emplace_back(i + 1, sims.Handset(i).SlavePath());
+  PlugInPorts(host, ports);
   for (int i = 0; i < kHandsets; ++i) {
     EXPECT_TRUE(window.Control(kEntryCheckIds[i])->isEnabled()) << i;
     EXPECT_EQ(host.GetControlText(kPortLabelIds[i]), "[COM" + std::to_string(i + 1) + "]");
