@@ -2,12 +2,18 @@
 
 #include <cstdlib>
 
-#include "platform/PortMap.h"
+#include "platform/PortSpec.h"
 
 const char* CliUsage() {
-  return "usage: velmora-cli [--phone FILE] [--change-downloader] [--input-address] [--boot FILE]\n"
+  return "usage: velmora-cli [--help] [--phone FILE] [--change-downloader] [--input-address] [--boot FILE]\n"
          "                   [--qbfs FILE] [--resource FILE] [--efs2 DIR] [--port N=DEVICE ...]\n"
-         "                   [--search] [--yes] [--timeout SECONDS] [--create-resource DIR]\n";
+         "                   [--search [--sysfs-root DIR] [--dev-root DIR]] [--yes] [--timeout SECONDS]\n"
+         "                   [--create-resource DIR]\n"
+         "  --port N=DEVICE   bind COM N (1..30) to DEVICE through the manual port list\n"
+         "  --search          bind the handsets' ports found by Port Search and print them;\n"
+         "                    without an image nothing is downloaded (status 1 when none is found)\n"
+         "  --sysfs-root DIR  scan DIR instead of /sys (for test trees)\n"
+         "  --dev-root DIR    scan DIR instead of /dev (for test trees)\n";
 }
 
 std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error) {
@@ -22,7 +28,10 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
       out = argv[++k];
       return true;
     };
-    if (arg == "--phone") {
+    if (arg == "--help" || arg == "-h") {
+      o.help = true;
+      return o;
+    } else if (arg == "--phone") {
       if (!value(o.phone)) return std::nullopt;
     } else if (arg == "--boot") {
       if (!value(o.boot)) return std::nullopt;
@@ -34,6 +43,10 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
       if (!value(o.efs2)) return std::nullopt;
     } else if (arg == "--create-resource") {
       if (!value(o.createResource)) return std::nullopt;
+    } else if (arg == "--sysfs-root") {
+      if (!value(o.sysfsRoot)) return std::nullopt;
+    } else if (arg == "--dev-root") {
+      if (!value(o.devRoot)) return std::nullopt;
     } else if (arg == "--change-downloader") {
       o.changeDownloader = true;
     } else if (arg == "--input-address") {
@@ -55,19 +68,24 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
     } else if (arg == "--port") {
       std::optional<std::string> spec;
       if (!value(spec)) return std::nullopt;
-      const size_t eq = spec->find('=');
-      const std::string number = eq == std::string::npos ? std::string() : spec->substr(0, eq);
-      char* end = nullptr;
-      long n = number.empty() ? 0 : std::strtol(number.c_str(), &end, 10);
-      if (number.empty() || *end || n < 1 || n > MAX_COM_PORT || eq + 1 >= spec->size()) {
+      auto port = ParsePortSpec(*spec);
+      if (!port) {
         error = "--port needs N=DEVICE with N in 1..30, not '" + *spec + "'";
         return std::nullopt;
       }
-      o.ports.emplace_back(static_cast<int>(n), spec->substr(eq + 1));
+      o.ports.push_back(*port);
     } else {
       error = "unknown option '" + arg + "'";
       return std::nullopt;
     }
+  }
+  if ((o.sysfsRoot || o.devRoot) && !o.search) {
+    error = "--sysfs-root and --dev-root go with --search";
+    return std::nullopt;
+  }
+  if (o.search && !o.ports.empty()) {
+    error = "--search and --port exclude each other";
+    return std::nullopt;
   }
   return o;
 }

@@ -12,8 +12,14 @@ struct CliOptions {
   bool inputAddress = false;
   bool search = false;
   bool yes = false;
+  bool help = false;  ///< --help: print the usage and do nothing else
   int timeoutSeconds = 600;
   std::vector<std::pair<int, std::string>> ports;  ///< COM number, device
+  /// Roots Port Search scans instead of /sys and /dev (test trees).
+  std::optional<std::string> sysfsRoot, devRoot;
+
+  /// True when an image or folder to download was named.
+  bool HasImage() const { return phone || boot || qbfs || resource || efs2; }
 };
 
 /// Parses argv. On bad usage returns nothing and sets `error`.

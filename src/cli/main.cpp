@@ -9,6 +9,8 @@
 #include "CliOptions.h"
 #include "ConsoleHost.h"
 #include "ControlIds.h"
+#include "PortHint.h"
+#include "PortSearchOptions.h"
 #include "VelmoraDlg.h"
 #include "platform/PortMap.h"
 
@@ -24,6 +26,17 @@ bool Choose(CConsoleHost& host, int id, const std::string& answer, bool folder, 
   host.Click(id, 1);
   host.DispatchPending();
   return chosenFlag == 1;
+}
+
+/// One line per bound entry: "Entry 1 [COM1] /dev/ttyACM0".
+void PrintBoundPorts(const CVelmoraDlg& dlg) {
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    const int port = dlg.m_entries[i].m_nComPort;
+    if (port == 0) continue;
+    std::printf("Entry %d %s %s\n", i + 1, dlg.m_strPortLabel[i].c_str(), PortDeviceHint(port).c_str());
+  }
+  if (dlg.m_nPortCount == 0) std::printf("Message: no handset port found\n");
+  std::fflush(stdout);
 }
 
 int CreateResource(CConsoleHost& host, const std::string& dir) {
@@ -45,6 +58,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   const CliOptions& o = *options;
+  if (o.help) {
+    std::fputs(CliUsage(), stdout);
+    return 0;
+  }
+  if (o.search && (o.sysfsRoot || o.devRoot)) SetPortSearchRoots(o.sysfsRoot.value_or(""), o.devRoot.value_or(""));
 
   CConsoleHost host(isatty(STDOUT_FILENO) == 1);
   host.m_nYesNoAnswer = o.yes ? IDYES : IDNO;
@@ -64,6 +82,10 @@ int main(int argc, char** argv) {
     host.Click(IDC_PORT_SEARCH);
   }
   host.DispatchPending();
+  if (o.search) {
+    PrintBoundPorts(dlg);
+    if (!o.HasImage()) return dlg.m_nPortCount > 0 ? 0 : 1;
+  }
 
   bool chosen = true;
   if (o.boot) chosen &= Choose(host, IDC_BOOTLOADER, *o.boot, false, dlg.m_bBootLoader);

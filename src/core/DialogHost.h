@@ -70,6 +70,9 @@ class IDialogHost : public IWindow {
   /// List box: appends an item; asks whether item `index` is selected.
   virtual void AddListItem(int id, const std::string& text) = 0;
   virtual bool IsListItemSelected(int id, int index) = 0;
+  /// Replaces the text of list item `index`; out-of-range indexes are
+  /// ignored. Hosts without a visible list may ignore it.
+  virtual void SetListItemText(int id, int index, const std::string& text) { (void)id; (void)index; (void)text; }
   /// Slider.
   virtual void SetSliderRange(int id, int minimum, int maximum) = 0;
   virtual void SetSliderPos(int id, int position) = 0;

@@ -4,8 +4,12 @@
 
 #include <string>
 
-#include "platform/PortPermission.h"  // PortPermissionHint, for OpenEntry's log
-
 /// The device COM `port` stands for ("/dev/ttyACM2"), or empty when the
 /// number is unmapped or out of range.
 std::string PortDeviceHint(int port);
+
+/// Why COM `port` could not be opened when the reason is the operator's
+/// rights on its device, with the fix (the device's group, such as dialout,
+/// or the udev rule in contrib/). Empty when rights are not the reason, and
+/// after the first time for the same device, so an entry's log says it once.
+std::string PortOpenFailureHint(int port);

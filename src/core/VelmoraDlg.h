@@ -74,6 +74,9 @@ class CVelmoraDlg {
   bool Connect(int i);
   bool OpenEntry(int i);
   void Disconnect(int i);
+  /// Releases entry i's link and ends its receive thread; the binding and
+  /// the counters are left as they are.
+  void CloseLink(int i);
   void RefreshPortLabels();
 
   // ---- plan ----
@@ -192,6 +195,9 @@ class CVelmoraDlg {
   void FinalJump(bool completedCaption);
   void GiveUpEntry(int i, const std::string& reason);
   void RetryEntry(int i);
+  /// Counts one refused or damaged reply of entry i; false (and the entry
+  /// given up) once a handset has refused too often in a row to go on.
+  bool CountRefusal(int i);
   bool InDataState(int i) const;
   void StopRun(const std::string& reason);
   void CompleteStep(bool bootKind);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "ControlIds.h"
+#include "PortHint.h"
 #include "VelmoraDlg.h"
 #include "comm/Trace.h"
 #include "platform/PortMap.h"
@@ -56,16 +57,25 @@ void CVelmoraDlg::ResetEntryCounters(int i) {
   DownloadEntry& e = m_entries[i];
   e.m_nBlock = 0;
   e.m_nRetry = 0;
+  e.m_nRefusals = 0;
   e.m_bMarkerSent = 0;
   e.m_bFlashing = 0;
 }
 
 bool CVelmoraDlg::Connect(int i) {
-  if (m_entries[i].m_comm.IsOpen()) {
+  DownloadEntry& e = m_entries[i];
+  if (e.m_comm.IsOpen() && e.m_comm.PortNumber() == static_cast<uint8_t>(e.m_nComPort & 0xFF) &&
+      CPortMap::Instance().Device(e.m_nComPort) == e.m_comm.OpenDevice()) {
     // An entry given up in an earlier run keeps its open link but lost its
     // connected flag; without it the entry would run outside the plan.
-    m_entries[i].m_bConnected = 1;
+    e.m_bConnected = 1;
     return true;
+  }
+  // A link still open on another port (the entry was given up, then bound
+  // anew) would download into the old handset: open the bound one instead.
+  if (e.m_comm.IsOpen()) {
+    e.m_bConnected = 0;
+    CloseLink(i);
   }
   Disconnect(i);
   return OpenEntry(i);
@@ -79,6 +89,7 @@ bool CVelmoraDlg::OpenEntry(int i) {
   e.m_comm.Init(&m_host, &e.m_textQ);
   if (!e.m_comm.Open()) {
     PutLog(i, LOG_INFO, "USB 연결 상태를 확인하세요.");
+    if (const std::string hint = PortOpenFailureHint(e.m_nComPort); !hint.empty()) PutLog(i, LOG_ERROR, hint);
     Disconnect(i);
     return false;
   }
@@ -119,15 +130,20 @@ void CVelmoraDlg::Disconnect(int i) {
     e.m_nComPort = 0;
     e.m_nBlock = 0;
     e.m_bMarkerSent = 0;
-    e.m_comm.Release();
-    // Releasing the link ends the thread's wait at once; join it instead of
-    // sleeping a fixed second, and keep it aside should it not end in time.
-    if (e.m_pThread && !e.m_pThread->Join(kThreadJoinMs)) m_zombieThreads.push_back(std::move(e.m_pThread));
-    e.m_pThread.reset();
+    CloseLink(i);
   }
   RefreshPortLabels();
   UpdateData(false);
   if (wasInRun) LeaveRun(i);
+}
+
+void CVelmoraDlg::CloseLink(int i) {
+  DownloadEntry& e = m_entries[i];
+  e.m_comm.Release();
+  // Releasing the link ends the thread's wait at once; join it instead of
+  // sleeping a fixed second, and keep it aside should it not end in time.
+  if (e.m_pThread && !e.m_pThread->Join(kThreadJoinMs)) m_zombieThreads.push_back(std::move(e.m_pThread));
+  e.m_pThread.reset();
 }
 
 void CVelmoraDlg::RefreshPortLabels() {

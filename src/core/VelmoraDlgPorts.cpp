@@ -1,6 +1,8 @@
 // Binding handsets' ports to entries: Port Search, Auto Detect (arrival and
 // removal) and the manual list.
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "ControlIds.h"
 #include "PortHint.h"
@@ -9,12 +11,39 @@
 #include "comm/Trace.h"
 #include "platform/PortMap.h"
 
+namespace fs = std::filesystem;
+
 namespace {
 
-/// Tells the host which device each entry's label stands for.
-void SendPortHints(IDialogHost& host, const DownloadEntry (&entries)[MAX_ENTRIES]) {
+/// Text of manual list item `number`: "COM3", or "COM3  /dev/ttyACM2" when
+/// the number stands for a device.
+std::string ListItemText(int number) {
+  std::string text = "COM" + std::to_string(number);
+  const std::string device = PortDeviceHint(number);
+  if (!device.empty()) text += "  " + device;
+  return text;
+}
+
+/// Tells the host which device each entry's label and each list item
+/// stands for; the labels themselves keep their "[COM%d]" texts.
+void ShowPortDevices(IDialogHost& host, const DownloadEntry (&entries)[MAX_ENTRIES]) {
   for (int i = 0; i < MAX_ENTRIES; ++i)
     host.SetPortHint(i, entries[i].m_nComPort != 0 ? PortDeviceHint(entries[i].m_nComPort) : std::string());
+  for (int n = 1; n <= MAX_COM_PORT; ++n) host.SetListItemText(IDC_PORT_LIST, n - 1, ListItemText(n));
+}
+
+/// Frees the numbers of devices that have left the searched device
+/// directory, so that a device plugged in since takes the lowest free number
+/// instead of the next unused one. Mappings elsewhere (pseudo terminals,
+/// the command line's) are not Port Search's to judge.
+void ForgetVanishedDevices(const std::string& devRoot) {
+  const fs::path dir = (fs::path(devRoot) / "x").parent_path();
+  CPortMap& map = CPortMap::Instance();
+  for (const auto& [number, device] : map.Entries()) {
+    const fs::path path(device);
+    std::error_code ec;
+    if (path.parent_path() == dir && !fs::exists(path, ec)) map.Remove(number);
+  }
 }
 
 /// A notification's number must name a port the map can hold; anything else
@@ -29,7 +58,9 @@ bool ValidPort(int port, const char* what) {
 }  // namespace
 
 void CVelmoraDlg::OnPortSearch() {
-  const std::vector<std::string> devices = CPortDiscovery(PortSearchOptions()).Find();
+  const PortDiscoveryOptions options = PortSearchOptions();
+  ForgetVanishedDevices(options.devRoot);
+  const std::vector<std::string> devices = CPortDiscovery(options).Find();
   m_nPortCount = 0;
   for (auto& e : m_entries) e.m_nComPort = 0;
   for (const std::string& device : devices) {
@@ -45,7 +76,7 @@ void CVelmoraDlg::OnPortSearch() {
     m_entries[m_nPortCount - 1].m_nComPort = number;
   }
   RefreshPortLabels();
-  SendPortHints(m_host, m_entries);
+  ShowPortDevices(m_host, m_entries);
 }
 
 void CVelmoraDlg::OnAutoDetect() { ApplyAutoDetectVisibility(); }
@@ -65,6 +96,8 @@ void CVelmoraDlg::ApplyAutoDetectVisibility() {
     m_host.ShowControl(kEntryCheckIds[i], autoDetect);
     m_host.ShowControl(kPortLabelIds[i], autoDetect);
   }
+  // The list may just have come into view: its items name today's devices.
+  ShowPortDevices(m_host, m_entries);
 }
 
 bool CVelmoraDlg::CollectManualPorts() {
@@ -75,14 +108,14 @@ bool CVelmoraDlg::CollectManualPorts() {
     if (m_nPortCount == MAX_ENTRIES) {
       m_nPortCount = 0;
       for (auto& e : m_entries) e.m_nComPort = 0;
-      SendPortHints(m_host, m_entries);
+      ShowPortDevices(m_host, m_entries);
       m_host.MessageBox("선택 허용치를 초과하였습니다.", MB_OK);
       return false;
     }
     m_entries[m_nPortCount].m_nComPort = k + 1;
     m_nPortCount += 1;
   }
-  SendPortHints(m_host, m_entries);
+  ShowPortDevices(m_host, m_entries);
   return true;
 }
 
@@ -104,7 +137,7 @@ void CVelmoraDlg::OnPortArrival(int port) {
     }
   }
   RefreshPortLabels();
-  SendPortHints(m_host, m_entries);
+  ShowPortDevices(m_host, m_entries);
 }
 
 void CVelmoraDlg::OnPortRemoval(int port) {
@@ -131,6 +164,17 @@ void CVelmoraDlg::OnPortRemoval(int port) {
   m_nPortCount = 0;
   for (const auto& e : m_entries)
     if (e.m_nComPort != 0) ++m_nPortCount;
-  if (m_nPortCount == 0) ResetAllEntries();
-  SendPortHints(m_host, m_entries);
+  if (m_nPortCount == 0) {
+    // The reset forgets every connection. A link still open then stays open
+    // on a device that is gone, its receive thread's end no longer closes
+    // it, and the next DownLoad would reuse it for whichever handset gets
+    // the entry next (Connect keeps an open link). Close such links first.
+    for (int i = 0; i < MAX_ENTRIES; ++i) {
+      if (!m_entries[i].m_comm.IsOpen()) continue;
+      m_entries[i].m_bConnected = 1;
+      Disconnect(i);
+    }
+    ResetAllEntries();
+  }
+  ShowPortDevices(m_host, m_entries);
 }

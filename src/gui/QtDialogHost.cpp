@@ -222,6 +222,15 @@ bool CQtDialogHost::IsListItemSelected(int id, int index) {
   return list->item(index)->isSelected();
 }
 
+void CQtDialogHost::SetListItemText(int id, int index, const std::string& text) {
+  auto* list = qobject_cast<QListWidget*>(m_window.Control(id));
+  if (list == nullptr || index < 0 || index >= list->count()) return;
+  // Only when it changes: a new text would otherwise repaint the whole list
+  // on every port change.
+  const QString wanted = ToQ(text);
+  if (list->item(index)->text() != wanted) list->item(index)->setText(wanted);
+}
+
 void CQtDialogHost::SetSliderRange(int id, int minimum, int maximum) {
   auto* slider = qobject_cast<QSlider*>(m_window.Control(id));
   if (slider == nullptr) return;

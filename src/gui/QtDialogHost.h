@@ -55,6 +55,7 @@ class CQtDialogHost : public QObject, public IDialogHost {
   int GetComboSel(int id) override;
   void AddListItem(int id, const std::string& text) override;
   bool IsListItemSelected(int id, int index) override;
+  void SetListItemText(int id, int index, const std::string& text) override;
   void SetSliderRange(int id, int minimum, int maximum) override;
   void SetSliderPos(int id, int position) override;
   int GetSliderPos(int id) override;

@@ -153,6 +153,13 @@ std::vector<std::string> CPortDiscovery::Find() const {
     PortIdentity id;
     if (!IdentifyWith(name, byId, byPath, id)) continue;
     if (!PortIdentityMatches(id, m_options.fragments)) continue;
+    // A port without its node (not created yet, or already gone) could only
+    // be bound to fail at DownLoad.
+    std::error_code nec;
+    if (!fs::exists(fs::path(m_options.devRoot) / name, nec)) {
+      if (m_options.trace) m_options.trace("Serial device skipped, no node in " + m_options.devRoot + ": " + name + "\n");
+      continue;
+    }
     found.push_back({id.byPath.empty() ? std::string() : id.byPath.front(), name});
   }
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {

@@ -56,9 +56,10 @@ class CPortDiscovery {
  public:
   explicit CPortDiscovery(PortDiscoveryOptions options = {});
 
-  /// Device paths (devRoot/ttyACM0 ...) of the matching ports: first those
-  /// with a by-path name, in the order of that name (the hub socket), then
-  /// the others by kernel name.
+  /// Device paths (devRoot/ttyACM0 ...) of the matching ports whose node
+  /// exists: first those with a by-path name, in the order of that name (the
+  /// hub socket), then the others by kernel name. Skipped devices get a
+  /// trace line.
   std::vector<std::string> Find() const;
 
   /// Builds the identity of tty `kernelName` from the two trees. False (with

@@ -111,6 +111,31 @@ TEST_F(FaultRunTest, ADeadHandsetIsGivenUpAfterThreeRequestsAndTheRunEnds) {
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
 }
 
+TEST_F(FaultRunTest, AGivenUpEntryBoundToAnotherPortDownloadsIntoTheNewHandset) {
+  auto& b = Bench(2);
+  m_path = MakePhoneImage(m_tmp.path(), kSize, kStart);
+  m_image = ReadFileBytes(m_path);
+  b.dlg().m_entries[0].m_nComPort = 1;
+  b.dlg().m_nPortCount = 1;
+  b.ChoosePhone(m_path);
+  b.handset(0).dead = true;
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  ExpectFailed(b, 0);
+  ASSERT_TRUE(b.dlg().m_entries[0].m_comm.IsOpen());  // the old link stays open
+  const size_t oldRequests = b.handset(0).requests.size();
+
+  // The operator plugs the entry into the second handset and tries again.
+  b.dlg().m_entries[0].m_nComPort = 2;
+  b.dlg().m_nPortCount = 1;
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  EXPECT_EQ(b.handset(0).requests.size(), oldRequests);
+  EXPECT_EQ(b.dlg().m_entries[0].m_comm.OpenDevice(), "fake:COM2");
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(Flash(b.handset(1), kStart, 9 * 1024), Expected(m_image, kStart));
+}
+
 TEST_F(FaultRunTest, EveryEntryFailingStillEndsTheRunWithTheControlsBack) {
   auto& b = Prepare(2);
   b.handset(0).dead = true;

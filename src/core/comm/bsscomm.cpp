@@ -91,6 +91,7 @@ bool CBssComm::Init(IWindow* wnd, CQTextQ* queue) {
 
 bool CBssComm::Open() {
   m_bOpen = 0;
+  m_strDevice.clear();
   m_rx.Clear();
   const std::optional<std::string> device = CPortMap::Instance().Device(m_nPort);
   if (!device) {
@@ -120,6 +121,7 @@ bool CBssComm::Open() {
   }
   SleepMs(kSettleMs);
   m_bOpen = 1;
+  m_strDevice = *device;
   return true;
 }
 
@@ -141,6 +143,7 @@ bool CBssComm::ApplyLineSettings() {
 bool CBssComm::Close() {
   if (m_bOpen == 0) return false;
   m_bOpen = 0;
+  m_strDevice.clear();
   if (!m_hComm) return true;
   m_hComm->SetEventMask(0);  // releases the receive thread's wait
   m_hComm->ClearDtrRts();

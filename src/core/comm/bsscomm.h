@@ -59,6 +59,10 @@ class CBssComm {
 
   /// The COM number to open next; nothing else happens until Open.
   void SetPortNumber(uint8_t n) { m_nPort = n; }
+  /// The COM number set last.
+  uint8_t PortNumber() const { return m_nPort; }
+  /// The device the open link was opened on; empty when it is not open.
+  const std::string& OpenDevice() const { return m_strDevice; }
 
   /// Opens the device mapped to COM m_nPort (an unmapped number fails like
   /// an absent port), sets the event mask, queues, purges, time-outs and the
@@ -163,6 +167,7 @@ class CBssComm {
   int m_bOpen = 0;
   int m_nEntry = 0;
   uint8_t m_nPort = 1;
+  std::string m_strDevice;  // what Open opened, so a rebound entry is noticed
   uint8_t m_nByteSize = 8;
   uint32_t m_dwBaud = 57600;
   uint8_t m_nParity = 0;

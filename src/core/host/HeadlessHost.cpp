@@ -80,7 +80,12 @@ void CHeadlessHost::SetPortHint(int entry, const std::string& hint) {
 void CHeadlessHost::Click(int id, std::optional<int> check) {
   ControlState& c = m_controls[id];
   c.check = check ? *check : !c.check;
-  if (m_pDialog) m_pDialog->WindowProc(WM_COMMAND, static_cast<uintptr_t>(id), 0);
+  Deliver(WM_COMMAND, static_cast<uintptr_t>(id), 0);
+}
+
+void CHeadlessHost::SetListItemText(int id, int index, const std::string& text) {
+  std::vector<std::string>& items = m_controls[id].items;
+  if (index >= 0 && static_cast<size_t>(index) < items.size()) items[static_cast<size_t>(index)] = text;
 }
 
 void CHeadlessHost::SelectListItem(int id, int index, bool selected) {
@@ -88,6 +93,17 @@ void CHeadlessHost::SelectListItem(int id, int index, bool selected) {
     m_controls[id].selected.insert(index);
   else
     m_controls[id].selected.erase(index);
+}
+
+void CHeadlessHost::Deliver(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  if (m_pDialog == nullptr) return;
+  if (m_pObserver == nullptr) {
+    m_pDialog->WindowProc(msg, wParam, lParam);
+    return;
+  }
+  const uint64_t start = SteadyNs();
+  m_pDialog->WindowProc(msg, wParam, lParam);
+  m_pObserver->OnDispatched(msg, wParam, start, SteadyNs());
 }
 
 int CHeadlessHost::DispatchPending() {
@@ -101,7 +117,7 @@ int CHeadlessHost::DispatchPending() {
       m_queue.pop_front();
     }
     ++count;
-    if (m_pDialog) m_pDialog->WindowProc(p.msg, p.wParam, p.lParam);
+    Deliver(p.msg, p.wParam, p.lParam);
   }
   return count;
 }
@@ -124,7 +140,7 @@ int CHeadlessHost::FireDueTimers() {
     Timer& t = m_timers[bestId];
     t.due += t.interval ? t.interval : 1;  // window timers repeat until killed
     ++fired;
-    if (m_pDialog) m_pDialog->WindowProc(WM_TIMER, static_cast<uintptr_t>(bestId), 0);
+    Deliver(WM_TIMER, static_cast<uintptr_t>(bestId), 0);
     DispatchPending();
   }
   return fired;

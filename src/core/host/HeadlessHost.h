@@ -53,6 +53,16 @@ struct LogLine {
   std::string text;
 };
 
+/// Told how long the dialog took over each message its host handed it, for
+/// measuring how responsive the dialog's thread stays.
+class IDispatchObserver {
+ public:
+  virtual ~IDispatchObserver() = default;
+  /// `msg` (with its wParam) ran from `startNs` to `endNs` on the steady
+  /// clock, on the dialog's thread.
+  virtual void OnDispatched(uint32_t msg, uintptr_t wParam, uint64_t startNs, uint64_t endNs) = 0;
+};
+
 class CHeadlessHost : public IDialogHost {
  public:
   CHeadlessHost();
@@ -60,6 +70,10 @@ class CHeadlessHost : public IDialogHost {
 
   /// The dialog that the loop hands messages to.
   void SetDialog(CVelmoraDlg* dialog) { m_pDialog = dialog; }
+
+  /// Times every message handed to the dialog (clicks included) and tells
+  /// `observer`; null (the default) times nothing. Not owned.
+  void SetDispatchObserver(IDispatchObserver* observer) { m_pObserver = observer; }
 
   // ---- IWindow ----
   bool PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
@@ -82,6 +96,7 @@ class CHeadlessHost : public IDialogHost {
   int GetComboSel(int id) override { return m_controls[id].comboSel; }
   void AddListItem(int id, const std::string& text) override { m_controls[id].items.push_back(text); }
   bool IsListItemSelected(int id, int index) override { return m_controls[id].selected.count(index) != 0; }
+  void SetListItemText(int id, int index, const std::string& text) override;
   void SetSliderRange(int id, int minimum, int maximum) override;
   void SetSliderPos(int id, int position) override { m_controls[id].sliderPos = position; }
   int GetSliderPos(int id) override { return m_controls[id].sliderPos; }
@@ -152,6 +167,10 @@ class CHeadlessHost : public IDialogHost {
   CVelmoraDlg* m_pDialog = nullptr;
 
  private:
+  /// Hands one message to the dialog, timed when an observer is set.
+  void Deliver(uint32_t msg, uintptr_t wParam, intptr_t lParam);
+
+  IDispatchObserver* m_pObserver = nullptr;
   struct Posted {
     uint32_t msg;
     uintptr_t wParam;

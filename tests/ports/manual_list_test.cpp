@@ -1,0 +1,196 @@
+// The manual port list (Auto Detect off) on the fake host, and the advice an
+// entry's log gives when a port exists but may not be opened.
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "ControlIds.h"
+#include "FakeBench.h"
+#include "PortTree.h"
+#include "VelmoraDlg.h"
+#include "comm/Registry.h"
+#include "platform/PortMap.h"
+#include "platform/PortPermission.h"
+
+namespace {
+
+class ManualListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CRegistry::SetStorePath(m_tmp.path() + "/settings.ini");
+    CPortMap::Instance().Clear();
+    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
+    m_host.SetDialog(m_dlg.get());
+    m_dlg->OnInitDialog();
+  }
+  void TearDown() override {
+    m_dlg.reset();
+    CPortMap::Instance().Clear();
+  }
+  const std::vector<std::string>& Items() { return m_host.m_controls[IDC_PORT_LIST].items; }
+  void Select(std::initializer_list<int> items) {
+    for (int k : items) m_host.SelectListItem(IDC_PORT_LIST, k, true);
+  }
+  void ChoosePhone() {
+    m_dlg->m_bPhoneCode = 1;
+    m_dlg->m_strPhonePath = MakePhoneImage(m_tmp.path(), 0x10000 + 2048, 0x10000);
+  }
+
+  CTempDir m_tmp;
+  CFakeHost m_host;
+  std::unique_ptr<CVelmoraDlg> m_dlg;
+};
+
+TEST_F(ManualListTest, ThirtyItemsNameTheDeviceBehindEachNumber) {
+  ASSERT_EQ(Items().size(), 30u);
+  for (int k = 0; k < 30; ++k) EXPECT_EQ(Items()[static_cast<size_t>(k)], "COM" + std::to_string(k + 1));
+  EXPECT_FALSE(m_host.m_controls[IDC_PORT_LIST].shown);
+
+  CPortMap::Instance().Set(3, "/dev/ttyACM2");
+  CPortMap::Instance().Set(30, "/dev/ttyUSB7");
+  m_host.Click(IDC_AUTO_DETECT, 0);
+  EXPECT_TRUE(m_host.m_controls[IDC_PORT_LIST].shown);
+  EXPECT_FALSE(m_host.m_controls[kEntryCheckIds[0]].shown);
+  EXPECT_FALSE(m_host.m_controls[kPortLabelIds[0]].shown);
+  ASSERT_EQ(Items().size(), 30u);
+  EXPECT_EQ(Items()[2], "COM3  /dev/ttyACM2");
+  EXPECT_EQ(Items()[29], "COM30  /dev/ttyUSB7");
+  EXPECT_EQ(Items()[3], "COM4");
+
+  // A number that loses its device loses the text beside it too.
+  CPortMap::Instance().Remove(3);
+  m_host.Click(IDC_AUTO_DETECT, 1);
+  EXPECT_EQ(Items()[2], "COM3");
+  EXPECT_FALSE(m_host.m_controls[IDC_PORT_LIST].shown);
+}
+
+TEST_F(ManualListTest, SelectedItemsAreBoundInListOrderAtDownLoad) {
+  CPortMap::Instance().Set(4, "/dev/ttyACM4");
+  m_host.Click(IDC_AUTO_DETECT, 0);
+  // A binding from before is replaced by the selection.
+  m_dlg->m_entries[5].m_nComPort = 9;
+  m_dlg->m_nPortCount = 1;
+  Select({3, 1});
+  m_host.Click(IDC_DOWNLOAD);
+  EXPECT_EQ(CountBoxes(m_host, "No binaries has been selected."), 1);
+  EXPECT_EQ(m_dlg->m_nPortCount, 2);
+  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 2);
+  EXPECT_EQ(m_dlg->m_entries[1].m_nComPort, 4);
+  for (int i = 2; i < MAX_ENTRIES; ++i) EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, 0) << i;
+  EXPECT_EQ(m_host.m_portHints[0], "");
+  EXPECT_EQ(m_host.m_portHints[1], "/dev/ttyACM4");
+}
+
+TEST_F(ManualListTest, TwentyItemsAreAllowed) {
+  m_host.Click(IDC_AUTO_DETECT, 0);
+  for (int k = 10; k < 30; ++k) m_host.SelectListItem(IDC_PORT_LIST, k, true);
+  EXPECT_TRUE(m_dlg->CollectManualPorts());
+  EXPECT_EQ(m_dlg->m_nPortCount, 20);
+  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 11);
+  EXPECT_EQ(m_dlg->m_entries[19].m_nComPort, 30);
+  EXPECT_EQ(CountBoxes(m_host, "선택 허용치를 초과하였습니다."), 0);
+}
+
+TEST_F(ManualListTest, TwentyOneItemsShowTheLimitAndStartNothing) {
+  ChoosePhone();
+  m_host.Click(IDC_AUTO_DETECT, 0);
+  for (int k = 0; k < 21; ++k) m_host.SelectListItem(IDC_PORT_LIST, k, true);
+  m_host.Click(IDC_DOWNLOAD);
+  EXPECT_EQ(CountBoxes(m_host, "선택 허용치를 초과하였습니다."), 1);
+  EXPECT_EQ(m_host.m_boxes.size(), 1u);
+  EXPECT_EQ(m_dlg->m_nPortCount, 0);
+  for (int i = 0; i < MAX_ENTRIES; ++i) EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, 0) << i;
+  EXPECT_EQ(m_dlg->m_bRunning, 0);
+  EXPECT_TRUE(m_host.m_timers.empty());
+  EXPECT_TRUE(m_host.m_controls[IDC_DOWNLOAD].enabled);
+}
+
+TEST_F(ManualListTest, DeviceNotificationsAreIgnoredWhileAutoDetectIsOff) {
+  m_host.Click(IDC_AUTO_DETECT, 0);
+  DevBroadcastPort note;
+  std::snprintf(note.dbcp_name, sizeof note.dbcp_name, "COM5");
+  m_dlg->WindowProc(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&note));
+  EXPECT_EQ(m_dlg->m_nPortCount, 0);
+  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 0);
+}
+
+// ---- a port that exists but may not be opened ----
+
+/// Runs in a child without root's rights (nobody) when the tests run as
+/// root, for whom every device would open. Exits 0 when the entry's log
+/// said the advice, naming the node's `group` and the udev rule, exactly
+/// once across two attempts.
+[[noreturn]] void ExpectAdviceOnceAsUnprivileged(const std::string& node, const std::string& group) {
+  auto fail = [](const std::string& why) {
+    std::fprintf(stderr, "%s\n", why.c_str());
+    std::_Exit(1);
+  };
+  if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+    fail("cannot drop root's rights");
+  CFakeHost host;
+  CVelmoraDlg dlg(host);
+  host.SetDialog(&dlg);
+  dlg.OnInitDialog();
+  CPortMap::Instance().Set(1, node);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    dlg.m_entries[0].m_nComPort = 1;
+    if (dlg.Connect(0)) fail("the port opened");
+    host.DispatchPending();
+  }
+  int advice = 0, usbCheck = 0;
+  for (const LogLine& line : host.m_logs[0]) {
+    if (line.text == "USB 연결 상태를 확인하세요.") ++usbCheck;
+    if (line.text.find("Permission denied on " + node) == std::string::npos) continue;
+    ++advice;
+    if (line.text.find("group " + group) == std::string::npos) fail("no group in: " + line.text);
+    if (line.text.find("contrib/99-velmora.rules") == std::string::npos) fail("no udev rule in: " + line.text);
+  }
+  if (usbCheck != 2) fail("USB line " + std::to_string(usbCheck) + " times");
+  if (advice != 1) fail("advice " + std::to_string(advice) + " times");
+  std::_Exit(0);
+}
+
+TEST(PortPermissionTest, DeniedPortIsExplainedOnceWithTheFix) {
+  const group* dialout = getgrnam("dialout");
+  if (dialout == nullptr) GTEST_SKIP() << "no dialout group on this machine";
+  CTempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  const std::string node = dir.path() + "/ttyACM0";
+  const int fd = open(node.c_str(), O_CREAT | O_WRONLY, 0600);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  // Root may hand the node to dialout as udev would; others keep their own
+  // group and lock themselves out instead.
+  if (getuid() == 0) {
+    ASSERT_EQ(chown(node.c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(chmod(node.c_str(), 0660), 0);
+  } else {
+    ASSERT_EQ(chmod(node.c_str(), 0), 0);
+  }
+  struct stat st {};
+  ASSERT_EQ(stat(node.c_str(), &st), 0);
+  const group* owner = getgrgid(st.st_gid);
+  ASSERT_NE(owner, nullptr);
+  EXPECT_EXIT(ExpectAdviceOnceAsUnprivileged(node, owner->gr_name), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(PortPermissionTest, NoAdviceForMissingOrAccessibleDevices) {
+  CTempDir dir;
+  EXPECT_EQ(PortPermissionHint(dir.path() + "/absent"), "");
+  EXPECT_EQ(PortPermissionHint(""), "");
+  const std::string open = dir.Write("open", {0});
+  EXPECT_EQ(PortPermissionHint(open), "");
+  // The advice itself names the fix whatever the rights.
+  const std::string advice = PortPermissionAdvice(open);
+  EXPECT_EQ(advice.rfind("Permission denied on " + open, 0), 0u) << advice;
+  EXPECT_NE(advice.find("contrib/99-velmora.rules"), std::string::npos) << advice;
+}
+
+}  // namespace
