@@ -19,6 +19,7 @@ struct DownloadEntry {
   int m_nState = 0;            ///< 0 idle .. 11 completed
   int m_nBlock = 0;            ///< next block of the current step
   int m_nRetry = 0;            ///< timer expiries since the last request
+  int m_nRefusals = 0;         ///< refused or damaged replies since the last accepted one
   uint8_t m_bJumpSent = 0;     ///< the run's jump has been sent
   CBssComm m_comm;
   BlockRecord m_blockReq;      ///< the block being sent
