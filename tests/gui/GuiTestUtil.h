@@ -4,7 +4,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -42,6 +45,21 @@ inline std::shared_ptr<bool> AnswerNextModal(std::function<void(QWidget*)> answe
   });
   poll->start(10);
   return answered;
+}
+
+/// Chooses `path` in an open file dialog the way a user types it, then
+/// presses Open. selectFile alone is not enough: once the dialog's name field
+/// has the focus, selectFile leaves the field alone and Open just enters the
+/// current directory, so the dialog would stay open.
+inline void ChooseInFileDialog(QFileDialog& dialog, const QString& path) {
+  const QFileInfo info(path);
+  dialog.setDirectory(info.absolutePath());
+  auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  if (name != nullptr)
+    name->setText(info.fileName());
+  else
+    dialog.selectFile(path);
+  QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
 }
 
 /// Counts the pixels of `image` inside `area` that have exactly `colour`.

@@ -168,8 +168,7 @@ TEST_F(DialogWindowTest, PhoneCodeChosenInTheFileDialogIsShownAndRemembered) {
     auto* dialogWidget = qobject_cast<QFileDialog*>(modal);
     ASSERT_NE(dialogWidget, nullptr);
     openedIn = dialogWidget->directory().absolutePath();
-    dialogWidget->selectFile(file);
-    static_cast<QDialog*>(dialogWidget)->accept();
+    ChooseInFileDialog(*dialogWidget, file);
   });
   QTest::mouseClick(window.Control(IDC_PHONE_CODE), Qt::LeftButton);
   ASSERT_TRUE(*answered);

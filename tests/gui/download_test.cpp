@@ -56,8 +56,7 @@ TEST_F(DownloadWindowTest, PhoneCodeReachesBothHandsetsAndTheBarsSayCompleted) {
   auto chosen = AnswerNextModal([&](QWidget* modal) {
     auto* files = qobject_cast<QFileDialog*>(modal);
     ASSERT_NE(files, nullptr);
-    files->selectFile(QString::fromStdString(image));
-    static_cast<QDialog*>(files)->accept();
+    ChooseInFileDialog(*files, QString::fromStdString(image));
   });
   QTest::mouseClick(window.Control(IDC_PHONE_CODE), Qt::LeftButton);
   ASSERT_TRUE(*chosen);

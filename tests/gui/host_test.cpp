@@ -191,8 +191,7 @@ TEST_F(HostTest, OpenFileDialogOpensInTheRememberedDirectoryAndReturnsTheChoice)
     ASSERT_NE(dialog, nullptr);
     openedIn = dialog->directory().absolutePath();
     filters = dialog->nameFilters();
-    dialog->selectFile(file);
-    QMetaObject::invokeMethod(dialog, "accept");
+    ChooseInFileDialog(*dialog, file);
   });
   const auto chosen = host.OpenFileDialog("Download Phone Binary (*.bin)|*.bin|All Files (*.*)|*.*||",
                                           dir.path().toStdString() + "/*.bin", "bin");
@@ -215,9 +214,7 @@ TEST_F(HostTest, BrowseFolderReturnsTheChosenFolderOrNothing) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
-    dialog->setDirectory(dir.path());
-    dialog->selectFile(folder);
-    QMetaObject::invokeMethod(dialog, "accept");
+    ChooseInFileDialog(*dialog, folder);
   });
   const auto chosen = host.BrowseFolder();
   ASSERT_TRUE(*answered);
