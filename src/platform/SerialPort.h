@@ -82,8 +82,8 @@ class ISerialPort {
   /// number read, or -1 on failure.
   virtual int Read(uint8_t* buffer, uint32_t count) = 0;
 
-  /// Writes all `count` bytes, waiting until they have left the driver's
-  /// buffer or the write time-out has passed. False on failure or time-out.
+  /// Writes all `count` bytes, waiting until the driver has accepted them
+  /// all or the write time-out has passed. False on failure or time-out.
   virtual bool Write(const uint8_t* data, uint32_t count) = 0;
 
   /// Drops DTR, then RTS. Devices without modem-control lines (pseudo

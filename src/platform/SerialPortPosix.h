@@ -42,8 +42,9 @@ class CSerialPortPosix : public ISerialPort {
   int QueuedInput() override;
   /// One non-blocking read(2); 0 when nothing is queued.
   int Read(uint8_t* buffer, uint32_t count) override;
-  /// Writes everything, waiting with poll(POLLOUT) and then for the output
-  /// queue to drain, all within the write time-out.
+  /// Writes everything, waiting with poll(POLLOUT) while the kernel's
+  /// buffer is full, within the write time-out; does not wait for the line
+  /// to drain.
   bool Write(const uint8_t* data, uint32_t count) override;
   /// TIOCMBIC of DTR, then RTS; devices without modem lines succeed.
   bool ClearDtrRts() override;
