@@ -281,9 +281,15 @@ class CFakeBench {
  private:
   bool Deliver(FakeHandset& h) {
     bool progressed = h.Consume(m_host.Now());
-    while (!h.pending.empty() && h.pending.front().first <= m_host.Now()) {
-      std::vector<uint8_t> frame = std::move(h.pending.front().second);
-      h.pending.pop_front();
+    // Every reply that is due goes out, even one queued behind a reply due
+    // later (an erase delay); waiting for the front would stop time here.
+    for (auto it = h.pending.begin(); it != h.pending.end();) {
+      if (it->first > m_host.Now()) {
+        ++it;
+        continue;
+      }
+      std::vector<uint8_t> frame = std::move(it->second);
+      it = h.pending.erase(it);
       progressed = true;
       for (int i = 0; i < MAX_ENTRIES; ++i) {
         CBssComm& link = m_dlg->m_entries[i].m_comm;

@@ -51,27 +51,25 @@ class CFakeSerialPort : public ISerialPort {
     d->held = true;
     d->hungUp = false;
     ++d->opens;
+    std::lock_guard<std::mutex> self(m_selfLock);
     m_dev = d;
     return true;
   }
-  bool IsOpen() const override { return m_dev != nullptr; }
+  bool IsOpen() const override { return Device() != nullptr; }
   bool SetEventMask(uint32_t mask) override {
-    if (!m_dev) return false;
-    std::lock_guard<std::mutex> g(m_dev->lock);
-    m_dev->mask = mask;
-    m_dev->cv.notify_all();
+    const std::shared_ptr<FakeDevice> d = Device();
+    if (!d) return false;
+    std::lock_guard<std::mutex> g(d->lock);
+    d->mask = mask;
+    d->cv.notify_all();
     return true;
   }
-  bool SetupQueues(uint32_t, uint32_t) override { return m_dev != nullptr; }
-  bool Purge() override { return m_dev != nullptr; }
-  bool SetTimeouts(uint32_t, uint32_t) override { return m_dev != nullptr; }
-  bool ApplyLineSettings(const SerialLineSettings&) override { return m_dev != nullptr; }
+  bool SetupQueues(uint32_t, uint32_t) override { return IsOpen(); }
+  bool Purge() override { return IsOpen(); }
+  bool SetTimeouts(uint32_t, uint32_t) override { return IsOpen(); }
+  bool ApplyLineSettings(const SerialLineSettings&) override { return IsOpen(); }
   PortWait WaitEvent() override {
-    std::shared_ptr<FakeDevice> d;
-    {
-      std::lock_guard<std::mutex> self(m_selfLock);
-      d = m_dev;
-    }
+    const std::shared_ptr<FakeDevice> d = Device();
     if (!d) return PortWait::MaskCleared;
     std::unique_lock<std::mutex> g(d->lock);
     d->cv.wait(g, [&] { return d->mask == 0 || d->hungUp || !d->held; });
@@ -80,12 +78,13 @@ class CFakeSerialPort : public ISerialPort {
   int QueuedInput() override { return 0; }
   int Read(uint8_t*, uint32_t) override { return 0; }
   bool Write(const uint8_t* data, uint32_t count) override {
-    if (!m_dev) return false;
-    std::lock_guard<std::mutex> g(m_dev->lock);
-    m_dev->written.insert(m_dev->written.end(), data, data + count);
+    const std::shared_ptr<FakeDevice> d = Device();
+    if (!d) return false;
+    std::lock_guard<std::mutex> g(d->lock);
+    d->written.insert(d->written.end(), data, data + count);
     return true;
   }
-  bool ClearDtrRts() override { return m_dev != nullptr; }
+  bool ClearDtrRts() override { return IsOpen(); }
   bool Close() override {
     std::shared_ptr<FakeDevice> d;
     {
@@ -103,12 +102,18 @@ class CFakeSerialPort : public ISerialPort {
   const std::string& LastError() const override { return m_error; }
 
  private:
+  // The receive thread reaches the device too, while the dialog's thread
+  // may be closing the port.
+  std::shared_ptr<FakeDevice> Device() const {
+    std::lock_guard<std::mutex> self(m_selfLock);
+    return m_dev;
+  }
   bool Fail(const char* why) {
     m_error = why;
     return false;
   }
   CFakePorts& m_ports;
-  std::mutex m_selfLock;  // m_dev is read by the waiting thread
+  mutable std::mutex m_selfLock;  // guards m_dev
   std::shared_ptr<FakeDevice> m_dev;
   std::string m_error;
 };
