@@ -2,7 +2,7 @@
 JOBS ?= 2
 CMAKE_FLAGS ?= -G Ninja
 
-.PHONY: all bootstrap build build-asan build-tsan test test-asan test-tsan demo clean
+.PHONY: all bootstrap build build-asan build-tsan test test-asan test-tsan demo clean fuzz build-fuzz soak bench
 
 all: build
 
@@ -33,5 +33,51 @@ test-tsan: build-tsan
 demo: build
 	scripts/demo
 
+# libFuzzer targets (clang-14), each run for FUZZ_SECONDS on a corpus seeded
+# from the tests; a crash lands in tests/fuzz/findings/<target>/, where the
+# plain test suite replays it from then on. FUZZ_TARGETS picks a subset.
+# The reply target runs whole downloads per input, a few dozen a second:
+# left to itself libFuzzer would keep its scripts a few bytes long.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= decoder dloadfile replies resource
+FUZZ_FLAGS ?=
+build-fuzz: bootstrap
+	CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug \
+	  -DVELMORA_SANITIZER=address -DVELMORA_FUZZ=ON -DVELMORA_BUILD_GUI=OFF
+	cmake --build build-fuzz -j$(JOBS) --target $(foreach t,$(FUZZ_TARGETS),fuzz_$(t) fuzz_$(t)_seeds)
+
+fuzz: build-fuzz
+	@mkdir -p build-fuzz/logs
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  c=build-fuzz/corpus/$$t; mkdir -p $$c/seed $$c/work tests/fuzz/findings/$$t; \
+	  build-fuzz/fuzz/fuzz_$${t}_seeds $$c/seed >/dev/null; \
+	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
+	  len="-max_len=20000"; [ $$t = replies ] && len="-max_len=600 -len_control=0"; \
+	  if ! build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) $$len -timeout=25 -rss_limit_mb=2048 \
+	      -print_final_stats=1 -artifact_prefix=tests/fuzz/findings/$$t/ $(FUZZ_FLAGS) $$c/work $$c/seed \
+	      >build-fuzz/logs/$$t.log 2>&1; then \
+	    tail -n 40 build-fuzz/logs/$$t.log; echo "fuzz: $$t FAILED (input kept in tests/fuzz/findings/$$t)"; exit 1; fi; \
+	  grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' build-fuzz/logs/$$t.log \
+	    | sed "s/^/  $$t /"; \
+	done
+
+# Benchmarks (not part of `make test`): prints the report and writes it to
+# docs/PERFORMANCE.md. BENCH_ARGS passes options, e.g. BENCH_ARGS=--quick.
+bench: bootstrap
+	cmake -S . -B build-bench $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_GUI=OFF -DVELMORA_BUILD_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build build-bench -j$(JOBS) --target velmora-bench
+	build-bench/bin/velmora-bench --out docs/PERFORMANCE.md --command "$(strip make bench $(BENCH_ARGS))" $(BENCH_ARGS)
+
+# The fault soak: twenty simulated handsets for SOAK_ROUNDS rounds, round r
+# seeded SOAK_SEED + r (default seed: from the clock). A failing round
+# prints the seed that replays it alone.
+SOAK_ROUNDS ?= 10
+SOAK_SEED ?=
+SOAK_BUILD ?= build-asan
+soak: bootstrap
+	cmake -S . -B $(SOAK_BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZER=address
+	cmake --build $(SOAK_BUILD) -j$(JOBS) --target soak_tests
+	cd $(SOAK_BUILD) && SOAK_ROUNDS=$(SOAK_ROUNDS) SOAK_SEED=$(SOAK_SEED) tests/soak_tests --gtest_filter='Soak*'
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

@@ -34,6 +34,7 @@ bool CVelmoraDlg::PrepareStep() {
     e.m_nState = 0;
     e.m_nBlock = 0;
     e.m_nRetry = 0;
+    e.m_nRefusals = 0;
     e.m_bMarkerSent = 0;
   }
   const std::string* path = &m_strPhonePath;

@@ -6,6 +6,10 @@
 
 namespace {
 constexpr int kBlockMs = 5000;
+// A handset that answers every repetition with another refusal or damaged
+// reply would otherwise be asked again forever, each answer restarting the
+// timer that is meant to end the exchange.
+constexpr int kMaxRefusals = 10;
 }  // namespace
 
 bool CVelmoraDlg::InDataState(int i) const {
@@ -24,6 +28,14 @@ void CVelmoraDlg::RetryEntry(int i) {
   }
 }
 
+bool CVelmoraDlg::CountRefusal(int i) {
+  DownloadEntry& e = m_entries[i];
+  if (++e.m_nRefusals < kMaxRefusals) return true;
+  e.m_nRefusals = 0;
+  GiveUpEntry(i, "재시도 횟수 초과. 처음부터 다시 해주시기 바랍니다.");
+  return false;
+}
+
 intptr_t CVelmoraDlg::OnEntryPacket(int i) {
   if (i < 0 || i >= MAX_ENTRIES) return 1;
   DownloadEntry& e = m_entries[i];
@@ -33,7 +45,10 @@ intptr_t CVelmoraDlg::OnEntryPacket(int i) {
   e.m_comm.CopyPacket(e.m_rxCopy);
   e.m_pRxPacket = e.m_rxCopy;
   m_host.KillTimer(i);
-  if (HandleResponse(i)) Advance(i);
+  if (HandleResponse(i)) {
+    e.m_nRefusals = 0;
+    Advance(i);
+  }
   return 1;
 }
 
@@ -50,6 +65,7 @@ bool CVelmoraDlg::HandleResponse(int i) {
   if (code == ACK && e.m_bMarkerSent == 0) {
     if (InDataState(i)) return true;
     if (b1 == 0x6A && b2 == 0xD3) return true;
+    if (!CountRefusal(i)) return false;
     e.m_comm.Resend();
     PutLog(i, LOG_INFO, "ACK, but crc error. Retry.");
     ArmTimer(i, 2, kBlockMs);
@@ -86,6 +102,7 @@ bool CVelmoraDlg::HandleResponse(int i) {
       return false;
     }
     case NAK_RETRY:
+      if (!CountRefusal(i)) return false;
       RetryEntry(i);
       ArmTimer(i, 2, kBlockMs);
       return false;
@@ -108,6 +125,7 @@ bool CVelmoraDlg::HandleResponse(int i) {
         Disconnect(i);
         return false;
       }
+      if (!CountRefusal(i)) return false;
       RetryEntry(i);
       ArmTimer(i, 2, kBlockMs);
       PutLog(i, LOG_INFO, "NAK_INVALID_CMD, but crc error. Retry");
@@ -118,6 +136,7 @@ bool CVelmoraDlg::HandleResponse(int i) {
         Disconnect(i);
         return false;
       }
+      if (!CountRefusal(i)) return false;
       RetryEntry(i);
       ArmTimer(i, 2, kBlockMs);
       PutLog(i, LOG_INFO, "NAK_FAILED, but crc error. Retry");

@@ -22,6 +22,8 @@ constexpr KindInfo kKinds[] = {
     {SimFaultKind::Dead, "dead", KindInfo::None},
     {SimFaultKind::HangUp, "hangup", KindInfo::Block},
     {SimFaultKind::Hostile, "hostile", KindInfo::None},
+    {SimFaultKind::LoseReply, "lose-reply", KindInfo::Code},
+    {SimFaultKind::Garble, "garble", KindInfo::Block},
 };
 
 // Whole-string number in `base`, within [lo, hi].
@@ -55,6 +57,8 @@ const char* SimFaultHelp() {
          "    refuse-jump      answer the jump with A3 9E 4C\n"
          "    dead             never answer\n"
          "    hostile          answer every block with 03 03 03\n"
+         "    lose-reply:CC    carry out request code CC (hex) but send no reply\n"
+         "    garble:K         write block K, cut the closing flag off its ACK\n"
          "  K counts blocks from 0 after each erase; TIMES (default 1, 0 = always)\n"
          "  says how often the fault fires. Example: 2/silence:5,2\n";
 }

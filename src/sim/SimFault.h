@@ -15,6 +15,8 @@ enum class SimFaultKind {
   Dead,          ///< nothing is ever answered (always, TIMES ignored)
   HangUp,        ///< the line is hung up when block ARG arrives
   Hostile,       ///< every block is answered 03 03 03 (always, TIMES ignored)
+  LoseReply,     ///< the reply to request code ARG is never sent (the request is carried out)
+  Garble,        ///< block ARG is written but its ACK loses its closing flag
 };
 
 struct SimFault {

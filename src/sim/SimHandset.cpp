@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <sstream>
 
 #include "sim/SimPacer.h"
@@ -157,6 +159,8 @@ void CSimHandset::Serve() {
   CSimPacer inPace, outPace;
   uint8_t buf[4096];
   uint64_t quietUntilUs = 0;
+  uint64_t replyOutUs = 0;  // when the last reply's final byte left; 0 = none pending
+  bool inputIdle = true;    // nothing of the tool's is queued or on the line
   while (!m_bStop.load()) {
     const uint64_t nowUs = NowUs();
     const uint64_t nowMs = nowUs / 1000;
@@ -167,6 +171,7 @@ void CSimHandset::Serve() {
       std::lock_guard<std::mutex> guard(m_lock);
       m_protocol.Tick(nowMs);
       const std::vector<uint8_t> more = m_protocol.TakeOutput();
+      if (out.empty() && !more.empty()) outPace.Restart(nowUs);
       out.insert(out.end(), more.begin(), more.end());
       deadline = m_protocol.NextDeadline();
       hang = m_protocol.HangUpWanted();
@@ -174,9 +179,9 @@ void CSimHandset::Serve() {
     m_cv.notify_all();
     if (hang && m_master >= 0) HangUp();
 
-    int timeout = kMaxPollMs;
+    int64_t timeoutUs = int64_t{kMaxPollMs} * 1000;
     if (deadline >= 0)
-      timeout = static_cast<int>(std::min<int64_t>(timeout, std::max<int64_t>(0, deadline - static_cast<int64_t>(nowMs))));
+      timeoutUs = std::min<int64_t>(timeoutUs, std::max<int64_t>(0, deadline - static_cast<int64_t>(nowMs)) * 1000);
     pollfd fds[2] = {{m_wake[0], POLLIN, 0}, {-1, 0, 0}};
     size_t readLimit = sizeof buf;
     if (m_master >= 0 && nowUs >= quietUntilUs) {
@@ -184,22 +189,41 @@ void CSimHandset::Serve() {
       outPace.Refill(nowUs, bps);
       if (!out.empty()) {
         const size_t before = out.size();
-        if (!WriteSome(out, bps ? outPace.Available() : out.size())) quietUntilUs = nowUs + kQuietUs;
-        if (bps) outPace.Spend(before - out.size());
+        // Paced, a reply goes out in one write once its first byte's time
+        // has come: a UART sends its bytes back to back, while a wake-up per
+        // byte could leave gaps longer than the tool's 5 ms burst, which
+        // no real line does. Its last byte is done (n - 1) byte times later.
+        const size_t allowed = !bps ? out.size() : outPace.Available() > 0 ? CSimPacer::Step(bps) : 0;
+        if (!WriteSome(out, allowed)) quietUntilUs = nowUs + kQuietUs;
+        const size_t sent = before - out.size();
+        if (bps) outPace.Spend(sent);
+        if (out.empty())
+          replyOutUs = NowUs() + (bps && sent > 1 ? (sent - 1) * 1000000u / bps : 0);
       }
       fds[1].fd = m_master;
-      if (bps) readLimit = std::min(readLimit, inPace.Available());
+      int queued = 0;
+      if (bps && !inputIdle && ::ioctl(m_master, FIONREAD, &queued) == 0 && queued > 0) {
+        // Bytes of the tool's that are already queued are taken in a few
+        // steps, each at the moment its last byte has crossed the line, not
+        // one wake-up per byte.
+        const size_t want = std::min({static_cast<size_t>(queued), CSimPacer::Step(bps), sizeof buf});
+        readLimit = inPace.Available() >= want ? want : 0;
+        if (readLimit == 0) timeoutUs = std::min(timeoutUs, inPace.UsUntilBytes(want, bps));
+      } else if (bps) {
+        readLimit = std::min(readLimit, inPace.Available());
+        if (readLimit == 0) timeoutUs = std::min(timeoutUs, inPace.UsUntilByte(bps));
+      }
       if (readLimit > 0) fds[1].events = POLLIN;
-      else timeout = std::min(timeout, inPace.MsUntilByte(bps));
       if (!out.empty()) {
-        if (bps) timeout = std::min(timeout, outPace.MsUntilByte(bps));
+        if (bps) timeoutUs = std::min(timeoutUs, outPace.UsUntilByte(bps));
         else fds[1].events |= POLLOUT;
       }
     } else if (m_master >= 0) {
-      timeout = std::min(timeout, static_cast<int>((quietUntilUs - nowUs) / 1000) + 1);
+      timeoutUs = std::min<int64_t>(timeoutUs, static_cast<int64_t>(quietUntilUs - nowUs) + 1000);
     }
 
-    const int r = ::poll(fds, 2, timeout);
+    const timespec wait{static_cast<time_t>(timeoutUs / 1000000), static_cast<long>(timeoutUs % 1000000) * 1000};
+    const int r = ::ppoll(fds, 2, &wait, nullptr);
     if (r < 0 && errno != EINTR) break;
     if (r <= 0) continue;
     if (fds[0].revents & POLLIN) {
@@ -209,13 +233,32 @@ void CSimHandset::Serve() {
     }
     if (fds[1].fd < 0) continue;
     if (fds[1].revents & POLLIN) {
+      const uint64_t inUs = NowUs();
+      if (replyOutUs != 0) {
+        // The tool's first byte after a reply: its turnaround ends here,
+        // before any pacing of the bytes themselves.
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (out.empty() && m_protocol.InDataMode())
+          m_protocol.Record().blockTurnaroundUs.push_back(
+              static_cast<uint32_t>(inUs > replyOutUs ? inUs - replyOutUs : 0));
+        replyOutUs = 0;
+      }
+      if (bps && inputIdle) {
+        // Bytes after a quiet line start their time on the wire now.
+        inPace.Restart(inUs);
+        inputIdle = false;
+        continue;
+      }
       const ssize_t n = ::read(m_master, buf, readLimit);
       if (n > 0) {
         if (bps) inPace.Spend(static_cast<size_t>(n));
+        int queued = 0;
+        inputIdle = ::ioctl(m_master, FIONREAD, &queued) == 0 && queued == 0;
         {
           std::lock_guard<std::mutex> guard(m_lock);
-          m_protocol.Feed(buf, static_cast<size_t>(n), NowUs() / 1000, !out.empty());
+          m_protocol.Feed(buf, static_cast<size_t>(n), inUs / 1000, !out.empty());
           const std::vector<uint8_t> more = m_protocol.TakeOutput();
+          if (out.empty() && !more.empty()) outPace.Restart(NowUs());
           out.insert(out.end(), more.begin(), more.end());
         }
         m_cv.notify_all();

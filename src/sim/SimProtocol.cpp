@@ -46,6 +46,7 @@ bool CSimProtocol::TakeFault(SimFaultKind kind, int arg) {
     const bool argless = kind == SimFaultKind::OldBoot || kind == SimFaultKind::RefuseJump;
     if (!argless && it->fault.arg != arg) continue;
     if (it->remaining > 0 && --it->remaining == 0) m_faults.erase(it);
+    ++m_record.faultsFired;
     return true;
   }
   return false;
@@ -60,6 +61,10 @@ bool CSimProtocol::HasFault(SimFaultKind kind) const {
 void CSimProtocol::Violation(std::string text) { m_record.violations.push_back(std::move(text)); }
 
 void CSimProtocol::Reply(std::vector<uint8_t> frame) {
+  if (m_bDropReply) {
+    m_bDropReply = false;
+    return;
+  }
   m_out.insert(m_out.end(), frame.begin(), frame.end());
   m_record.replies.push_back(std::move(frame));
 }
@@ -168,6 +173,8 @@ void CSimProtocol::HandleRequest(const std::vector<uint8_t>& req, uint64_t nowMs
   if (want == 0) Violation("unknown request " + Hex(code));
   else if (len != want) Violation("request " + Hex(code) + " of " + std::to_string(len) + " bytes");
   if (HasFault(SimFaultKind::Dead)) return;
+  // An erase's reply comes when the erase ends; the flag waits for it.
+  m_bDropReply = TakeFault(SimFaultKind::LoseReply, code);
   if (want == 0 || len != want) {
     Reply(sim::NakInvalidFrame());
     return;
@@ -271,7 +278,13 @@ void CSimProtocol::HandleBlock(const uint8_t* block) {
   ++m_record.blocksWritten;
   if (idx == m_nWritten) ++m_nWritten;
   m_bLastAcked = true;
-  Reply(sim::AckFrame());
+  if (TakeFault(SimFaultKind::Garble, arg)) {
+    std::vector<uint8_t> cut = sim::AckFrame();
+    cut.pop_back();
+    Reply(std::move(cut));
+  } else {
+    Reply(sim::AckFrame());
+  }
   if (m_nWritten >= m_nExpected) {
     m_bDataMode = false;
     ++m_record.transfersDone;

@@ -72,6 +72,7 @@ class CSimProtocol {
   bool m_bBusyNoted = false;   // one violation per early send
   bool m_bInGarbage = false;   // one violation per run of stray bytes
   bool m_bHangUp = false;
+  bool m_bDropReply = false;   // the next reply is lost (LoseReply)
 
   bool m_bErasePending = false;
   uint64_t m_eraseDueMs = 0;

@@ -30,7 +30,12 @@ struct SimRecord {
   int markers = 0;         ///< retry markers received
   int jumps = 0;           ///< jump requests received
   int transfersDone = 0;   ///< transfers that got all their blocks
+  /// While blocks are expected: microseconds from the last byte of a reply
+  /// going onto the line to the first byte of what the tool sent next. This
+  /// is the tool's own turnaround, the wire time of neither side included.
+  std::vector<uint32_t> blockTurnaroundUs;
   int abandoned = 0;       ///< transfers left when a request came instead
+  int faultsFired = 0;     ///< times a configured fault took effect
   /// What the tool did wrong: damaged frames, stray bytes, sending before
   /// the previous request or block was answered, nonsense requests.
   std::vector<std::string> violations;

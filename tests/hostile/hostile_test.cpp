@@ -1,0 +1,244 @@
+// Handsets that misbehave on purpose: replies of any length, floods of
+// flags, endless retransmission requests or refusals, an echo of every
+// request. Whatever they do, the dialog keeps handling its messages, memory
+// stays bounded, the others complete, and each such entry ends with an
+// error it can show.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "ControlIds.h"
+#include "FakeBench.h"
+#include "HostilePeer.h"
+#include "TestUtil.h"
+#include "VelmoraDlg.h"
+#include "comm/Registry.h"
+#include "host/HeadlessHost.h"
+#include "sim/SimBench.h"
+
+namespace {
+
+constexpr uint32_t kRunLimitMs = 120000;
+// The longest the dialog's thread may go without getting back to its loop.
+constexpr uint32_t kMaxGapMs = 1000;
+constexpr size_t kImageStart = 0x10000;
+
+long RssKb() {
+  std::ifstream in("/proc/self/status");
+  std::string key;
+  while (in >> key) {
+    long v = 0;
+    if (key == "VmRSS:" && in >> v) return v;
+    std::getline(in, key);
+  }
+  return 0;
+}
+
+class HostileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_bBootVersionOk = 0;
+    g_bBootVersionAsked = 0;
+    g_efsFileList = EfsFileList();
+    CRegistry::SetStorePath(m_tmp.path() + "/settings.ini");
+    CPortMap::Instance().Clear();
+  }
+  void TearDown() override {
+    m_dlg.reset();
+    m_peers.clear();
+    m_sims.Stop();
+    CPortMap::Instance().Clear();
+  }
+
+  /// COM1.. are the hostile peers, then `clean` well-behaved handsets
+  /// (their faults, if any, are added by the test afterwards). `blocks`
+  /// after the start address; a paced line makes the well-behaved ones slow
+  /// enough that a hostile entry fails by its own handling, not by being
+  /// dropped when the first entry finishes the step.
+  void Start(int clean, int blocks = 40, bool paced = false) {
+    int com = 1;
+    for (auto& p : m_peers) {
+      ASSERT_TRUE(p->Ok());
+      CPortMap::Instance().Set(com++, p->SlavePath());
+    }
+    SimHandsetConfig config;
+    config.paceBps = paced ? 4 * 5760 : 0;
+    ASSERT_TRUE(m_sims.Start(clean, config));
+    for (int k = 0; k < clean; ++k) CPortMap::Instance().Set(com++, m_sims.Handset(k).SlavePath());
+    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
+    m_host.SetDialog(m_dlg.get());
+    m_dlg->OnInitDialog();
+    m_host.Click(IDC_AUTO_DETECT, 0);
+    for (int k = 0; k < com - 1; ++k) m_host.SelectListItem(IDC_PORT_LIST, k, true);
+    m_path = MakePhoneImage(m_tmp.path(), kImageStart + static_cast<size_t>(blocks - 1) * 1024 + 99, kImageStart);
+    m_host.m_fileAnswers.push_back(m_path);
+    m_host.Click(IDC_PHONE_CODE, 1);
+  }
+
+  /// Presses DownLoad and runs until the run ends; records the longest
+  /// stretch between two turns of the dialog's loop.
+  bool Run() {
+    m_nRssBeforeKb = RssKb();
+    auto last = std::chrono::steady_clock::now();
+    m_host.Click(IDC_DOWNLOAD);
+    const bool ended = m_host.RunUntil(
+        [&] {
+          const auto now = std::chrono::steady_clock::now();
+          const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count();
+          if (gap > m_nMaxGapMs) m_nMaxGapMs = gap;
+          last = now;
+          return m_dlg->m_bRunning == 0;
+        },
+        kRunLimitMs);
+    m_nRssAfterKb = RssKb();
+    return ended;
+  }
+
+  void ExpectEndedWithError(int k, const std::string& line = "") {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(m_dlg->m_entries[k].m_nResult, RESULT_FAILED);
+    EXPECT_EQ(m_host.m_bars[k].m_strText, "Error!");
+    bool red = false;
+    for (const LogLine& l : m_host.m_logs[k]) red |= l.colour == MakeRgb(255, 0, 0);
+    EXPECT_TRUE(red) << "no error line in the entry's log";
+    if (!line.empty()) {
+      EXPECT_TRUE(HasLog(m_host, k, line)) << line;
+    }
+  }
+
+  void ExpectCompleted(int k, int sim) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(m_dlg->m_entries[k].m_nResult, RESULT_COMPLETED);
+    std::vector<uint8_t> want = ReadFileBytes(m_path);
+    want.erase(want.begin(), want.begin() + kImageStart);
+    want.resize((want.size() + 1023) / 1024 * 1024, 0xFF);
+    EXPECT_EQ(m_sims.Handset(sim).Record().flash.Read(kImageStart, static_cast<uint32_t>(want.size())), want);
+  }
+
+  void ExpectResponsiveAndBounded() {
+    EXPECT_LE(m_nMaxGapMs, kMaxGapMs) << "the dialog's thread was held up";
+    EXPECT_LE(m_nRssAfterKb - m_nRssBeforeKb, 64 * 1024) << "memory grew by " << m_nRssAfterKb - m_nRssBeforeKb
+                                                         << " kB";
+  }
+
+  CTempDir m_tmp;
+  CHeadlessHost m_host;
+  std::vector<std::unique_ptr<CHostilePeer>> m_peers;
+  CSimBench m_sims;
+  std::unique_ptr<CVelmoraDlg> m_dlg;
+  std::string m_path;
+  long m_nMaxGapMs = 0, m_nRssBeforeKb = 0, m_nRssAfterKb = 0;
+};
+
+TEST_F(HostileTest, RepliesOfAnyLengthUpTo600Bytes) {
+  // Five handsets answer with ACK-looking replies whose lengths step
+  // through 0..600 on different schedules; their check bytes are never
+  // right, so none of them is ever accepted outside a block transfer.
+  for (int h = 0; h < 5; ++h) {
+    auto count = std::make_shared<int>(0);
+    m_peers.push_back(std::make_unique<CHostilePeer>([h, count](const std::vector<uint8_t>&) {
+      const size_t len = static_cast<size_t>(h * 120 + (*count)++ * 37) % 601;
+      std::vector<uint8_t> body(len);
+      for (size_t k = 0; k < len; ++k) body[k] = static_cast<uint8_t>(0x31 + k % 40);
+      if (len > 0) body[0] = 0x02;
+      return HostileFrame(body);
+    }));
+  }
+  Start(1, 200, true);
+  ASSERT_TRUE(Run());
+  for (int k = 0; k < 5; ++k) ExpectEndedWithError(k);
+  ExpectCompleted(5, 0);
+  ExpectResponsiveAndBounded();
+}
+
+TEST_F(HostileTest, FloodOfFlagsFromTheFirstMoment) {
+  // Alone, so that the entry ends by its own timers (with a faster entry
+  // beside it, it would be dropped at that one's step end first).
+  m_peers.push_back(std::make_unique<CHostilePeer>([](const std::vector<uint8_t>&) { return std::vector<uint8_t>{}; },
+                                                   std::vector<uint8_t>(2048, 0x7E)));
+  Start(0);
+  ASSERT_TRUE(Run());
+  ExpectEndedWithError(0, "응답이 없습니다.");
+  ExpectResponsiveAndBounded();
+  EXPECT_GT(m_peers[0]->Sent(), 100000u) << "the flood never got going";
+  std::printf("flood: %zu bytes of flags, %zu lines in the entry's log, %ld kB more memory, longest turn %ld ms\n",
+              m_peers[0]->Sent(), m_host.m_logs[0].size(), m_nRssAfterKb - m_nRssBeforeKb, m_nMaxGapMs);
+}
+
+TEST_F(HostileTest, FloodOfFlagsBesideAWellBehavedHandset) {
+  m_peers.push_back(std::make_unique<CHostilePeer>([](const std::vector<uint8_t>&) { return std::vector<uint8_t>{}; },
+                                                   std::vector<uint8_t>(2048, 0x7E)));
+  Start(1);
+  ASSERT_TRUE(Run());
+  ExpectEndedWithError(0);
+  ExpectCompleted(1, 0);
+  ExpectResponsiveAndBounded();
+}
+
+TEST_F(HostileTest, EchoOfEveryRequest) {
+  m_peers.push_back(std::make_unique<CHostilePeer>([](const std::vector<uint8_t>& in) { return in; }));
+  Start(1, 300, true);
+  ASSERT_TRUE(Run());
+  ExpectEndedWithError(0, "응답이 없습니다.");
+  ExpectCompleted(1, 0);
+  ExpectResponsiveAndBounded();
+  EXPECT_GT(m_peers[0]->Sent(), 0u);
+}
+
+TEST_F(HostileTest, ResendAckForEveryBlockForever) {
+  Start(2, 500, true);
+  m_sims.Handset(0).AddFault(SimFault{SimFaultKind::Hostile, 0, 0});
+  m_sims.Handset(0).SetPace(0);
+  ASSERT_TRUE(Run());
+  ExpectEndedWithError(0, "응답없음. 처음부터 다시 해주시기 바랍니다.");
+  ExpectCompleted(1, 1);
+  ExpectResponsiveAndBounded();
+}
+
+TEST_F(HostileTest, BlockRefusedForeverGivesTheEntryUp) {
+  // Every attempt at one block is refused, the damaged way and the plain
+  // way: each refusal asks for the block again, so only a limit on
+  // refusals in a row can end it.
+  Start(3, 200, true);
+  m_sims.Handset(0).AddFault(SimFault{SimFaultKind::BadNakFailed, 3, 0});
+  m_sims.Handset(1).AddFault(SimFault{SimFaultKind::NakRetry, 0, 0});
+  ASSERT_TRUE(Run());
+  ExpectEndedWithError(0, "재시도 횟수 초과. 처음부터 다시 해주시기 바랍니다.");
+  ExpectEndedWithError(1, "재시도 횟수 초과. 처음부터 다시 해주시기 바랍니다.");
+  ExpectCompleted(2, 2);
+  ExpectResponsiveAndBounded();
+}
+
+// The same limit on the fake bench, where it can be counted exactly: ten
+// refusals in a row end the entry; fewer, with an accepted reply between,
+// never add up.
+TEST(RefusalLimit, TenInARowEndTheEntryNineDoNot) {
+  g_bBootVersionOk = 0;
+  g_bBootVersionAsked = 0;
+  CTempDir tmp;
+  CRegistry::SetStorePath(tmp.path() + "/settings.ini");
+  const std::string path = MakePhoneImage(tmp.path(), kImageStart + 30 * 1024, kImageStart);
+  CFakeBench b(2);
+  b.BindAll();
+  b.ChoosePhone(path);
+  // Handset 0 refuses block 4 forever; handset 1 refuses each of blocks
+  // 1..20 nine times, then takes it.
+  // (A bare A1 is too short a frame for boot framing: it would be silence.)
+  b.handset(0).onBlock = [](int k) { return k == 4 ? BlockAction::NakFailedDamaged : BlockAction::Ack; };
+  auto refusals = std::make_shared<std::map<int, int>>();
+  b.handset(1).onBlock = [refusals](int k) {
+    if (k < 1 || k > 20 || (*refusals)[k] >= 9) return BlockAction::Ack;
+    ++(*refusals)[k];
+    return BlockAction::NakFailedDamaged;
+  };
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_FAILED);
+  EXPECT_EQ(CountLog(b.host(), 0, "재시도 횟수 초과. 처음부터 다시 해주시기 바랍니다."), 1);
+  EXPECT_EQ(b.handset(0).markers, 9) << "nine refusals are retried, the tenth is not";
+  EXPECT_EQ(b.dlg().m_entries[1].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(CountLog(b.host(), 1, "NAK_FAILED, but crc error. Retry"), 9 * 20);
+}
+
+}  // namespace
