@@ -1,0 +1,108 @@
+// velmora-bench: the micro benchmarks, then whole downloads against
+// simulated handsets; prints the report and writes it where --out says.
+//
+//   velmora-bench [--out FILE] [--command TEXT] [--runs N] [--quick]
+//                 [--micro-only] [--full-rss] [--benchmark_...]
+//
+// --runs N sets the measured runs per entry count (default 5 unpaced, 3
+// paced); --quick makes every run short, for trying the program out;
+// --full-rss sends all of the 16 MiB image instead of its last MiB.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "EndToEnd.h"
+#include "Report.h"
+#include "Resources.h"
+
+namespace {
+
+/// Keeps each case's figure instead of printing it.
+class CCollector : public benchmark::BenchmarkReporter {
+ public:
+  bool ReportContext(const Context&) override { return true; }
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      if (r.error_occurred) {
+        std::fprintf(stderr, "bench: %s: %s\n", r.benchmark_name().c_str(), r.error_message.c_str());
+        continue;
+      }
+      MicroFigure f;
+      f.name = r.benchmark_name();
+      f.nsPerOp = r.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
+                  benchmark::GetTimeUnitMultiplier(r.time_unit);
+      auto bytes = r.counters.find("bytes_per_second");
+      if (bytes != r.counters.end()) f.mbPerSec = bytes->second.value / 1e6;
+      figures.push_back(f);
+    }
+  }
+  std::vector<MicroFigure> figures;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string out, command = "velmora-bench";
+  bool microOnly = false;
+  E2eOptions options;
+  std::vector<char*> benchArgs{argv[0]};
+  for (int k = 1; k < argc; ++k) {
+    const std::string a = argv[k];
+    auto value = [&](const char* name) -> std::string {
+      if (k + 1 >= argc) {
+        std::fprintf(stderr, "velmora-bench: %s needs a value\n", name);
+        std::exit(2);
+      }
+      return argv[++k];
+    };
+    if (a == "--rss-child" && k + 3 < argc) return RunRssChild(argv[k + 1], argv[k + 2], argv[k + 3]);
+    if (a == "--out") {
+      out = value("--out");
+    } else if (a == "--command") {
+      command = value("--command");
+    } else if (a == "--runs") {
+      options.unpacedRuns = options.pacedRuns = std::max(1, std::atoi(value("--runs").c_str()));
+    } else if (a == "--quick") {
+      options.unpacedRuns = options.pacedRuns = 1;
+      options.unpacedBlocks = 64;
+      options.pacedBlocks = 12;
+      options.idleMs = 2000;
+    } else if (a == "--micro-only") {
+      microOnly = true;
+    } else if (a == "--full-rss") {
+      options.fullRss = true;
+    } else if (a.rfind("--benchmark_", 0) == 0) {
+      benchArgs.push_back(argv[k]);
+    } else {
+      std::fprintf(stderr, "velmora-bench: unknown argument %s\n", a.c_str());
+      return 2;
+    }
+  }
+
+  int benchArgc = static_cast<int>(benchArgs.size());
+  benchmark::Initialize(&benchArgc, benchArgs.data());
+  CCollector collector;
+  std::fprintf(stderr, "bench: micro benchmarks\n");
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  benchmark::Shutdown();
+
+  E2eFigures e2e;
+  if (!microOnly) e2e = RunEndToEnd(options);
+
+  const std::string report = FormatReport(DescribeMachine(), command, collector.figures, e2e, !microOnly);
+  std::fputs(report.c_str(), stdout);
+  if (!out.empty()) {
+    std::ofstream file(out);
+    file << report;
+    if (!file) {
+      std::fprintf(stderr, "velmora-bench: cannot write %s\n", out.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}

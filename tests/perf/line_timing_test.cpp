@@ -1,0 +1,97 @@
+// Whole downloads on pseudo-terminals, judged by the simulated handset's
+// timing: it records the tool's turnaround per block, and at a paced line
+// rate it must charge every byte and every pause, so that a run can never be
+// shorter than its bytes' time on the wire plus the tool's pauses.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <numeric>
+
+#include "ControlIds.h"
+#include "FakeBench.h"
+#include "TestUtil.h"
+#include "VelmoraDlg.h"
+#include "comm/Registry.h"
+#include "host/HeadlessHost.h"
+#include "sim/SimBench.h"
+
+namespace {
+constexpr uint32_t kRunLimitMs = 60000;
+constexpr uint32_t kStart = 0x10000;
+constexpr int kBlocks = 8;
+
+class LineTimingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_bBootVersionOk = 0;
+    g_bBootVersionAsked = 0;
+    CRegistry::SetStorePath(m_tmp.path() + "/settings.ini");
+    CPortMap::Instance().Clear();
+    ASSERT_TRUE(m_sims.Start(1, SimHandsetConfig{}));
+    ASSERT_TRUE(m_sims.MapPorts(1));
+    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
+    m_host.SetDialog(m_dlg.get());
+    m_dlg->OnInitDialog();
+    m_host.Click(IDC_AUTO_DETECT, 0);
+    m_host.SelectListItem(IDC_PORT_LIST, 0, true);
+    m_host.m_fileAnswers.push_back(MakePhoneImage(m_tmp.path(), kStart + kBlocks * 1024, kStart));
+    m_host.Click(IDC_PHONE_CODE, 1);
+  }
+  void TearDown() override {
+    m_dlg.reset();
+    m_sims.Stop();
+    CPortMap::Instance().Clear();
+  }
+  /// One DownLoad to its end; the time it took in seconds.
+  double Run() {
+    const auto t0 = std::chrono::steady_clock::now();
+    m_host.Click(IDC_DOWNLOAD);
+    EXPECT_TRUE(m_host.RunUntil([&] { return m_dlg->m_bRunning == 0; }, kRunLimitMs));
+    EXPECT_EQ(m_dlg->m_entries[0].m_nResult, RESULT_COMPLETED);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  }
+
+  CTempDir m_tmp;
+  CHeadlessHost m_host;
+  CSimBench m_sims;
+  std::unique_ptr<CVelmoraDlg> m_dlg;
+};
+
+TEST_F(LineTimingTest, HandsetTakesOneTurnaroundPerBlock) {
+  Run();
+  SimRecord r = m_sims.Handset(0).Record();
+  EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
+  EXPECT_EQ(r.blocksReceived, kBlocks);
+  // Every block follows an ACK (the first one the erase's); the final jump
+  // follows the last block's ACK but is no block.
+  ASSERT_EQ(r.blockTurnaroundUs.size(), static_cast<size_t>(kBlocks));
+  for (uint32_t us : r.blockTurnaroundUs) {
+    EXPECT_GT(us, 0u);
+    EXPECT_LT(us, 1000000u);
+  }
+}
+
+TEST_F(LineTimingTest, PacedRunIsNeverShorterThanItsWireTimeAndPauses) {
+  Run();  // opens the link and settles the boot version at full speed
+  SimRecord before = m_sims.Handset(0).Record();
+  m_sims.Handset(0).SetPace(5760);
+  const double seconds = Run();
+  SimRecord after = m_sims.Handset(0).Record();
+  EXPECT_TRUE(after.violations.empty()) << (after.violations.empty() ? "" : after.violations[0]);
+
+  // Bytes each way in the paced run: blocks whole, requests with at least
+  // their flags and FCS, replies as they went on the line.
+  uint64_t bytes = static_cast<uint64_t>(after.blocksReceived - before.blocksReceived) * 1024;
+  for (size_t k = before.requests.size(); k < after.requests.size(); ++k) bytes += after.requests[k].size() + 4;
+  for (size_t k = before.replies.size(); k < after.replies.size(); ++k) bytes += after.replies[k].size();
+  const uint64_t pausesUs = std::accumulate(after.blockTurnaroundUs.begin() + static_cast<long>(before.blockTurnaroundUs.size()),
+                                            after.blockTurnaroundUs.end(), uint64_t{0});
+  const double floor = static_cast<double>(bytes) / 5760.0 + static_cast<double>(pausesUs) / 1e6;
+  EXPECT_EQ(after.blocksReceived - before.blocksReceived, kBlocks);
+  // A line that let a pause pay for the next bytes would finish early by
+  // about 20 ms per block.
+  EXPECT_GE(seconds, floor * 0.99) << "bytes " << bytes << ", pauses " << pausesUs << " us";
+  EXPECT_LT(seconds, floor * 1.5);
+}
+}  // namespace

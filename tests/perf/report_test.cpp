@@ -1,0 +1,123 @@
+// The benchmark's judgement of its own figures, and the helpers its
+// measurements stand on: a wrong verdict or a wrong image would make the
+// performance report say what was never measured.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "DloadFile.h"
+#include "Report.h"
+#include "Resources.h"
+
+namespace {
+
+CountFigures Count(int n, double perEntry, double turnMs, double efficiency, double stallMs) {
+  CountFigures f;
+  f.count = n;
+  f.runsOk = 3;
+  f.blocksPerSecEntry = perEntry;
+  f.blocksPerSecTotal = perEntry * n;
+  f.turnaroundMedianMs = turnMs;
+  f.efficiency = efficiency;
+  f.longestStallMs = stallMs;
+  f.longestStallWhat = "WM_TIMER(0)";
+  return f;
+}
+
+/// Figures that meet every target.
+E2eFigures Good() {
+  E2eFigures e;
+  for (int n : {1, 5, 20}) {
+    e.unpaced.push_back(Count(n, 190, 5.1, 0, 4));
+    e.paced.push_back(Count(n, 5.4, 4.6, 0.965, 3));
+  }
+  e.idleMs = 10000;
+  e.idleRxCpuMs = 0.05;
+  e.rssSmallKiB = 4600;
+  e.rssLargeKiB = 4700;
+  return e;
+}
+
+bool Met(const E2eFigures& e, const std::string& start) {
+  for (const TargetRow& r : JudgeTargets(e))
+    if (r.target.rfind(start, 0) == 0) return r.met;
+  ADD_FAILURE() << "no target row " << start;
+  return false;
+}
+
+TEST(BenchReport, EveryTargetMetByGoodFigures) {
+  const std::vector<TargetRow> rows = JudgeTargets(Good());
+  ASSERT_EQ(rows.size(), 6u);
+  for (const TargetRow& r : rows) EXPECT_TRUE(r.met) << r.target << ": " << r.measured;
+}
+
+TEST(BenchReport, EachTargetFailsOnItsOwnFigure) {
+  E2eFigures e = Good();
+  e.unpaced[2].turnaroundMedianMs = 6.2;  // the worst count decides
+  EXPECT_FALSE(Met(e, "own turnaround"));
+
+  e = Good();
+  e.unpaced[2].blocksPerSecTotal = 0.94 * 20 * 190;
+  EXPECT_FALSE(Met(e, "20-entry aggregate"));
+
+  e = Good();
+  e.paced[1].efficiency = 0.955;
+  EXPECT_FALSE(Met(e, "paced efficiency"));
+
+  e = Good();
+  e.faulted = Count(20, 190, 5.1, 0, 51);  // Disconnect inside a run counts
+  EXPECT_FALSE(Met(e, "longest single dialog-thread stall"));
+  e = Good();
+  e.disconnectIdleMs = 60;
+  EXPECT_FALSE(Met(e, "longest single dialog-thread stall"));
+
+  e = Good();
+  e.idleRxCpuMs = 12;
+  EXPECT_FALSE(Met(e, "CPU of an idle"));
+
+  e = Good();
+  e.rssLargeKiB = 4600 * 2;
+  EXPECT_FALSE(Met(e, "peak RSS"));
+}
+
+TEST(BenchReport, FailedRunsAreNeverReportedAsMet) {
+  E2eFigures e = Good();
+  e.paced[2].failure = "entry 3 did not complete";
+  EXPECT_FALSE(Met(e, "paced efficiency"));
+  e = Good();
+  e.unpaced[0].runsOk = 0;
+  EXPECT_FALSE(Met(e, "own turnaround"));
+  e = Good();
+  e.rssFailure = "the child's download failed";
+  EXPECT_FALSE(Met(e, "peak RSS"));
+  e = Good();
+  e.faulted = Count(20, 190, 5.1, 0, 5);
+  e.faulted.failure = "entry 1 was not disconnected";
+  EXPECT_FALSE(Met(e, "longest single dialog-thread stall"));
+}
+
+TEST(BenchResources, PhoneImageLoadsWithItsStartAddressAndSize) {
+  CScratchDir dir;
+  ASSERT_FALSE(dir.Path().empty());
+  const std::string path = WritePhoneImage(dir.Path(), 0x10000 + 70000, 0x10000);
+  ASSERT_FALSE(path.empty());
+  CDloadFile file(nullptr);
+  ASSERT_TRUE(file.Load(path, IMAGE_PHONE_CODE));
+  EXPECT_EQ(file.GetSize(), 0x10000u + 70000u);
+  EXPECT_EQ(file.GetStartAddress(), 0x10000u);
+  EXPECT_EQ(file.GetSwVersion(), 7u);
+}
+
+TEST(BenchResources, ThreadUsageGrowsWithWork) {
+  const int self = static_cast<int>(::syscall(SYS_gettid));
+  const ThreadUsage before = ThreadUsageOf(self);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+  volatile uint64_t spin = 0;
+  while (std::chrono::steady_clock::now() < until) spin = spin + 1;
+  const ThreadUsage after = ThreadUsageOf(self);
+  EXPECT_GT(after.cpuNs, before.cpuNs + 10000000u);
+  EXPECT_EQ(ThreadUsageOf(-1).cpuNs, 0u);
+}
+}  // namespace
