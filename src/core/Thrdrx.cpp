@@ -87,9 +87,9 @@ bool CThreadRX::Join(int ms) {
   return true;
 }
 
-void CThreadRX::LogThread(const std::string& text) {
+void CThreadRX::LogThread(const std::string& text, int kind) {
   if (text.empty() || m_pTextQ == nullptr) return;
-  if (!m_pTextQ->Put(LOG_STATUS, text)) return;
+  if (!m_pTextQ->Put(kind, text)) return;
   if (m_pDialog && IsEntryIndex(m_nEntry)) m_pDialog->PostMessage(WM_ENTRY_LOG + m_nEntry, 0, 0);
 }
 
@@ -115,7 +115,14 @@ int CThreadRX::Run() {
     if (hasFlag && g_rxStop[m_nEntry].load() != 0) break;
     // Anything but a received character (the mask was cleared by the
     // link's Close, or the device failed) ends the thread at once.
-    if (m_pLink->WaitCommEvent() != PortWait::RxChar) return 0;
+    const PortWait wait = m_pLink->WaitCommEvent();
+    if (wait == PortWait::Failed) {
+      // A pulled cable or a handset that hung up: say so in the entry's log,
+      // or its "Error!" would come without a reason.
+      LogThread("USB 연결 상태를 확인하세요.", LOG_ERROR);
+      return 0;
+    }
+    if (wait != PortWait::RxChar) return 0;
     m_pLink->BeginBurst();
     bool feeding = true;
     uint32_t n = 0;

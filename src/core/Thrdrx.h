@@ -56,7 +56,7 @@ class CThreadRX {
 
   /// Queues a LOG_STATUS line for the entry and posts WM_ENTRY_LOG + entry
   /// when the queue took it. Empty texts do nothing.
-  void LogThread(const std::string& text);
+  void LogThread(const std::string& text, int kind = LOG_STATUS);
 
   /// True when the thread could not be started (treated as a failed open).
   bool Failed() const { return m_bFailed; }

@@ -101,6 +101,12 @@ TEST_F(PtyLinkTest, HangingUpTheMasterEndsTheThread) {
   EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
   EXPECT_EQ(g_rxStop[kEntry].load(), 1);
   EXPECT_TRUE(link.Release());
+  // The reason reaches the entry's log.
+  CTextQItem line;
+  ASSERT_TRUE(queue.Get(line));
+  EXPECT_EQ(line.kind, LOG_ERROR);
+  EXPECT_EQ(line.text, "USB 연결 상태를 확인하세요.");
+  EXPECT_EQ(wnd.Count(WM_ENTRY_LOG + kEntry), 1);
 }
 
 TEST_F(PtyLinkTest, SecondOpenOfAHeldPortFails) {
