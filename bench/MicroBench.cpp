@@ -19,6 +19,7 @@
 #include "comm/crc.h"
 #include "host/HeadlessHost.h"
 #include "platform/PortMap.h"
+#include "sim/SimFraming.h"
 
 namespace {
 
@@ -65,16 +66,8 @@ void BM_DecodeDiagnosticReply(benchmark::State& state) {
   std::vector<uint8_t> body = Pattern(32);
   const uint32_t c = crc::Crc30(body.data(), body.size());
   for (int k = 3; k >= 0; --k) body.push_back(static_cast<uint8_t>(c >> (8 * k)));
-  std::vector<uint8_t> frame{0x7E};
-  for (uint8_t b : body) {
-    if (b == 0x7D || b == 0x7E || b == 0x7F) {
-      frame.push_back(0x7D);
-      frame.push_back(b ^ 0x20);
-    } else {
-      frame.push_back(b);
-    }
-  }
-  frame.push_back(0x7E);
+  // Flags and stuffing are the same in both framings.
+  const std::vector<uint8_t> frame = sim::BootFrame(body);
   CFrameDecoder decoder;
   for (auto _ : state) {
     CFrameDecoder::Result r = decoder.Add(frame.data(), static_cast<int>(frame.size()), false);

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "sim/SimFraming.h"
+
 class CHostilePeer {
  public:
   /// Given everything the tool sent since the last answer, the bytes to
@@ -100,16 +102,4 @@ class CHostilePeer {
 };
 
 /// A reply frame as a handset writes it: flag, body stuffed, flag.
-inline std::vector<uint8_t> HostileFrame(const std::vector<uint8_t>& body) {
-  std::vector<uint8_t> f{0x7E};
-  for (uint8_t b : body) {
-    if (b == 0x7D || b == 0x7E || b == 0x7F) {
-      f.push_back(0x7D);
-      f.push_back(static_cast<uint8_t>(b ^ 0x20));
-    } else {
-      f.push_back(b);
-    }
-  }
-  f.push_back(0x7E);
-  return f;
-}
+inline std::vector<uint8_t> HostileFrame(const std::vector<uint8_t>& body) { return sim::BootFrame(body); }
