@@ -257,6 +257,12 @@ TEST_F(HostTest, ControlsAreReachedByIdWhateverTheirKind) {
   EXPECT_TRUE(host.IsListItemSelected(IDC_PORT_LIST, 3));
   EXPECT_FALSE(host.IsListItemSelected(IDC_PORT_LIST, 2));
   EXPECT_FALSE(host.IsListItemSelected(IDC_PORT_LIST, 30));
+  // Renaming an item keeps its selection; an index out of range is ignored.
+  host.SetListItemText(IDC_PORT_LIST, 3, "COM4  /dev/ttyACM1");
+  host.SetListItemText(IDC_PORT_LIST, 30, "COM31");
+  EXPECT_EQ(list->item(3)->text().toStdString(), "COM4  /dev/ttyACM1");
+  EXPECT_TRUE(host.IsListItemSelected(IDC_PORT_LIST, 3));
+  EXPECT_EQ(list->count(), 30);
 
   host.SetSliderRange(IDC_ENTRY_SLIDER, 0, 19);
   host.SetSliderPos(IDC_ENTRY_SLIDER, 25);  // clamped by the slider
