@@ -13,10 +13,7 @@
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_bBootVersionOk = 0;
-    g_bBootVersionAsked = 0;
-    g_efsFileList = EfsFileList();
-    CRegistry::SetStorePath(m_tmp.path() + "/settings.ini");
+    ResetProgramState(m_tmp.path());
   }
   void TearDown() override { m_bench.reset(); }
 

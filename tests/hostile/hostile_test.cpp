@@ -38,11 +38,7 @@ long RssKb() {
 class HostileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_bBootVersionOk = 0;
-    g_bBootVersionAsked = 0;
-    g_efsFileList = EfsFileList();
-    CRegistry::SetStorePath(m_tmp.path() + "/settings.ini");
-    CPortMap::Instance().Clear();
+    ResetProgramState(m_tmp.path());
   }
   void TearDown() override {
     m_dlg.reset();

@@ -24,10 +24,7 @@ constexpr int kBlocks = 8;
 class LineTimingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_bBootVersionOk = 0;
-    g_bBootVersionAsked = 0;
-    CRegistry::SetStorePath(m_tmp.path() + "/settings.ini");
-    CPortMap::Instance().Clear();
+    ResetProgramState(m_tmp.path());
     ASSERT_TRUE(m_sims.Start(1, SimHandsetConfig{}));
     ASSERT_TRUE(m_sims.MapPorts(1));
     m_dlg = std::make_unique<CVelmoraDlg>(m_host);

@@ -16,6 +16,7 @@
 #include "PortSearchOptions.h"
 #include "PortTree.h"
 #include "PortWatcher.h"
+#include "TestUtil.h"
 #include "VelmoraDlg.h"
 #include "comm/Registry.h"
 #include "comm/Trace.h"
@@ -135,10 +136,7 @@ TEST_F(HotPlugTest, DirectoryGoingAwayRemovesItsDevices) {
 class AutoDetectTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_bBootVersionOk = 0;
-    g_bBootVersionAsked = 0;
-    CRegistry::SetStorePath(m_tmp.path() + "/settings.ini");
-    CPortMap::Instance().Clear();
+    ResetProgramState(m_tmp.path());
     SetPortSearchRoots(m_tree.SysRoot(), m_tree.DevRoot());
     m_dlg = std::make_unique<CVelmoraDlg>(m_host);
     m_host.SetDialog(m_dlg.get());

@@ -58,11 +58,7 @@ class SoakRound {
   /// Runs the round; the problems found, empty when it held.
   std::vector<std::string> Run(Totals& totals) {
     std::vector<std::string> problems;
-    g_bBootVersionOk = 0;
-    g_bBootVersionAsked = 0;
-    g_efsFileList = EfsFileList();
-    CRegistry::SetStorePath(m_tmp.path() + "/settings.ini");
-    CPortMap::Instance().Clear();
+    ResetProgramState(m_tmp.path());
     const std::string path = MakePhoneImage(m_tmp.path(), m_plan.imageSize, m_plan.start);
     const std::vector<uint8_t> want = Padded(ReadFileBytes(path), m_plan.start);
     {

@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "VelmoraDlg.h"
+#include "comm/Registry.h"
 #include "host/HeadlessHost.h"
+#include "platform/PortMap.h"
 
 /// A temporary directory removed with the object.
 class CTempDir {
@@ -37,6 +40,17 @@ class CTempDir {
  private:
   std::string m_path;
 };
+
+/// Starts a test as a fresh run of the program: the program-wide
+/// boot-version flags and EFS2 list cleared, no COM number mapped, the
+/// remembered directories kept in `settingsDir`.
+inline void ResetProgramState(const std::string& settingsDir) {
+  g_bBootVersionOk = 0;
+  g_bBootVersionAsked = 0;
+  g_efsFileList = EfsFileList();
+  CRegistry::SetStorePath(settingsDir + "/settings.ini");
+  CPortMap::Instance().Clear();
+}
 
 inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
