@@ -92,9 +92,12 @@ TEST_F(DownloadWindowTest, PhoneCodeReachesBothHandsetsAndTheBarsSayCompleted) {
       for (int x = 0; x < picture.width(); ++x) light += qGray(picture.pixel(x, y)) > 180 ? 1 : 0;
     EXPECT_GT(light, 10);
 
-    const QString log = window.LogView(i)->toPlainText();
-    EXPECT_TRUE(log.startsWith(QLatin1Char('\n')));
-    EXPECT_TRUE(log.contains(QStringLiteral("Downloading Completed."))) << log.toStdString();
+    // The run ends before the last entry's log message is handled: the line
+    // is still queued then, so wait for it.
+    auto log = [&] { return window.LogView(i)->toPlainText(); };
+    EXPECT_TRUE(WaitFor([&] { return log().contains(QStringLiteral("Downloading Completed.")); }, 30000))
+        << log().toStdString();
+    EXPECT_TRUE(log().startsWith(QLatin1Char('\n')));
 
     SimRecord record = sims.Handset(i).Record();
     EXPECT_TRUE(record.violations.empty()) << (record.violations.empty() ? "" : record.violations[0]);
