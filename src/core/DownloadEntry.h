@@ -21,6 +21,10 @@ struct DownloadEntry {
   int m_nRetry = 0;            ///< timer expiries since the last request
   int m_nRefusals = 0;         ///< refused or damaged replies since the last accepted one
   uint8_t m_bJumpSent = 0;     ///< the run's jump has been sent
+  /// This entry's handset answered "b1.01" in this run.
+  int m_bBootVersionOk = 0;
+  /// This entry's boot version request awaits its reply.
+  int m_bBootVersionAsked = 0;
   CBssComm m_comm;
   BlockRecord m_blockReq;      ///< the block being sent
   BlockRecord m_lastBlock;     ///< the last block sent the normal way
@@ -30,6 +34,7 @@ struct DownloadEntry {
   CQTextQ m_textQ;
   int m_nTimerType = 0;        ///< 0 request, 2 block, 4 erase
   int m_nTimerMs = 0;
+  uint32_t m_eraseSentMs = 0;  ///< host clock when the erase request went out
   int m_bFlashing = 0;         ///< a block ACK was handled in state 9 this step
 
   /// The engine's own copy of the reply (m_pRxPacket points here).

@@ -5,8 +5,6 @@
 #include "ControlIds.h"
 
 EfsFileList g_efsFileList;
-int g_bBootVersionOk = 0;
-int g_bBootVersionAsked = 0;
 
 const char kPathSeparator = '/';
 

@@ -39,8 +39,6 @@ struct EfsFileList {
 };
 
 extern EfsFileList g_efsFileList;
-extern int g_bBootVersionOk;
-extern int g_bBootVersionAsked;
 
 /// Path separator and the directory a file dialog opens in when nothing is
 /// remembered (the user's home directory on this platform).
@@ -166,6 +164,9 @@ class CVelmoraDlg {
   int m_bInStepEnd = 0;
   /// Result of the PrepareStep that NextEfsStep ran.
   bool m_bStepPrepared = true;
+  /// Seconds an erase may go unanswered before its entry is given up; read
+  /// from the ERASE_LIMIT_S setting at DownLoad.
+  int m_nEraseLimitS = 300;
 
   // image choices
   int m_bPhoneCode = 0, m_bBootLoader = 0, m_bResource = 0, m_bEfs2 = 0, m_bQbfs = 0;
@@ -199,6 +200,7 @@ class CVelmoraDlg {
   /// given up) once a handset has refused too often in a row to go on.
   bool CountRefusal(int i);
   bool InDataState(int i) const;
+  bool InBlockTransfer(int i) const;
   void StopRun(const std::string& reason);
   void CompleteStep(bool bootKind);
   void LeaveRun(int i);

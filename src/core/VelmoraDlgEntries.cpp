@@ -6,6 +6,7 @@
 #include "ControlIds.h"
 #include "PortHint.h"
 #include "VelmoraDlg.h"
+#include "comm/Registry.h"
 #include "comm/Trace.h"
 #include "platform/PortMap.h"
 
@@ -60,6 +61,11 @@ void CVelmoraDlg::ResetEntryCounters(int i) {
   e.m_nRefusals = 0;
   e.m_bMarkerSent = 0;
   e.m_bFlashing = 0;
+  // Each run jumps and checks every handset afresh: the handset on the
+  // port may have been swapped since, or have failed before its jump.
+  e.m_bJumpSent = 0;
+  e.m_bBootVersionOk = 0;
+  e.m_bBootVersionAsked = 0;
 }
 
 bool CVelmoraDlg::Connect(int i) {
@@ -161,7 +167,8 @@ void CVelmoraDlg::RefreshPortLabels() {
       m_host.SetPortHint(i, "");
     }
   }
-  if (m_nPortCount == 0) EnableControls(1);
+  // During a run the controls come back only when the run has ended.
+  if (m_nPortCount == 0 && !m_bRunning) EnableControls(1);
   UpdateData(false);
 }
 
@@ -178,6 +185,9 @@ intptr_t CVelmoraDlg::OnEntryRxEnd(int i) {
 }
 
 void CVelmoraDlg::OnDownLoad() {
+  // The button is disabled during a run; a host that delivers the press
+  // anyway must not restart entries whose replies are still under way.
+  if (m_bRunning) return;
   if (m_bBootLoader == 1) {
     int answer = m_host.MessageBox(
         "주  의 :  [NORVANE UMTS Team]\n잘못된 BootLoader의 경우 폰 동작에 치명적인 문제를 유발합니다.\n"
@@ -201,6 +211,7 @@ void CVelmoraDlg::OnDownLoad() {
   EnableControls(0);
   ResetProgress();
   m_startClock = m_host.ClockMs();
+  m_nEraseLimitS = CRegistry::ReadSeconds(kEraseLimitSetting, kDefaultEraseLimitS);
   for (auto& e : m_entries) e.m_nResult = RESULT_NONE;
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     if (m_entries[i].m_nComPort == 0) continue;

@@ -121,4 +121,9 @@ void CVelmoraDlg::NextEfsStep() {
   m_nStep = IMAGE_QBFS_FILE;
   m_bEfs2 = 0;
   g_efsFileList.nextIndex = 0;
+  // The path box goes with the choice: a folder still shown there would
+  // promise that the next DownLoad writes it again.
+  m_strEfsText.clear();
+  m_strEfsFilePath.clear();
+  UpdateData(false);
 }

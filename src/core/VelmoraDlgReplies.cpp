@@ -12,11 +12,6 @@ constexpr int kBlockMs = 5000;
 constexpr int kMaxRefusals = 10;
 }  // namespace
 
-bool CVelmoraDlg::InDataState(int i) const {
-  const int state = m_entries[i].m_nState;
-  return state == 7 || state == 9 || (state == 8 && m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 1);
-}
-
 void CVelmoraDlg::RetryEntry(int i) {
   DownloadEntry& e = m_entries[i];
   if (InDataState(i)) {
@@ -64,7 +59,14 @@ bool CVelmoraDlg::HandleResponse(int i) {
 
   if (code == ACK && e.m_bMarkerSent == 0) {
     if (InDataState(i)) return true;
-    if (b1 == 0x6A && b2 == 0xD3) return true;
+    if (b1 == 0x6A && b2 == 0xD3) {
+      if (e.m_bBootVersionAsked == 0) return true;
+      // An ACK (a late answer to a repeated request) is no version: the
+      // handset is still to be checked.
+      if (!CountRefusal(i)) return false;
+      rearm();
+      return false;
+    }
     if (!CountRefusal(i)) return false;
     e.m_comm.Resend();
     PutLog(i, LOG_INFO, "ACK, but crc error. Retry.");
@@ -85,16 +87,18 @@ bool CVelmoraDlg::HandleResponse(int i) {
   }
   switch (code) {
     case VERSION_RSP: {
+      // A version nobody asked this handset for answers nothing.
+      if (e.m_bBootVersionAsked == 0) {
+        rearm();
+        return false;
+      }
+      e.m_bBootVersionAsked = 0;
       char version[6] = {};
       std::memcpy(version, e.m_pRxPacket + 1, 5);
-      const std::string line = std::string("Version: ") + version;
-      for (int k = 0; k < MAX_ENTRIES; ++k) {
-        if (!m_entries[k].m_bConnected) continue;
-        PutLog(k, LOG_INFO, line);
-        PutLog(k, LOG_INFO, "------------------");
-      }
+      PutLog(i, LOG_INFO, std::string("Version: ") + version);
+      PutLog(i, LOG_INFO, "------------------");
       if (std::strcmp(version, "b1.01") == 0) {
-        g_bBootVersionOk = 1;
+        e.m_bBootVersionOk = 1;
         return true;
       }
       m_host.MessageBox("version이 다릅니다.다른 tool을 이용하세요.", MB_OK);
@@ -110,7 +114,7 @@ bool CVelmoraDlg::HandleResponse(int i) {
       rearm();
       return false;
     case NAK_INVALID_CMD:
-      if (g_bBootVersionAsked == 1) {
+      if (e.m_bBootVersionAsked == 1) {
         m_host.MessageBox("버젼 정보 요청을 할 수 없습니다.(Invalid command)", MB_OK);
         GiveUpEntry(i, "");
         return false;

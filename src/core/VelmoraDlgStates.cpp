@@ -15,6 +15,23 @@ bool InRun(const DownloadEntry& e) {
 }
 }  // namespace
 
+// Two rules, because a reply and a silence after the erase differ. Once
+// the erase request is out (states 6 and 8 on) the handset takes raw blocks
+// only, so a silence there is met with the retry marker, never with a
+// framed request. A reply, though, answers a data block only once blocks
+// are going out: the reply to the erase itself is framed and its check
+// bytes are checked. The boot part of the phone code step with Change
+// Downloader ends in state 8 with a block outstanding, hence that case.
+bool CVelmoraDlg::InDataState(int i) const {
+  const int state = m_entries[i].m_nState;
+  return state == 7 || state == 9 || (state == 8 && m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 1);
+}
+
+bool CVelmoraDlg::InBlockTransfer(int i) const {
+  const int state = m_entries[i].m_nState;
+  return state >= 6 && state <= 9;
+}
+
 bool CVelmoraDlg::IsBootKindStep() const {
   return (m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 1) || m_nStep == IMAGE_EFS_FILE ||
          m_nStep == IMAGE_QBFS_FILE;
@@ -40,19 +57,20 @@ void CVelmoraDlg::Advance(int i) {
     case 1:
     case 2:
       if (m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 0) {
-        if (g_bBootVersionOk == 1) {
-          e.m_nState = 3;
-        } else if (g_bBootVersionAsked == 0) {
+        // Every handset of the run is asked for its own boot version; the
+        // reply handler accepts only "b1.01" as the answer to it.
+        if (e.m_bBootVersionOk == 0) {
           e.m_nRetry = 0;
           e.m_comm.RequestBootVersion();
-          g_bBootVersionAsked = 1;
+          e.m_bBootVersionAsked = 1;
           ArmTimer(i, 0, kRequestMs);
           return;
         }
+        e.m_nState = 3;
       }
       [[fallthrough]];
     case 3:
-      g_bBootVersionAsked = 0;
+      e.m_bBootVersionAsked = 0;
       ShowEntryProgress(i);
       if (e.m_bJumpSent == 0) {
         e.m_bJumpSent = 1;
@@ -75,6 +93,7 @@ void CVelmoraDlg::Advance(int i) {
         e.m_comm.RequestErase(m_nEraseStart, m_nEraseLength, m_nEraseArg);
       else
         e.m_comm.RequestEraseExt(m_nEraseStart, m_nEraseLength, m_nEraseArg);
+      e.m_eraseSentMs = m_host.ClockMs();
       ArmTimer(i, 4, kEraseMs);
       return;
 
@@ -149,7 +168,8 @@ void CVelmoraDlg::Advance(int i) {
       g_efsFileList.nextIndex = 0;
       PutLog(i, LOG_INFO, "Downloading Completed.");
       e.m_nResult = RESULT_COMPLETED;
-      EnableControls(1);
+      // The controls come back with the run's end, not with this entry's:
+      // others may still await their reply to the jump.
       CheckRunEnded();
       return;
 
@@ -336,7 +356,7 @@ void CVelmoraDlg::OnEntryTimer(int i) {
   m_host.KillTimer(i);
   if (e.m_nTimerType != 4) e.m_nRetry += 1;
   if ((e.m_nTimerType == 0 || e.m_nTimerType == 2) && e.m_nRetry < 3) {
-    if (e.m_nState >= 6 && e.m_nState <= 9) {
+    if (InBlockTransfer(i)) {
       char text[64];
       std::snprintf(text, sizeof text, "No response, retry at 0x%x",
                     static_cast<unsigned>(m_nBaseOffset + static_cast<uint32_t>(e.m_nBlock - 1) * BLOCK_SIZE));
@@ -350,7 +370,12 @@ void CVelmoraDlg::OnEntryTimer(int i) {
     ArmTimer(i, e.m_nTimerType, e.m_nTimerMs);
   } else if (e.m_nTimerType == 4) {
     ShowElapsedTime();
-    m_host.SetTimer(i, kEraseMs);
+    // An erase that is never answered would hold the whole step: the other
+    // entries wait for this one at the step's end.
+    if (m_host.ClockMs() - e.m_eraseSentMs >= static_cast<uint32_t>(m_nEraseLimitS) * 1000u)
+      GiveUpEntry(i, "응답없음. 처음부터 다시 해주시기 바랍니다.");
+    else
+      m_host.SetTimer(i, kEraseMs);
   } else if (e.m_nTimerType == 0) {
     e.m_nRetry = 0;
     // A handset that answers none of three requests will not answer a

@@ -8,8 +8,8 @@
 #include "TestUtil.h"
 #include "comm/Registry.h"
 
-/// Each test starts as a fresh program run: the program-wide flags and the
-/// EFS2 list are reset, settings live in a temporary file.
+/// Each test starts as a fresh program run: the program-wide EFS2 list is
+/// reset, settings live in a temporary file.
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -19,8 +19,6 @@ class EngineTest : public ::testing::Test {
 
   CFakeBench& Bench(int handsets) {
     m_bench.reset();  // the old bench restores the port factory and map first
-    g_bBootVersionOk = 0;
-    g_bBootVersionAsked = 0;
     m_bench = std::make_unique<CFakeBench>(handsets);
     return *m_bench;
   }

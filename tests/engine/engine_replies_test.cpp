@@ -163,16 +163,42 @@ TEST_F(FaultRunTest, DamagedAckToARequestRepeatsIt) {
   ExpectComplete(b, 0);
 }
 
-TEST_F(FaultRunTest, WrongBootVersionStopsThatEntry) {
-  auto& b = Prepare(1);
-  b.handset(0).version = "b1.00";
+TEST_F(FaultRunTest, WrongBootVersionStopsThatEntryOnly) {
+  // Entry 1's first reply comes while entry 0's version is still owed: it
+  // is asked all the same.
+  auto& b = Prepare(2);
+  b.handset(1).version = "b1.00";
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
   EXPECT_EQ(CountBoxes(b.host(), "version이 다릅니다.다른 tool을 이용하세요."), 1);
-  EXPECT_TRUE(HasLog(b.host(), 0, "Version: b1.00"));
-  EXPECT_TRUE(HasLog(b.host(), 0, "------------------"));
-  ExpectFailed(b, 0);
-  EXPECT_TRUE(b.handset(0).erases.empty());
+  EXPECT_TRUE(HasLog(b.host(), 1, "Version: b1.00"));
+  EXPECT_TRUE(HasLog(b.host(), 1, "------------------"));
+  EXPECT_FALSE(HasLog(b.host(), 0, "Version: b1.00"));
+  ExpectFailed(b, 1);
+  EXPECT_TRUE(b.handset(1).erases.empty());
+  ExpectComplete(b, 0);
+}
+
+TEST_F(FaultRunTest, OnlyAVersionReplyAnswersTheVersionRequestAndNothingElse) {
+  // An ACK to the version request leaves the handset unchecked: the request
+  // is repeated. A version reply to a block acknowledges no block.
+  auto& b = Prepare(1);
+  bool acked = false, versioned = false;
+  b.handset(0).onRequest = [&](const std::vector<uint8_t>& r) -> std::optional<std::vector<uint8_t>> {
+    if (r[0] == 0xAB && !acked && (acked = true)) return std::vector<uint8_t>{0x02, 0x6A, 0xD3};
+    return std::nullopt;
+  };
+  b.handset(0).onBlock = [&](int k) {
+    return (k == 3 && !versioned && (versioned = true)) ? BlockAction::VersionReply : BlockAction::Ack;
+  };
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  std::vector<uint8_t> codes;
+  for (const auto& r : b.handset(0).requests) codes.push_back(r[0]);
+  EXPECT_EQ(codes, (std::vector<uint8_t>{0xA0, 0xAB, 0xAB, 0xC0, 0xEE, 0xC0}));
+  EXPECT_EQ(CountLog(b.host(), 0, "Version: b1.01"), 1);
+  EXPECT_EQ(b.handset(0).markers, 1);  // block 3 is asked for again, not skipped
+  ExpectComplete(b, 0);
 }
 
 TEST_F(FaultRunTest, RefusedJumpInStateThreeGoesOnToTheErase) {
@@ -187,16 +213,64 @@ TEST_F(FaultRunTest, RefusedJumpInStateThreeGoesOnToTheErase) {
 }
 
 TEST_F(FaultRunTest, RefusedFirstRequestDisconnectsTheEntry) {
+  // Entry 1 is refused while entry 0's version request is outstanding:
+  // that request is not entry 1's.
   auto& b = Prepare(2);
-  b.handset(0).onRequest = [](const std::vector<uint8_t>& r) -> std::optional<std::vector<uint8_t>> {
+  b.handset(1).onRequest = [](const std::vector<uint8_t>& r) -> std::optional<std::vector<uint8_t>> {
     if (r[0] == 0xA0) return std::vector<uint8_t>{0xA3, 0x9E, 0x4C};
     return std::nullopt;
   };
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
-  EXPECT_TRUE(HasLog(b.host(), 0, "Invalid command!!"));
-  ExpectFailed(b, 0);
-  ExpectComplete(b, 1);
+  EXPECT_TRUE(HasLog(b.host(), 1, "Invalid command!!"));
+  EXPECT_EQ(CountBoxes(b.host(), "버젼 정보 요청을 할 수 없습니다.(Invalid command)"), 0);
+  ExpectFailed(b, 1);
+  ExpectComplete(b, 0);
+}
+
+TEST_F(FaultRunTest, AnUnansweredEraseGivesItsEntryUpAndTheOthersGoOn) {
+  // The silent erase in a boot-kind first step, and in a flash step after
+  // one the entry flashed in; ERASE_LIMIT_S sets the bound.
+  struct Case {
+    bool afterBootLoader;
+    const char* setting;  // null: none stored
+    uint32_t limitMs;
+  };
+  for (const Case& c : {Case{false, nullptr, 300000}, Case{true, nullptr, 300000}, Case{false, "20", 20000},
+                        Case{false, "", 300000}, Case{false, "abc", 300000}, Case{false, "0", 300000}}) {
+    SCOPED_TRACE(std::string(c.afterBootLoader ? "boot loader, " : "QBFS, ") + (c.setting ? c.setting : "none"));
+    if (c.setting) {
+      ASSERT_TRUE(CRegistry::WriteString(kEraseLimitSetting, c.setting));
+    }
+    auto& b = Prepare(2);
+    std::string first = m_tmp.Write("first.bin", PatternBytes(3000, 4));
+    if (c.afterBootLoader) {
+      b.dlg().m_bBootLoader = 1;
+      b.dlg().m_strBootPath = first;
+      b.host().m_nYesNoAnswer = IDYES;
+    } else {
+      b.dlg().m_bQbfs = 1;
+      b.dlg().m_strQbfsPath = first;
+    }
+    uint32_t eraseAt = UINT32_MAX;
+    b.handset(1).onRequest = [&](const std::vector<uint8_t>& r) -> std::optional<std::vector<uint8_t>> {
+      if (r[0] != 0xEE) return std::nullopt;
+      eraseAt = b.host().Now();
+      return std::vector<uint8_t>{};
+    };
+    b.DownLoad();
+    ASSERT_TRUE(b.RunUntil([&] { return b.dlg().m_entries[1].m_nResult != RESULT_RUNNING; }, 3600000));
+    EXPECT_EQ(b.host().Now() - eraseAt, c.limitMs);
+    char elapsed[64];
+    std::snprintf(elapsed, sizeof elapsed, "Elapsed time : %d min %d sec", static_cast<int>(b.host().Now() / 60000),
+                  static_cast<int>(b.host().Now() / 1000 % 60));
+    EXPECT_EQ(b.dlg().m_strElapsed, elapsed);  // still counted every second
+    ASSERT_TRUE(b.RunToEnd());
+    EXPECT_TRUE(HasLog(b.host(), 1, "응답없음. 처음부터 다시 해주시기 바랍니다."));
+    ExpectFailed(b, 1);
+    ExpectComplete(b, 0);
+    EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+  }
 }
 
 TEST_F(FaultRunTest, RepliesThatChangeNothingKeepTheEntryUnderItsTimer) {

@@ -56,15 +56,18 @@ TEST_F(EngineTest, TwentyEntriesEachGetTheWholeImageAndOneCompletionBox) {
     EXPECT_EQ(b.handset(k).violations, 0);
   }
   EXPECT_EQ(CountBoxes(b.host(), "Download Completed."), 1);
-  // Only the first entry asks for the boot version; the others race past it.
-  int asked = 0;
-  for (int k = 0; k < 20; ++k)
-    for (const auto& r : b.handset(k).requests) asked += r[0] == 0xAB;
-  EXPECT_GE(asked, 1);
-  EXPECT_LT(asked, 20);
+  // Every handset is asked for its own boot version, and only its entry's
+  // log shows the answer.
+  for (int k = 0; k < 20; ++k) {
+    SCOPED_TRACE(k);
+    const std::vector<uint8_t> codes = Codes(b.handset(k));
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0xAB), 1);
+    EXPECT_EQ(CountLog(b.host(), k, "Version: b1.01"), 1);
+    EXPECT_EQ(CountLog(b.host(), k, "------------------"), 1);
+  }
 }
 
-TEST_F(EngineTest, SecondRunSkipsTheVersionRequestAndTheLinksStayOpen) {
+TEST_F(EngineTest, SecondRunAsksTheVersionAgainAndTheLinksStayOpen) {
   auto& b = Bench(1);
   std::string path = MakePhoneImage(m_tmp.path(), 0x10000 + 2048, 0x10000);
   b.BindAll();
@@ -74,9 +77,58 @@ TEST_F(EngineTest, SecondRunSkipsTheVersionRequestAndTheLinksStayOpen) {
   b.handset(0).requests.clear();
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
-  EXPECT_EQ(Codes(b.handset(0)), (std::vector<uint8_t>{0xA0, 0xC0, 0xEE, 0xC0}));
+  EXPECT_EQ(Codes(b.handset(0)), (std::vector<uint8_t>{0xA0, 0xAB, 0xC0, 0xEE, 0xC0}));
   EXPECT_EQ(b.handset(0).dev->opens, 1);
   EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+}
+
+TEST_F(EngineTest, AnEntryThatFailedAfterItsJumpIsJumpedAndCheckedAgainNextRun) {
+  auto& b = Bench(1);
+  b.BindAll();
+  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 4096, 0x10000));
+  b.handset(0).onBlock = [](int k) { return k == 1 ? BlockAction::NakFailed : BlockAction::Ack; };
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  ASSERT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_FAILED);
+
+  // The operator restarts the handset and binds it again.
+  FakeHandset& h = b.handset(0);
+  h.onBlock = nullptr;
+  h.dataMode = false;
+  h.requests.clear();
+  b.dlg().m_entries[0].m_nComPort = h.com;
+  b.dlg().m_nPortCount = 1;
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  EXPECT_EQ(Codes(h), (std::vector<uint8_t>{0xA0, 0xAB, 0xC0, 0xEE, 0xC0}));
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+}
+
+TEST_F(EngineTest, TheControlsComeBackOnlyWhenTheLastEntryHasAnsweredTheFinalJump) {
+  auto& b = Bench(2);
+  b.BindAll();
+  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 2048, 0x10000));
+  int jumps = 0;  // the second jump is the final one: its first copy goes unanswered
+  b.handset(1).onRequest = [&](const std::vector<uint8_t>& r) -> std::optional<std::vector<uint8_t>> {
+    if (r[0] == 0xC0 && ++jumps == 2) return std::vector<uint8_t>{};
+    return std::nullopt;
+  };
+  b.DownLoad();
+  ASSERT_TRUE(b.RunUntil([&] { return b.dlg().m_entries[0].m_nResult == RESULT_COMPLETED; }, 60000));
+  EXPECT_EQ(b.dlg().m_bRunning, 1);
+  EXPECT_FALSE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+  EXPECT_FALSE(b.host().m_controls[IDC_PHONE_CODE].enabled);
+  // A press that reaches the engine anyway restarts nothing.
+  const size_t sent = b.handset(1).requests.size();
+  b.DownLoad();
+  b.Pump();
+  EXPECT_EQ(b.handset(1).requests.size(), sent);
+
+  ASSERT_TRUE(b.RunToEnd());
+  EXPECT_EQ(b.dlg().m_entries[1].m_nResult, RESULT_COMPLETED);  // its repeated jump was answered
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+  EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+  EXPECT_TRUE(b.host().m_controls[IDC_PHONE_CODE].enabled);
 }
 
 TEST_F(EngineTest, ChangeDownloaderSwitchesToFlashProgrammingAtTheStartAddress) {
@@ -114,7 +166,6 @@ TEST_F(EngineTest, BootKindStepsEndOnTheReplyToTheirLastBlock) {
   // next step's request must answer nothing but itself.
   for (size_t qbfsSize : {size_t{2500}, size_t{3072}}) {
     SCOPED_TRACE(qbfsSize);
-    g_bBootVersionOk = 0;
     auto& b = Bench(2);
     std::vector<uint8_t> qbfs = PatternBytes(qbfsSize, 3);
     std::string qpath = m_tmp.Write("q" + std::to_string(qbfsSize) + ".bin", qbfs);
@@ -168,6 +219,7 @@ TEST_F(EngineTest, EfsFilesAreSentInNameOrderThenThePhoneCode) {
   EXPECT_EQ(h.blocksWritten, 2 + 3 + 2);
   EXPECT_EQ(h.markers, 0);
   EXPECT_EQ(b.dlg().m_bEfs2, 0);
+  EXPECT_EQ(b.host().m_controls[IDC_EFS_TEXT].text, "");  // released with the choice
   EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
 }
 

@@ -5,8 +5,9 @@
 // run ends with every entry reported completed or failed.
 //
 // Script: byte 0 chooses the run (bits 0-1 handsets - 1, bit 2 Change
-// Downloader, bit 3 boot version already known, bit 4 boot loader instead of
-// phone code, bit 5 slow erases); then operations until the input ends.
+// Downloader, bit 3 the first handset answers another boot version, bit 4
+// boot loader instead of phone code, bit 5 slow erases); then operations
+// until the input ends.
 #include <cstring>
 
 #include "FakeBench.h"
@@ -82,8 +83,6 @@ bool Settle(CFakeBench& b, int handsets, uint32_t maxMs) {
 
 void CheckFields(CVelmoraDlg& dlg, int handsets) {
   FUZZ_CHECK(dlg.m_nPortCount >= 0 && dlg.m_nPortCount <= handsets);
-  FUZZ_CHECK(g_bBootVersionOk == 0 || g_bBootVersionOk == 1);
-  FUZZ_CHECK(g_bBootVersionAsked == 0 || g_bBootVersionAsked == 1);
   for (int k = 0; k < MAX_ENTRIES; ++k) {
     const DownloadEntry& e = dlg.m_entries[k];
     FUZZ_CHECK(e.m_nState >= 0 && e.m_nState <= 11);
@@ -91,6 +90,8 @@ void CheckFields(CVelmoraDlg& dlg, int handsets) {
     // Entries outside this run keep the counters of the run they were in.
     if (k < handsets) FUZZ_CHECK(e.m_nBlock <= dlg.m_nTotalBlocks + 1);
     FUZZ_CHECK(e.m_bMarkerSent == 0 || e.m_bMarkerSent == 1);
+    FUZZ_CHECK(e.m_bBootVersionOk == 0 || e.m_bBootVersionOk == 1);
+    FUZZ_CHECK(e.m_bBootVersionAsked == 0 || e.m_bBootVersionAsked == 1);
     if (k >= 3) FUZZ_CHECK(e.m_nResult == RESULT_NONE);
     else if (k >= handsets) FUZZ_CHECK(e.m_nResult != RESULT_RUNNING);
   }
@@ -173,6 +174,9 @@ void ResetBench(CFakeBench& b, int handsets) {
     e.m_comm.BeginBurst();
     e.m_nComPort = k < handsets ? h.com : 0;
   }
+  // A run the previous input left unfinished is abandoned, not resumed:
+  // DownLoad refuses to start while one is going on.
+  b.dlg().m_bRunning = 0;
   b.dlg().m_nPortCount = handsets;
   b.dlg().RefreshPortLabels();
 }
@@ -183,8 +187,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CFuzzInput in(data, size);
   const uint8_t config = in.Byte();
   const int handsets = (config & 3) % 3 + 1;
-  g_bBootVersionOk = 0;
-  g_bBootVersionAsked = 0;
   g_efsFileList = EfsFileList();
   CFakeBench& b = SharedBench();
   ResetBench(b, handsets);
@@ -196,8 +198,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   b.dlg().m_strBootPath = Image(true);
   b.dlg().m_bChangeDownloader = (config & 4) ? 1 : 0;
   b.dlg().UpdateData(false);
-  g_bBootVersionOk = (config & 8) ? 1 : 0;
-  for (int k = 0; k < handsets; ++k) b.handset(k).eraseDelayMs = (config & 0x20) ? 7000 : 0;
+  for (int k = 0; k < handsets; ++k) {
+    b.handset(k).eraseDelayMs = (config & 0x20) ? 7000 : 0;
+    b.handset(k).version = (k == 0 && (config & 8)) ? "b1.00" : "b1.01";
+  }
   b.DownLoad();
   b.host().DispatchPending();
 

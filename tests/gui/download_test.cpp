@@ -24,8 +24,6 @@ constexpr int kRunLimitMs = 120000;
 class DownloadWindowTest : public DialogWindowTest {
  protected:
   void SetUp() override {
-    g_bBootVersionOk = 0;
-    g_bBootVersionAsked = 0;
     g_efsFileList = EfsFileList();
     CPortMap::Instance().Clear();
     ASSERT_TRUE(sims.Start(kHandsets, SimHandsetConfig{}));

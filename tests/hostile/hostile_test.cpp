@@ -210,8 +210,6 @@ TEST_F(HostileTest, BlockRefusedForeverGivesTheEntryUp) {
 // refusals in a row end the entry; fewer, with an accepted reply between,
 // never add up.
 TEST(RefusalLimit, TenInARowEndTheEntryNineDoNot) {
-  g_bBootVersionOk = 0;
-  g_bBootVersionAsked = 0;
   CTempDir tmp;
   CRegistry::SetStorePath(tmp.path() + "/settings.ini");
   const std::string path = MakePhoneImage(tmp.path(), kImageStart + 30 * 1024, kImageStart);

@@ -18,7 +18,8 @@
 #include "platform/PortMap.h"
 
 /// What a handset does with one data block.
-enum class BlockAction { Ack, Silence, NakRetry, NakFailed, NakFailedDamaged, DamagedAck };
+/// VersionReply: the block is not taken; a boot version reply comes instead.
+enum class BlockAction { Ack, Silence, NakRetry, NakFailed, NakFailedDamaged, DamagedAck, VersionReply };
 
 /// CRC-16/X-25, bit by bit: the test's own oracle for request frames.
 inline uint16_t TestFcs(const uint8_t* p, size_t n) {
@@ -121,6 +122,7 @@ struct FakeHandset {
       case BlockAction::NakRetry: Reply(now, {0xA1}); return 1024;
       case BlockAction::NakFailed: Reply(now, {0xA4, 0x00, 0x00}); return 1024;
       case BlockAction::NakFailedDamaged: Reply(now, {0xA4, 0x12, 0x34}); return 1024;
+      case BlockAction::VersionReply: Reply(now, WithFcs({0x0D, 'b', '1', '.', '0', '1'})); return 1024;
       case BlockAction::Ack:
       case BlockAction::DamagedAck: break;
     }

@@ -41,12 +41,10 @@ class CTempDir {
   std::string m_path;
 };
 
-/// Starts a test as a fresh run of the program: the program-wide
-/// boot-version flags and EFS2 list cleared, no COM number mapped, the
+/// Starts a test as a fresh run of the program: the program-wide EFS2
+/// list cleared, no COM number mapped, the
 /// remembered directories kept in `settingsDir`.
 inline void ResetProgramState(const std::string& settingsDir) {
-  g_bBootVersionOk = 0;
-  g_bBootVersionAsked = 0;
   g_efsFileList = EfsFileList();
   CRegistry::SetStorePath(settingsDir + "/settings.ini");
   CPortMap::Instance().Clear();

@@ -4,6 +4,10 @@
 
 #include <string>
 
+/// Whole seconds an erase may go unanswered before its entry is given up.
+inline constexpr const char* kEraseLimitSetting = "ERASE_LIMIT_S";
+inline constexpr int kDefaultEraseLimitS = 300;
+
 class CRegistry {
  public:
   /// Longest value stored; longer values are refused, never cut.
@@ -12,6 +16,11 @@ class CRegistry {
   /// The value's text, or empty text when the store or the value does not
   /// exist or cannot be read. Never shows a message.
   static std::string ReadString(const std::string& valueName);
+
+  /// The value as a whole number of seconds, at least 1 and small enough
+  /// to count in milliseconds on a 32-bit clock; `fallback` when the value
+  /// is missing, empty or anything else.
+  static int ReadSeconds(const std::string& valueName, int fallback);
 
   /// Creates the store if needed and sets the value, keeping the others.
   /// False on any failure, including a value over MAX_VALUE_LENGTH
