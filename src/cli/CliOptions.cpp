@@ -7,17 +7,28 @@
 const char* CliUsage() {
   return "usage: velmora-cli [--help] [--phone FILE] [--change-downloader] [--input-address] [--boot FILE]\n"
          "                   [--qbfs FILE] [--resource FILE] [--efs2 DIR] [--port N=DEVICE ...]\n"
-         "                   [--search [--sysfs-root DIR] [--dev-root DIR]] [--yes] [--timeout SECONDS]\n"
-         "                   [--create-resource DIR]\n"
+         "                   [--search | --station [--settle SECONDS]] [--sysfs-root DIR] [--dev-root DIR]\n"
+         "                   [--yes] [--timeout SECONDS] [--create-resource DIR]\n"
          "  --port N=DEVICE   bind COM N (1..30) to DEVICE through the manual port list\n"
          "  --search          bind the handsets' ports found by Port Search and print them;\n"
          "                    without an image nothing is downloaded (status 1 when none is found)\n"
+         "  --station         download batch after batch: ports are found as Port Search does and\n"
+         "                    followed as handsets are plugged in and pulled out; a batch starts once\n"
+         "                    a handset is bound and no port came or went for the settle time, the\n"
+         "                    next one once every handset of the last batch has been pulled and new\n"
+         "                    ones have settled. Each batch ends with \"Batch K: C completed, F failed\".\n"
+         "                    Runs until SIGINT or SIGTERM, then prints the totals (status 130 or 143)\n"
+         "  --settle SECONDS  quiet time before a batch starts (default 3, fractions allowed)\n"
          "  --sysfs-root DIR  scan DIR instead of /sys (for test trees)\n"
-         "  --dev-root DIR    scan DIR instead of /dev (for test trees)\n";
+         "  --dev-root DIR    scan DIR instead of /dev (for test trees)\n"
+         "  --timeout SECONDS longest run (each batch's with --station; default 600)\n"
+         "SIGINT or SIGTERM stops a run at once: every handset still running is reported failed\n"
+         "and the status is 130 or 143.\n";
 }
 
 std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error) {
   CliOptions o;
+  bool settleGiven = false;
   for (int k = 1; k < argc; ++k) {
     const std::string arg = argv[k];
     auto value = [&](std::optional<std::string>& out) {
@@ -53,6 +64,20 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
       o.inputAddress = true;
     } else if (arg == "--search") {
       o.search = true;
+    } else if (arg == "--station") {
+      o.station = true;
+    } else if (arg == "--settle") {
+      std::optional<std::string> t;
+      if (!value(t)) return std::nullopt;
+      char* end = nullptr;
+      const double seconds = std::strtod(t->c_str(), &end);
+      // Written as !(a && b) so that NaN is refused too.
+      if (t->empty() || *end || !(seconds >= 0.0 && seconds <= 3600.0)) {
+        error = "--settle needs a number of seconds (0..3600), not '" + *t + "'";
+        return std::nullopt;
+      }
+      o.settleSeconds = seconds;
+      settleGiven = true;
     } else if (arg == "--yes") {
       o.yes = true;
     } else if (arg == "--timeout") {
@@ -79,8 +104,20 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
       return std::nullopt;
     }
   }
-  if ((o.sysfsRoot || o.devRoot) && !o.search) {
-    error = "--sysfs-root and --dev-root go with --search";
+  if ((o.sysfsRoot || o.devRoot) && !o.search && !o.station) {
+    error = "--sysfs-root and --dev-root go with --search or --station";
+    return std::nullopt;
+  }
+  if (settleGiven && !o.station) {
+    error = "--settle goes with --station";
+    return std::nullopt;
+  }
+  if (o.station && (o.search || !o.ports.empty() || o.createResource)) {
+    error = "--station finds its ports itself: not with --search, --port or --create-resource";
+    return std::nullopt;
+  }
+  if (o.station && !o.HasImage()) {
+    error = "--station needs an image to download";
     return std::nullopt;
   }
   if (o.search && !o.ports.empty()) {

@@ -11,9 +11,13 @@ struct CliOptions {
   bool changeDownloader = false;
   bool inputAddress = false;
   bool search = false;
+  /// --station: batch after batch as handsets come and go, until a signal.
+  bool station = false;
+  /// Seconds without a port arriving or leaving before a batch starts.
+  double settleSeconds = 3.0;
   bool yes = false;
   bool help = false;  ///< --help: print the usage and do nothing else
-  int timeoutSeconds = 600;
+  int timeoutSeconds = 600;  ///< of one run (of each batch with --station)
   std::vector<std::pair<int, std::string>> ports;  ///< COM number, device
   /// Roots Port Search scans instead of /sys and /dev (test trees).
   std::optional<std::string> sysfsRoot, devRoot;

@@ -3,7 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "CliOptions.h"
@@ -11,6 +16,8 @@
 #include "ControlIds.h"
 #include "PortHint.h"
 #include "PortSearchOptions.h"
+#include "PortWatcher.h"
+#include "StopSignal.h"
 #include "VelmoraDlg.h"
 #include "platform/PortMap.h"
 
@@ -39,6 +46,142 @@ void PrintBoundPorts(const CVelmoraDlg& dlg) {
   std::fflush(stdout);
 }
 
+struct RunResult {
+  bool started = false;
+  int completed = 0, failed = 0;
+  /// Devices of the run's entries, as bound when it started.
+  std::vector<std::string> devices;
+};
+
+/// Presses DownLoad and follows the run until it ends; a stop signal or the
+/// timeout interrupts it. Prints one result line per entry of the run.
+/// `pump` runs on every turn of the loop (port changes are handed over).
+RunResult RunOnce(CConsoleHost& host, CVelmoraDlg& dlg, int timeoutSeconds, CStopSignal& stop,
+                  const std::function<void()>& pump) {
+  RunResult result;
+  host.Click(IDC_DOWNLOAD);
+  host.DispatchPending();
+  std::vector<std::pair<int, int>> bound;  // entry, COM number
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    if (dlg.m_entries[i].m_nResult == RESULT_NONE) continue;
+    const int port = dlg.m_entries[i].m_nComPort;
+    bound.emplace_back(i, port);
+    result.devices.push_back(CPortMap::Instance().Device(port).value_or(""));
+  }
+  if (bound.empty()) return result;
+  result.started = true;
+
+  std::vector<int> table;
+  for (const auto& b : bound) table.push_back(b.first);
+  host.SetTableEntries(table);
+  const uint32_t deadline = host.Now() + static_cast<uint32_t>(timeoutSeconds) * 1000u;
+  while (dlg.m_bRunning != 0 && stop.Received() == 0 && static_cast<int32_t>(deadline - host.Now()) > 0) {
+    const uint32_t left = deadline - host.Now();
+    host.RunUntil(
+        [&] {
+          pump();
+          return dlg.m_bRunning == 0 || stop.Received() != 0;
+        },
+        std::min(left, kSliceMs));
+    host.DrawTable();
+  }
+  host.DispatchPending();
+  host.EraseTable();
+  if (dlg.m_bRunning != 0) {
+    if (stop.Received() == 0) std::printf("Message: the run did not end within %d s\n", timeoutSeconds);
+    // Nothing more goes to the handsets, and their ports are free at once.
+    dlg.InterruptRun();
+    host.DispatchPending();
+  }
+
+  for (const auto& [i, port] : bound) {
+    const bool completed = dlg.m_entries[i].m_nResult == RESULT_COMPLETED;
+    ++(completed ? result.completed : result.failed);
+    std::printf("Entry %d [COM%d]: %s\n", i + 1, port, completed ? "completed" : "failed");
+  }
+  std::fflush(stdout);
+  return result;
+}
+
+/// What the station watches for quiet: the numbered devices and the ports
+/// the entries hold.
+using PortSnapshot = std::pair<std::vector<std::pair<int, std::string>>, std::vector<int>>;
+
+PortSnapshot TakeSnapshot(const CVelmoraDlg& dlg) {
+  PortSnapshot s{CPortMap::Instance().Entries(), {}};
+  for (const auto& e : dlg.m_entries) s.second.push_back(e.m_nComPort);
+  return s;
+}
+
+/// Batch after batch until a stop signal; returns the exit status.
+int RunStation(CConsoleHost& host, CVelmoraDlg& dlg, const CliOptions& o, CStopSignal& stop) {
+  HotPlugOptions watch = CPortWatcher::DefaultOptions();
+  if (o.sysfsRoot || o.devRoot) {
+    // A test tree: its device directory is watched, not the machine's.
+    watch.watchDir = watch.devRoot;
+    watch.allowUdev = false;
+  }
+  CPortWatcher watcher(host, watch);
+  // Started before the search, so that no handset plugged in between is
+  // missed.
+  if (!watcher.Start()) {
+    std::fprintf(stderr, "velmora-cli: cannot follow handsets coming and going\n");
+    return 1;
+  }
+  host.Click(IDC_PORT_SEARCH);
+  host.DispatchPending();
+
+  const uint32_t settleMs = static_cast<uint32_t>(std::lround(o.settleSeconds * 1000.0));
+  PortSnapshot last = TakeSnapshot(dlg);
+  uint32_t lastChange = host.Now();
+  std::set<std::string> previous;  // devices of the last batch not seen leaving yet
+  bool waitForChange = false;      // the last start failed: wait for the ports to change
+  int batches = 0, completed = 0, failed = 0;
+  auto pump = [&] { watcher.Dispatch(dlg); };
+  while (stop.Received() == 0) {
+    bool ready = false;
+    host.RunUntil(
+        [&] {
+          pump();
+          PortSnapshot now = TakeSnapshot(dlg);
+          if (now != last) {
+            last = std::move(now);
+            lastChange = host.Now();
+            waitForChange = false;
+          }
+          // A device once gone counts as gone, even if it comes back: the
+          // operator took it out of the batch.
+          for (auto it = previous.begin(); it != previous.end();)
+            it = CPortMap::Instance().Number(*it) != 0 ? std::next(it) : previous.erase(it);
+          ready = !waitForChange && previous.empty() && dlg.m_nPortCount > 0 && dlg.m_bRunning == 0 &&
+                  host.Now() - lastChange >= settleMs;
+          return ready || stop.Received() != 0;
+        },
+        kSliceMs);
+    if (!ready || stop.Received() != 0) continue;
+    RunResult r = RunOnce(host, dlg, o.timeoutSeconds, stop, pump);
+    if (!r.started) {
+      std::printf("Message: the batch could not start\n");
+      std::fflush(stdout);
+      waitForChange = true;
+      continue;
+    }
+    ++batches;
+    completed += r.completed;
+    failed += r.failed;
+    std::printf("Batch %d: %d completed, %d failed\n", batches, r.completed, r.failed);
+    std::fflush(stdout);
+    previous = std::set<std::string>(r.devices.begin(), r.devices.end());
+    previous.erase("");
+    last = TakeSnapshot(dlg);
+    lastChange = host.Now();
+  }
+  watcher.Stop();
+  std::printf("Total: %d batches, %d completed, %d failed\n", batches, completed, failed);
+  std::fflush(stdout);
+  return 128 + stop.Received();
+}
+
 int CreateResource(CConsoleHost& host, const std::string& dir) {
   host.m_folderAnswers.push_back(dir);
   const size_t before = host.m_boxes.size();
@@ -62,15 +205,23 @@ int main(int argc, char** argv) {
     std::fputs(CliUsage(), stdout);
     return 0;
   }
-  if (o.search && (o.sysfsRoot || o.devRoot)) SetPortSearchRoots(o.sysfsRoot.value_or(""), o.devRoot.value_or(""));
+  // Before any thread exists, so that every thread inherits the mask.
+  CStopSignal stop;
+  if ((o.search || o.station) && (o.sysfsRoot || o.devRoot))
+    SetPortSearchRoots(o.sysfsRoot.value_or(""), o.devRoot.value_or(""));
 
   CConsoleHost host(isatty(STDOUT_FILENO) == 1);
+  host.SetStopFd(stop.Fd());
   host.m_nYesNoAnswer = o.yes ? IDYES : IDNO;
   CVelmoraDlg dlg(host);
   host.SetDialog(&dlg);
   dlg.OnInitDialog();
 
-  if (o.createResource) return CreateResource(host, *o.createResource);
+  if (o.createResource) {
+    // No loop watches for the signals here: they end it the ordinary way.
+    stop.Release();
+    return CreateResource(host, *o.createResource);
+  }
 
   if (!o.ports.empty()) {
     host.Click(IDC_AUTO_DETECT, 0);
@@ -103,36 +254,14 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  host.Click(IDC_DOWNLOAD);
-  host.DispatchPending();
-  std::vector<std::pair<int, int>> bound;  // entry, COM number
-  for (int i = 0; i < MAX_ENTRIES; ++i)
-    if (dlg.m_entries[i].m_nResult != RESULT_NONE) bound.emplace_back(i, dlg.m_entries[i].m_nComPort);
-  if (bound.empty()) {
+  if (o.station) return RunStation(host, dlg, o, stop);
+
+  if (stop.Received() != 0) return 128 + stop.Received();
+  const RunResult r = RunOnce(host, dlg, o.timeoutSeconds, stop, [] {});
+  if (!r.started) {
     std::fprintf(stderr, "velmora-cli: the run could not start\n");
     return 1;
   }
-
-  std::vector<int> table;
-  for (const auto& b : bound) table.push_back(b.first);
-  host.SetTableEntries(table);
-  const uint32_t deadline = host.Now() + static_cast<uint32_t>(o.timeoutSeconds) * 1000u;
-  bool ended = false;
-  while (!ended && static_cast<int32_t>(deadline - host.Now()) > 0) {
-    const uint32_t left = deadline - host.Now();
-    ended = host.RunUntil([&] { return dlg.m_bRunning == 0; }, std::min(left, kSliceMs));
-    host.DrawTable();
-  }
-  host.DispatchPending();
-  host.EraseTable();
-  if (!ended) std::printf("Message: the run did not end within %d s\n", o.timeoutSeconds);
-
-  bool allCompleted = !bound.empty();
-  for (const auto& [i, port] : bound) {
-    const bool completed = dlg.m_entries[i].m_nResult == RESULT_COMPLETED;
-    allCompleted &= completed;
-    std::printf("Entry %d [COM%d]: %s\n", i + 1, port, completed ? "completed" : "failed");
-  }
-  std::fflush(stdout);
-  return allCompleted ? 0 : 1;
+  if (stop.Received() != 0) return 128 + stop.Received();
+  return r.failed == 0 ? 0 : 1;
 }

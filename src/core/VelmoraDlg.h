@@ -16,6 +16,7 @@
 //   VelmoraDlgEfs.cpp       the EFS2 folder
 //   VelmoraDlgPorts.cpp     Port Search, Auto Detect, the manual list
 //   VelmoraDlgResource.cpp  the resource image builder
+//   VelmoraDlgInterrupt.cpp stopping a run from outside
 #pragma once
 
 #include <cstdint>
@@ -62,6 +63,13 @@ class CVelmoraDlg {
 
   /// The window is closing (close box): a cancel that follows only closes.
   void OnClose() { m_bClosing = 1; }
+  /// Asked before the window closes: during a run the operator confirms
+  /// (No keeps window and run); Yes interrupts the run. True: close.
+  bool QueryClose();
+  /// Stops the run at once (VelmoraDlgInterrupt.cpp): timers killed, every
+  /// entry still running failed with a log line, every link closed, the
+  /// controls back. Replies arriving later are ignored.
+  void InterruptRun();
 
   // ---- DownLoad and entries ----
   void OnDownLoad();
@@ -186,6 +194,8 @@ class CVelmoraDlg {
   std::string m_strStatus[MAX_ENTRIES];
   std::string m_strEntryLabel;
   int m_bClosing = 0;
+  /// The close question is open (its box runs a nested loop).
+  int m_bAskingClose = 0;
 
  private:
   // Helpers of the state machine (VelmoraDlgStates.cpp).

@@ -13,9 +13,11 @@ void BindDialog(CQtDialogHost& host, CVelmoraDlg& dialog, CPortWatcher* watcher)
     return dialog.WindowProc(message, wParam, lParam);
   });
   host.SetOnClose([&dialog] { dialog.OnClose(); });
+  host.SetCloseQuery([&dialog] { return dialog.QueryClose(); });
 }
 
 void UnbindDialog(CQtDialogHost& host) {
   host.SetWindowProc(nullptr);
   host.SetOnClose(nullptr);
+  host.SetCloseQuery(nullptr);
 }

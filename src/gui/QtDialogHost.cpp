@@ -63,11 +63,13 @@ CQtDialogHost::CQtDialogHost(CVelmoraWindow& window) : m_window(window) {
     if (m_onClose) m_onClose();
     Dispatch(WM_COMMAND, IDCANCEL, 0);
   });
+  m_window.SetCloseQuery([this] { return !m_closeQuery || m_closeQuery(); });
 }
 
 CQtDialogHost::~CQtDialogHost() {
   m_window.SetMessageSink(nullptr);
   m_window.SetCloseHandler(nullptr);
+  m_window.SetCloseQuery(nullptr);
 }
 
 intptr_t CQtDialogHost::Dispatch(uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -94,7 +96,7 @@ int CQtDialogHost::MessageBox(const std::string& text, uint32_t type) {
   QMessageBox box(MessageBoxIcon(type), QString::fromUtf8(kBoxTitle), ToQ(text), MessageBoxButtons(type),
                   m_window.isVisible() ? &m_window : nullptr);
   if ((type & MB_BUTTONMASK) == MB_YESNO) {
-    box.setDefaultButton(QMessageBox::Yes);
+    box.setDefaultButton((type & MB_DEFBUTTON2) ? QMessageBox::No : QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
   }
   if (type & MB_SYSTEMMODAL) box.setWindowModality(Qt::ApplicationModal);

@@ -28,6 +28,8 @@ class CQtDialogHost : public QObject, public IDialogHost {
   void SetWindowProc(WindowProcFn proc) { m_windowProc = std::move(proc); }
   /// Runs when the window is closed, before the cancel it produces.
   void SetOnClose(std::function<void()> onClose) { m_onClose = std::move(onClose); }
+  /// Asked before the window closes; false keeps it open. None: it closes.
+  void SetCloseQuery(std::function<bool()> query) { m_closeQuery = std::move(query); }
   /// Hands one message to the window procedure now (0 without one).
   intptr_t Dispatch(uint32_t message, uintptr_t wParam, intptr_t lParam);
 
@@ -76,6 +78,7 @@ class CQtDialogHost : public QObject, public IDialogHost {
   CVelmoraWindow& m_window;
   WindowProcFn m_windowProc;
   std::function<void()> m_onClose;
+  std::function<bool()> m_closeQuery;
   std::map<int, std::unique_ptr<QTimer>> m_timers;
   QElapsedTimer m_clock;
 };

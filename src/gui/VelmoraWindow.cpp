@@ -167,6 +167,10 @@ bool CVelmoraWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CVelmoraWindow::closeEvent(QCloseEvent* event) {
+  if (m_closeQuery && !m_closeQuery()) {
+    event->ignore();
+    return;
+  }
   if (m_onClose) m_onClose();
   QDialog::closeEvent(event);
 }

@@ -36,6 +36,9 @@ class CVelmoraWindow : public QDialog {
   void SetMessageSink(MessageSink sink) { m_sink = std::move(sink); }
   /// Runs when the operator closes the window, before it closes.
   void SetCloseHandler(std::function<void()> onClose) { m_onClose = std::move(onClose); }
+  /// Asked first when the operator closes the window; false keeps it open
+  /// (and the close handler is not run).
+  void SetCloseQuery(std::function<bool()> query) { m_closeQuery = std::move(query); }
 
   /// Puts the window's commands into `menu`: minimise, close, a separator
   /// and the About entry.
@@ -61,6 +64,7 @@ class CVelmoraWindow : public QDialog {
   QHash<int, QWidget*> m_controls;
   MessageSink m_sink;
   std::function<void()> m_onClose;
+  std::function<bool()> m_closeQuery;
   bool m_bDragging = false;
   QPoint m_dragStartGlobal;
   QPoint m_dragStartPos;

@@ -308,3 +308,54 @@ TEST_F(EngineTest, AFailingLaterStepStopsTheRunWithoutAnErase) {
   EXPECT_EQ(b.host().m_bars[0].m_strText, "Error!");
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
 }
+
+TEST_F(EngineTest, InterruptStopsTheRunAtOnceAndTheNextDownLoadStartsAfresh) {
+  auto& b = Bench(2);
+  std::string path = MakePhoneImage(m_tmp.path(), 0x10000 + 8 * 1024, 0x10000);
+  b.BindAll();
+  b.ChoosePhone(path);
+  // Entry 1's handset swallows its third block, so entry 0 finishes the step
+  // and waits for it while entry 1 waits under its block timer.
+  bool swallowed = false;
+  b.handset(1).onBlock = [&](int k) {
+    return (k == 2 && !swallowed && (swallowed = true)) ? BlockAction::Silence : BlockAction::Ack;
+  };
+  b.DownLoad();
+  ASSERT_TRUE(b.RunUntil([&] { return b.dlg().m_entries[0].m_nState == 10 && swallowed; }, 60000));
+  ASSERT_EQ(b.dlg().m_bRunning, 1);
+
+  b.dlg().InterruptRun();
+  EXPECT_EQ(b.dlg().m_bRunning, 0);
+  EXPECT_TRUE(b.host().m_timers.empty());
+  EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE(k);
+    const DownloadEntry& e = b.dlg().m_entries[k];
+    EXPECT_EQ(e.m_nResult, RESULT_FAILED);
+    EXPECT_EQ(e.m_nState, 0);
+    EXPECT_FALSE(e.m_comm.IsOpen());
+    EXPECT_EQ(e.m_pThread, nullptr);  // the receive thread has ended
+    EXPECT_FALSE(b.handset(k).dev->held);
+    EXPECT_EQ(e.m_nComPort, k + 1);  // still bound for the next DownLoad
+    EXPECT_EQ(CountLog(b.host(), k, "Download interrupted."), 1);
+    EXPECT_EQ(b.host().m_bars[k].m_strText, "Error!");
+  }
+  // Nothing goes out afterwards: not on a late reply, not on a timer.
+  const size_t written0 = b.handset(0).dev->written.size(), written1 = b.handset(1).dev->written.size();
+  b.host().PostMessage(WM_ENTRY_PACKET + 1, 0, 0);
+  b.RunUntil([] { return false; }, 30000);
+  EXPECT_EQ(b.handset(0).dev->written.size(), written0);
+  EXPECT_EQ(b.handset(1).dev->written.size(), written1);
+  EXPECT_EQ(b.dlg().m_entries[1].m_nResult, RESULT_FAILED);
+
+  // The handsets are restarted, as an operator does after a stopped run.
+  for (int k = 0; k < 2; ++k) b.handset(k).dataMode = false;
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(b.dlg().m_entries[k].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(b.handset(k).dev->opens, 2);
+    EXPECT_EQ(Flash(b.handset(k), 0x10000, 8 * 1024), Expected(ReadFileBytes(path), 0x10000));
+  }
+}

@@ -1,6 +1,8 @@
 // A whole DownLoad through the window: two simulated handsets plugged in,
 // the phone code chosen in the file dialog, DownLoad clicked, and the run
 // followed on the bars, the logs and the handsets' flash.
+#include <QAbstractButton>
+#include <QPushButton>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -104,6 +106,54 @@ TEST_F(DownloadWindowTest, PhoneCodeReachesBothHandsetsAndTheBarsSayCompleted) {
   EXPECT_EQ(window.ProgressBar(kHandsets)->GetText(), "");
   EXPECT_TRUE(window.Control(IDC_DOWNLOAD)->isEnabled());
   EXPECT_NE(host.GetControlText(IDC_ELAPSED), "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DownloadWindowTest, ClosingDuringARunAsksFirstNoKeepsItYesStopsIt) {
+  sims.Handset(0).SetPace(4000);
+  sims.Handset(1).SetPace(4000);
+  std::vector<std::pair<int, std::string>> ports;
+  for (int i = 0; i < kHandsets; ++i) ports.emplace_back(i + 1, sims.Handset(i).SlavePath());
+  PlugInPorts(host, ports);
+  dialog.m_bPhoneCode = 1;
+  dialog.m_strPhonePath = MakePhoneImage(tmp.path(), 0x10000 + 40 * 1024, 0x10000);
+  dialog.UpdateData(false);
+  QTest::mouseClick(window.Control(IDC_DOWNLOAD), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return sims.Handset(0).Record().blocksWritten >= 1; }, kRunLimitMs));
+
+  // Asked with No as the default: taking the default keeps window and run.
+  std::string question;
+  bool noIsDefault = false;
+  auto asked = AnswerNextModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    question = box->text().toStdString();
+    noIsDefault = static_cast<QAbstractButton*>(box->defaultButton()) == box->button(QMessageBox::No);
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  window.close();
+  ASSERT_TRUE(*asked);
+  EXPECT_EQ(question, "다운로드가 진행 중입니다.\n정말 다운로드를 중단하고 종료하시겠습니까?");
+  EXPECT_TRUE(noIsDefault);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(dialog.m_bRunning, 1);
+  EXPECT_EQ(dialog.m_bClosing, 0);
+
+  auto yes = AnswerNextModal([](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Yes)->click(); });
+  window.close();
+  ASSERT_TRUE(*yes);
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(dialog.m_bRunning, 0);
+  EXPECT_EQ(dialog.m_bClosing, 1);
+  for (int i = 0; i < kHandsets; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(dialog.m_entries[i].m_nResult, RESULT_FAILED);
+    EXPECT_FALSE(dialog.m_entries[i].m_comm.IsOpen());
+    EXPECT_EQ(sims.Handset(i).Record().transfersDone, 0);
+  }
 }
 
 }  // namespace

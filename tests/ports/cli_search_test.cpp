@@ -71,12 +71,19 @@ TEST_F(CliSearchTest, HelpAndMisuse) {
   EXPECT_NE(r.out.find("--sysfs-root DIR"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("--dev-root DIR"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("--search"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("--station"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("--settle SECONDS"), std::string::npos) << r.out;
 
   r = RunCli("--dev-root " + m_tree.DevRoot(), m_scratch);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("--sysfs-root and --dev-root go with --search"), std::string::npos) << r.err;
   r = RunCli("--search --port 1=/dev/null", m_scratch);
   EXPECT_EQ(r.status, 2);
+  for (const char* misuse : {"--settle 1 --phone x.bin", "--station", "--station --settle 0.5x --phone x.bin",
+                             "--station --search --phone x.bin", "--station --port 1=/dev/null --phone x.bin"}) {
+    r = RunCli(misuse, m_scratch);
+    EXPECT_EQ(r.status, 2) << misuse;
+  }
   r = RunCli("--search --sysfs-root", m_scratch);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("--sysfs-root needs an argument"), std::string::npos) << r.err;

@@ -42,6 +42,7 @@ constexpr uint32_t MB_ICONHAND = 0x0010;         ///< stop icon
 constexpr uint32_t MB_ICONQUESTION = 0x0020;
 constexpr uint32_t MB_ICONEXCLAMATION = 0x0030;  ///< warning icon
 constexpr uint32_t MB_ICONINFORMATION = 0x0040;
+constexpr uint32_t MB_DEFBUTTON2 = 0x0100;      ///< the second button (No) is the default
 constexpr uint32_t MB_SYSTEMMODAL = 0x1000;
 constexpr uint32_t MB_BUTTONMASK = 0x000F;
 constexpr uint32_t MB_ICONMASK = 0x00F0;
@@ -67,7 +68,7 @@ class IWindow {
   virtual bool PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) = 0;
 
   /// Shows a modal message box on the dialog's thread. `type` combines one
-  /// MB_ button set with one MB_ icon (and MB_SYSTEMMODAL); the answer is
+  /// MB_ button set with one MB_ icon (and MB_DEFBUTTON2, MB_SYSTEMMODAL); the answer is
   /// IDOK, IDYES or IDNO (closing a Yes/No box answers IDNO).
   virtual int MessageBox(const std::string& text, uint32_t type) = 0;
 };

@@ -1,0 +1,60 @@
+// Stopping a run from outside: the window closing in the middle of it, or
+// the command line told to end. Nothing may go out to a handset afterwards,
+// and every handset still in the run must show that it did not finish.
+#include "VelmoraDlg.h"
+
+namespace {
+constexpr const char* kInterrupted = "Download interrupted.";
+constexpr const char* kCloseQuestion = "다운로드가 진행 중입니다.\n정말 다운로드를 중단하고 종료하시겠습니까?";
+}  // namespace
+
+void CVelmoraDlg::InterruptRun() {
+  // Timers first: an expiry is the only way a request goes out without a
+  // reply having arrived.
+  for (int k = 0; k < MAX_ENTRIES; ++k) m_host.KillTimer(k);
+  for (int k = 0; k < MAX_ENTRIES; ++k) {
+    DownloadEntry& e = m_entries[k];
+    // Marked before the link goes, so that a reply already posted finds the
+    // entry outside the run and is dropped (OnEntryPacket).
+    if (e.m_nResult == RESULT_RUNNING) {
+      e.m_nResult = RESULT_FAILED;
+      PutLog(k, LOG_ERROR, kInterrupted);
+      ShowEntryError(k);
+    }
+    e.m_nState = 0;
+    e.m_pRxPacket = nullptr;
+    e.m_bMarkerSent = 0;
+  }
+  for (int k = 0; k < MAX_ENTRIES; ++k) {
+    DownloadEntry& e = m_entries[k];
+    // Given-up entries keep their link open too; every one of them goes so
+    // that the ports are free for whoever opens them next.
+    if (e.m_comm.IsOpen() || e.m_pThread) {
+      e.m_bConnected = 0;
+      e.m_bRxThreadRunning = 0;
+      CloseLink(k);
+    }
+    // The reasons reach the entry's view now, not after the loop that
+    // would hand them over has stopped.
+    DrainLog(k, true);
+  }
+  m_nFinished = 0;
+  m_nAlive = 0;
+  m_bInStepEnd = 0;
+  m_nStep = IMAGE_BOOTLOADER;
+  m_bRunning = 0;
+  EnableControls(1);
+  UpdateData(false);
+}
+
+bool CVelmoraDlg::QueryClose() {
+  if (!m_bRunning) return true;
+  if (m_bAskingClose) return false;
+  m_bAskingClose = 1;
+  const int answer = m_host.MessageBox(kCloseQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+  m_bAskingClose = 0;
+  if (answer != IDYES) return false;
+  // The run may have ended while the question was open.
+  if (m_bRunning) InterruptRun();
+  return true;
+}

@@ -1,0 +1,171 @@
+// velmora-cli as a station: batch after batch on a fake port tree, with
+// simulated handsets plugged in and pulled out between (and during) the
+// batches, and the signals that end it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "FakeBench.h"
+#include "PortTree.h"
+#include "platform/SerialPort.h"
+#include "sim/SimBench.h"
+
+namespace {
+
+constexpr int kBatchMs = 90000;
+constexpr int kStopMs = 3000;
+constexpr uint32_t kImageStart = 0x10000;
+constexpr size_t kImageSize = kImageStart + 12 * 1024 + 77;
+
+class StationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("VELMORA_SETTINGS", (m_scratch.path() + "/settings.ini").c_str(), 1);
+    m_image = MakePhoneImage(m_scratch.path(), kImageSize, kImageStart);
+    const std::vector<uint8_t> bytes = ReadFileBytes(m_image);
+    m_want.assign(bytes.begin() + kImageStart, bytes.end());
+    m_want.resize((m_want.size() + 1023) / 1024 * 1024, 0xFF);
+  }
+  void TearDown() override { unsetenv("VELMORA_SETTINGS"); }
+
+  /// Handset k appears as tty `name`: sysfs first, then its node.
+  void Plug(const std::string& name, int k) {
+    m_tree.AddSysTty(name, "kvxuart");
+    m_tree.AddNode(name, m_sims.Handset(k).SlavePath());
+  }
+  /// Handset k on tty `name` is pulled out: the node goes, the line dies.
+  void Pull(const std::string& name, int k) {
+    m_tree.Unplug(name);
+    m_sims.Handset(k).Stop();
+  }
+  /// The handset holds the image and was sent the jump in its first step
+  /// (between the step's opening request and its erase).
+  void ExpectDownloaded(int k) {
+    SCOPED_TRACE("handset " + std::to_string(k));
+    const SimRecord r = m_sims.Handset(k).Record();
+    EXPECT_EQ(r.transfersDone, 1);
+    EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
+    EXPECT_EQ(r.flash.Read(kImageStart, static_cast<uint32_t>(m_want.size())), m_want);
+    bool jumped = false;
+    for (const auto& req : r.requests) {
+      if (req.empty() || req[0] == 0xEE) break;
+      jumped = jumped || req[0] == 0xC0;
+    }
+    EXPECT_TRUE(jumped) << "no jump request C0 before the first erase";
+  }
+  /// The output from the start of batch `k`'s result lines to its summary.
+  static std::string BatchLines(const std::string& out, int k) {
+    const std::string summary = "Batch " + std::to_string(k) + ": ";
+    const size_t end = out.find(summary);
+    if (end == std::string::npos) return "";
+    const size_t prev = k > 1 ? out.find("Batch " + std::to_string(k - 1) + ": ") : std::string::npos;
+    std::string lines;
+    size_t at = prev == std::string::npos ? 0 : out.find('\n', prev) + 1;
+    while (at < out.size()) {
+      const size_t nl = out.find('\n', at);
+      const std::string line = out.substr(at, nl - at);
+      if ((line.rfind("Entry ", 0) == 0 && line.find("]: ") != std::string::npos) || line.rfind(summary, 0) == 0)
+        lines += line + "\n";
+      if (line.rfind(summary, 0) == 0 || nl == std::string::npos) break;
+      at = nl + 1;
+    }
+    return lines;
+  }
+
+  CTempDir m_scratch;
+  CPortTree m_tree;
+  CSimBench m_sims;
+  std::string m_image;
+  std::vector<uint8_t> m_want;
+};
+
+TEST_F(StationTest, ThreeBatchesAsHandsetsAreSwappedOneOldAndOnePulledMidBatch) {
+  // 0, 1: batch 1; 2, 3, 4: batch 2 (3 pulled mid-image); 5 (old boot
+  // version), 6: batch 3.
+  ASSERT_TRUE(m_sims.Start(7, {}));
+  // Batch 2 goes slowly enough for handset 3 to be pulled in the middle of
+  // its image; the others not so fast that they finish the step before its
+  // first block is answered (it would be dropped then, not pulled).
+  m_sims.Handset(2).SetPace(4000);
+  m_sims.Handset(3).SetPace(2000);
+  m_sims.Handset(4).SetPace(4000);
+  m_sims.Handset(5).AddFault(SimFault{SimFaultKind::OldBoot, 0, 0});
+  Plug("ttyACM0", 0);  // present at the start: found by the search
+  Plug("ttyACM1", 1);
+  CChildProcess cli;
+  ASSERT_TRUE(cli.Start({VELMORA_CLI, "--station", "--settle", "0.8", "--sysfs-root", m_tree.SysRoot(),
+                         "--dev-root", m_tree.DevRoot(), "--phone", m_image, "--timeout", "120"}));
+
+  ASSERT_TRUE(cli.WaitForText("Batch 1: ", kBatchMs)) << cli.Output();
+  EXPECT_EQ(BatchLines(cli.Output(), 1),
+            "Entry 1 [COM1]: completed\nEntry 2 [COM2]: completed\nBatch 1: 2 completed, 0 failed\n");
+
+  // The next handsets come in before the last ones leave, so they take new
+  // numbers and entries.
+  Plug("ttyACM5", 2);
+  Plug("ttyACM3", 3);
+  Plug("ttyACM4", 4);
+  Pull("ttyACM0", 0);
+  Pull("ttyACM1", 1);
+  ASSERT_TRUE(m_sims.Handset(3).WaitFor([](const SimRecord& r) { return r.blocksWritten >= 2; }, kBatchMs))
+      << cli.Output();
+  Pull("ttyACM3", 3);
+  ASSERT_TRUE(cli.WaitForText("Batch 2: ", kBatchMs)) << cli.Output();
+  EXPECT_EQ(BatchLines(cli.Output(), 2),
+            "Entry 3 [COM3]: completed\nEntry 4 [COM4]: failed\nEntry 5 [COM5]: completed\n"
+            "Batch 2: 2 completed, 1 failed\n");
+
+  Pull("ttyACM5", 2);
+  Pull("ttyACM4", 4);
+  Plug("ttyACM0", 5);  // a name seen before, on another handset
+  Plug("ttyACM7", 6);
+  ASSERT_TRUE(cli.WaitForText("Batch 3: ", kBatchMs)) << cli.Output();
+  // The old boot version is refused: the version is asked in this run too.
+  EXPECT_EQ(BatchLines(cli.Output(), 3),
+            "Entry 1 [COM1]: failed\nEntry 2 [COM2]: completed\nBatch 3: 1 completed, 1 failed\n");
+
+  const auto stopped = std::chrono::steady_clock::now();
+  ASSERT_TRUE(cli.Signal(SIGTERM));
+  EXPECT_EQ(cli.Wait(kBatchMs), 143) << cli.Output();
+  EXPECT_LE(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(kStopMs));
+  EXPECT_NE(cli.Output().find("\nTotal: 3 batches, 5 completed, 2 failed\n"), std::string::npos) << cli.Output();
+
+  for (int k : {0, 1, 2, 4, 6}) ExpectDownloaded(k);
+  EXPECT_EQ(m_sims.Handset(3).Record().transfersDone, 0);
+  const SimRecord old = m_sims.Handset(5).Record();
+  EXPECT_EQ(old.transfersDone, 0);
+  EXPECT_TRUE(old.erases.empty());
+  bool asked = false;
+  for (const auto& req : old.requests) asked = asked || (!req.empty() && req[0] == 0xAB);
+  EXPECT_TRUE(asked) << "the old handset was never asked for its boot version";
+}
+
+TEST_F(StationTest, SignalMidRunReportsTheRunAndFreesThePort) {
+  ASSERT_TRUE(m_sims.Start(1, {}));
+  m_sims.Handset(0).SetPace(2000);
+  const std::string device = m_sims.Handset(0).SlavePath();
+  CChildProcess cli;
+  ASSERT_TRUE(cli.Start({VELMORA_CLI, "--port", "1=" + device, "--phone", m_image, "--timeout", "120"}));
+  ASSERT_TRUE(m_sims.Handset(0).WaitFor([](const SimRecord& r) { return r.blocksWritten >= 2; }, kBatchMs))
+      << cli.Output();
+
+  const auto stopped = std::chrono::steady_clock::now();
+  ASSERT_TRUE(cli.Signal(SIGINT));
+  EXPECT_EQ(cli.Wait(kBatchMs), 130) << cli.Output();
+  EXPECT_LE(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(kStopMs));
+  const std::string out = cli.Output();
+  EXPECT_NE(out.find("Entry 1: Download interrupted.\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\nEntry 1 [COM1]: failed\n"), std::string::npos) << out;
+  EXPECT_EQ(m_sims.Handset(0).Record().transfersDone, 0);
+
+  auto port = CreateSerialPort();
+  EXPECT_TRUE(port->Open(device)) << port->LastError();
+}
+
+}  // namespace
