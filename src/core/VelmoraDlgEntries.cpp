@@ -48,7 +48,6 @@ void CVelmoraDlg::ResetAllEntries() {
     // A thread still recorded is kept until it has ended; forgetting it here
     // would leave it running against the entry's link.
     if (e.m_pThread) m_zombieThreads.push_back(std::move(e.m_pThread));
-    g_rxStop[i] = 0;
   }
   m_nPortCount = 0;
 }
