@@ -92,9 +92,11 @@ TEST_F(DownloadWindowTest, PhoneCodeReachesBothHandsetsAndTheBarsSayCompleted) {
       for (int x = 0; x < picture.width(); ++x) light += qGray(picture.pixel(x, y)) > 180 ? 1 : 0;
     EXPECT_GT(light, 10);
 
-    const QString log = window.LogView(i)->toPlainText();
-    EXPECT_TRUE(log.startsWith(QLatin1Char('\n')));
-    EXPECT_TRUE(log.contains(QStringLiteral("Downloading Completed."))) << log.toStdString();
+    // The last line of the run is posted as the run ends: wait for it.
+    EXPECT_TRUE(WaitFor([&] {
+      return window.LogView(i)->toPlainText().contains(QStringLiteral("Downloading Completed."));
+    })) << window.LogView(i)->toPlainText().toStdString();
+    EXPECT_TRUE(window.LogView(i)->toPlainText().startsWith(QLatin1Char('\n')));
 
     SimRecord record = sims.Handset(i).Record();
     EXPECT_TRUE(record.violations.empty()) << (record.violations.empty() ? "" : record.violations[0]);
