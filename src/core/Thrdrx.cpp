@@ -8,8 +8,6 @@
 #include "comm/Trace.h"
 #include "comm/bsscomm.h"
 
-std::atomic<int> g_rxStop[MAX_ENTRIES];
-
 namespace {
 
 constexpr uint32_t kReadLimit = 512;
@@ -68,7 +66,6 @@ bool CThreadRX::Init(IWindow* dialog, CBssComm* link, CQTextQ* queue, int entry)
     m_pLink = link;
     m_pTextQ = queue;
     m_nEntry = entry;
-    if (IsEntryIndex(entry)) g_rxStop[entry] = 0;
     m_bStarted = true;
   }
   m_gate.notify_all();
@@ -110,9 +107,8 @@ int CThreadRX::Run() {
     LogThread("\nFail to set Comm mask\n\n");
     return 0;
   }
-  const bool hasFlag = IsEntryIndex(m_nEntry);
   for (;;) {
-    if (hasFlag && g_rxStop[m_nEntry].load() != 0) break;
+    if (m_bStop.load()) break;
     // Anything but a received character (the mask was cleared by the
     // link's Close, or the device failed) ends the thread at once.
     const PortWait wait = m_pLink->WaitCommEvent();
@@ -139,10 +135,8 @@ int CThreadRX::Run() {
 
 void CThreadRX::End() {
   std::this_thread::yield();
-  if (IsEntryIndex(m_nEntry)) {
-    if (m_pDialog) m_pDialog->PostMessage(WM_ENTRY_RXEND + m_nEntry, 0, 0);
-    g_rxStop[m_nEntry] = 1;
-  }
+  if (IsEntryIndex(m_nEntry) && m_pDialog) m_pDialog->PostMessage(WM_ENTRY_RXEND + m_nEntry, 0, 0);
+  m_bStop = true;
   Trace("\nEND__RX");
   std::lock_guard<std::mutex> guard(m_endLock);
   m_bEnded = true;

@@ -17,10 +17,6 @@
 class CBssComm;
 class CQTextQ;
 
-/// One stop flag per entry index: cleared by Init, set when a thread ends;
-/// a running thread leaves its loop when it finds its flag set.
-extern std::atomic<int> g_rxStop[MAX_ENTRIES];
-
 class CThreadRX {
  public:
   /// Starts a thread running the given function; throws std::system_error
@@ -42,8 +38,7 @@ class CThreadRX {
   CThreadRX(const CThreadRX&) = delete;
   CThreadRX& operator=(const CThreadRX&) = delete;
 
-  /// Hands the thread its parameters, clears g_rxStop[entry] and opens the
-  /// start gate. Returns true; false (nothing changed) when the thread could
+  /// Hands the thread its parameters and opens the start gate. Returns true; false (nothing changed) when the thread could
   /// not be created or has already been handed its parameters.
   bool Init(IWindow* dialog, CBssComm* link, CQTextQ* queue, int entry);
 
@@ -61,10 +56,17 @@ class CThreadRX {
   /// True when the thread could not be started (treated as a failed open).
   bool Failed() const { return m_bFailed; }
 
+  /// The thread's own stop flag: once set, the loop ends after the burst in
+  /// hand. Set by the thread itself when it ends. It belongs to this object
+  /// alone, so a thread of the same entry that ends late (one that outlived
+  /// its join) cannot stop the entry's next thread.
+  void RequestStop() { m_bStop = true; }
+  bool StopRequested() const { return m_bStop.load(); }
+
  private:
   void ThreadMain();
   int Run();
-  void End();  // posts WM_ENTRY_RXEND + entry once, sets g_rxStop
+  void End();  // posts WM_ENTRY_RXEND + entry once, sets the stop flag
 
   std::mutex m_gateLock;
   std::condition_variable m_gate;  // the start gate (m_event)
@@ -79,6 +81,7 @@ class CThreadRX {
   std::mutex m_endLock;
   std::condition_variable m_endCv;
   std::atomic<bool> m_bEnded{false};
+  std::atomic<bool> m_bStop{false};
   bool m_bFailed = false;
   std::thread m_thread;
 };

@@ -84,6 +84,9 @@ class CVelmoraDlg {
   /// the counters are left as they are.
   void CloseLink(int i);
   void RefreshPortLabels();
+  /// Closes every open link that no longer belongs to its entry's binding
+  /// or holds a device now bound to another entry, before a run opens any.
+  void CloseStaleLinks();
 
   // ---- plan ----
   bool PrepareStep();
@@ -175,6 +178,12 @@ class CVelmoraDlg {
   /// Seconds an erase may go unanswered before its entry is given up; read
   /// from the ERASE_LIMIT_S setting at DownLoad.
   int m_nEraseLimitS = 300;
+  /// The run controls are enabled (EnableControls); the entry check boxes
+  /// follow them.
+  int m_bControlsEnabled = 1;
+  /// The port each entry's check box was last ticked for: a newly bound
+  /// port ticks the box, the operator's untick stays until it changes.
+  int m_nTickedPort[MAX_ENTRIES] = {};
 
   // image choices
   int m_bPhoneCode = 0, m_bBootLoader = 0, m_bResource = 0, m_bEfs2 = 0, m_bQbfs = 0;

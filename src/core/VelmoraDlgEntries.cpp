@@ -49,7 +49,6 @@ void CVelmoraDlg::ResetAllEntries() {
     // A thread still recorded is kept until it has ended; forgetting it here
     // would leave it running against the entry's link.
     if (e.m_pThread) m_zombieThreads.push_back(std::move(e.m_pThread));
-    g_rxStop[i] = 0;
   }
   m_nPortCount = 0;
 }
@@ -156,13 +155,21 @@ void CVelmoraDlg::RefreshPortLabels() {
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     const int port = m_entries[i].m_nComPort;
     if (port != 0) {
-      m_host.EnableControl(kEntryCheckIds[i], true);
+      m_host.EnableControl(kEntryCheckIds[i], m_bControlsEnabled == 1);
+      if (m_nTickedPort[i] != port) {
+        m_host.SetCheck(kEntryCheckIds[i], 1);
+        m_nTickedPort[i] = port;
+      }
       char label[16];
       std::snprintf(label, sizeof label, "[COM%d]", port);
       m_strPortLabel[i] = label;
       m_host.SetPortHint(i, CPortMap::Instance().Device(port).value_or(""));
     } else {
       m_host.EnableControl(kEntryCheckIds[i], false);
+      if (m_nTickedPort[i] != 0) {
+        m_host.SetCheck(kEntryCheckIds[i], 0);
+        m_nTickedPort[i] = 0;
+      }
       m_strPortLabel[i].clear();
       m_host.SetPortHint(i, "");
     }
@@ -170,6 +177,22 @@ void CVelmoraDlg::RefreshPortLabels() {
   // During a run the controls come back only when the run has ended.
   if (m_nPortCount == 0 && !m_bRunning) EnableControls(1);
   UpdateData(false);
+}
+
+void CVelmoraDlg::CloseStaleLinks() {
+  const CPortMap& map = CPortMap::Instance();
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    DownloadEntry& e = m_entries[i];
+    if (!e.m_comm.IsOpen()) continue;
+    const std::string& held = e.m_comm.OpenDevice();
+    bool stale = e.m_nComPort == 0 || e.m_comm.PortNumber() != static_cast<uint8_t>(e.m_nComPort & 0xFF) ||
+                 map.Device(e.m_nComPort) != held || !e.m_pThread || e.m_pThread->HasEnded();
+    for (int j = 0; j < MAX_ENTRIES && !stale; ++j)
+      stale = j != i && m_entries[j].m_nComPort != 0 && map.Device(m_entries[j].m_nComPort) == held;
+    if (!stale) continue;
+    e.m_bConnected = 0;
+    CloseLink(i);
+  }
 }
 
 intptr_t CVelmoraDlg::OnEntryRxEnd(int i) {
@@ -204,7 +227,15 @@ void CVelmoraDlg::OnDownLoad() {
     m_host.MessageBox("No binaries has been selected.", MB_OK | MB_ICONINFORMATION);
     return;
   }
-  if (m_nPortCount == 0) {
+  // An entry whose box the operator unticked sits the run out; with Auto
+  // Detect off the boxes are hidden and every bound entry takes part.
+  bool takesPart[MAX_ENTRIES] = {};
+  int taking = 0;
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    takesPart[i] = m_entries[i].m_nComPort != 0 && (m_bAutoDetect == 0 || m_host.GetCheck(kEntryCheckIds[i]) == 1);
+    taking += takesPart[i] ? 1 : 0;
+  }
+  if (m_nPortCount == 0 || taking == 0) {
     m_host.MessageBox("No Phone is connected.", MB_OK | MB_ICONINFORMATION);
     return;
   }
@@ -213,8 +244,18 @@ void CVelmoraDlg::OnDownLoad() {
   m_startClock = m_host.ClockMs();
   m_nEraseLimitS = CRegistry::ReadSeconds(kEraseLimitSetting, kDefaultEraseLimitS);
   for (auto& e : m_entries) e.m_nResult = RESULT_NONE;
+  // Links stay open between runs; one still holding a port that is now
+  // another entry's would make that entry's open fail on the port's lock.
+  CloseStaleLinks();
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     if (m_entries[i].m_nComPort == 0) continue;
+    if (!takesPart[i]) {
+      // Its link, if open, stays open but outside the plan.
+      m_entries[i].m_bConnected = 0;
+      SetEntryBarText(i, "");
+      m_host.ProgressBar(i).Redraw();
+      continue;
+    }
     if (!Connect(i)) {
       EnableControls(1);
       return;
@@ -231,7 +272,7 @@ void CVelmoraDlg::OnDownLoad() {
   }
   m_bRunning = 1;
   for (int i = 0; i < MAX_ENTRIES; ++i) {
-    if (m_entries[i].m_nComPort == 0) continue;
+    if (!takesPart[i]) continue;
     m_entries[i].m_nResult = RESULT_RUNNING;
     SendFirstRequest(i);
     ArmTimer(i, 0, 3000);

@@ -58,6 +58,8 @@ bool ValidPort(int port, const char* what) {
 }  // namespace
 
 void CVelmoraDlg::OnPortSearch() {
+  // Rebinding would take ports from running entries; the button is off then.
+  if (m_bRunning) return;
   const PortDiscoveryOptions options = PortSearchOptions();
   ForgetVanishedDevices(options.devRoot);
   const std::vector<std::string> devices = CPortDiscovery(options).Find();

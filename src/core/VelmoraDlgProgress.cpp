@@ -104,4 +104,9 @@ void CVelmoraDlg::EnableControls(int enable) {
     m_host.EnableControl(id, on);
   m_host.EnableControl(IDC_CHANGE_DOWNLOADER, on && m_bChangeDownloader == 1);
   m_host.EnableControl(IDC_PORT_LIST, on);
+  // Rebinding ports or choosing entries under a running entry would take
+  // its port away or change who takes part halfway.
+  m_bControlsEnabled = on ? 1 : 0;
+  m_host.EnableControl(IDC_PORT_SEARCH, on);
+  for (int i = 0; i < MAX_ENTRIES; ++i) m_host.EnableControl(kEntryCheckIds[i], on && m_entries[i].m_nComPort != 0);
 }

@@ -1,5 +1,6 @@
 // The Create Resource Binary button: packs a chosen folder into the resource
 // image and tells the operator how it went.
+#include "DloadFile.h"
 #include "FolderBrowser.h"
 #include "ResourceBuilder.h"
 #include "VelmoraDlg.h"
@@ -9,7 +10,11 @@ void CVelmoraDlg::OnCreateResourceBinary() {
   CFolderBrowser browser(m_host);
   if (!browser.Browse()) return;
 
-  CResourceBuilder builder(m_dloadFile);
+  // The button works during a run, so the builder measures with a reader of
+  // its own: the dialog's reader is the one every running entry reads its
+  // next block from.
+  CDloadFile measurer(&m_host);
+  CResourceBuilder builder(measurer);
   const ResourceResult result = builder.Build(browser.GetPath());
   if (!result.Ok()) {
     m_host.MessageBox(result.message, MB_OK | MB_ICONHAND);

@@ -92,9 +92,8 @@ TEST_F(RxThreadTest, BytesQueuedBeforeTheThreadRunsComeWithTheFirstBurst) {
 }
 
 TEST_F(RxThreadTest, ClosingTheLinkEndsTheThreadOnce) {
-  g_rxStop[kEntry] = 1;  // whatever an earlier thread left
   Start();
-  EXPECT_EQ(g_rxStop[kEntry].load(), 0);
+  EXPECT_FALSE(thread->StopRequested());
   ASSERT_TRUE(ports.line->WaitForWaits(1));
   EXPECT_FALSE(thread->HasEnded());
   EXPECT_FALSE(thread->Join(0));
@@ -102,7 +101,7 @@ TEST_F(RxThreadTest, ClosingTheLinkEndsTheThreadOnce) {
   ASSERT_TRUE(thread->Join(2000));
   EXPECT_TRUE(thread->HasEnded());
   EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
-  EXPECT_EQ(g_rxStop[kEntry].load(), 1);
+  EXPECT_TRUE(thread->StopRequested());
   EXPECT_EQ(trace.Text(), "\nEND__RX");
   EXPECT_TRUE(wnd.AllParametersZero());
   thread.reset();
@@ -115,18 +114,36 @@ TEST_F(RxThreadTest, DeviceFailureEndsTheThread) {
   ports.line->HangUp();
   ASSERT_TRUE(thread->Join(2000));
   EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
-  EXPECT_EQ(g_rxStop[kEntry].load(), 1);
+  EXPECT_TRUE(thread->StopRequested());
 }
 
 TEST_F(RxThreadTest, StopFlagEndsTheLoopAfterTheBurst) {
   Start();
   ASSERT_TRUE(ports.line->WaitForWaits(1));
-  g_rxStop[kEntry] = 1;
+  thread->RequestStop();
   ports.line->Feed({kAckFrame});
   ASSERT_TRUE(thread->Join(2000));
   EXPECT_EQ(wnd.Count(WM_ENTRY_PACKET + kEntry), 1);
   EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
   EXPECT_EQ(trace.Text(), "\nOut of While\nEND__RX");
+}
+
+TEST_F(RxThreadTest, AnOlderThreadOfTheEntryEndingLateLeavesTheNewOneRunning) {
+  Start();
+  ASSERT_TRUE(ports.line->WaitForWaits(1));
+  // The entry's previous thread, on a link that is gone, ends only now.
+  TestWindow oldWnd;
+  CQTextQ oldQueue;
+  CBssComm oldLink;
+  CThreadRX old;
+  ASSERT_TRUE(old.Init(&oldWnd, &oldLink, &oldQueue, kEntry));
+  ASSERT_TRUE(old.Join(10000));
+  ports.line->Feed({kAckFrame});
+  ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1, 10000));
+  ASSERT_TRUE(ports.line->WaitForWaits(2, 10000));  // back in the wait, not gone
+  EXPECT_FALSE(thread->HasEnded());
+  ports.line->Feed({kAckFrame});
+  EXPECT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 2, 10000));
 }
 
 TEST_F(RxThreadTest, MaskThatCannotBeSetIsLoggedAndEndsTheThread) {
@@ -152,10 +169,9 @@ TEST_F(RxThreadTest, SecondInitIsRefused) {
 }
 
 TEST(RxThreadLife, DestroyedBeforeInitLeavesQuietly) {
-  TestWindow wnd;
-  g_rxStop[0] = 0;
+  TraceCapture trace;
   { CThreadRX thread; }
-  EXPECT_EQ(g_rxStop[0].load(), 0);
+  EXPECT_EQ(trace.Text(), "");  // never ran, so never ended
 }
 
 TEST(RxThreadLife, ThreadThatCannotBeCreatedReportsFailed) {

@@ -117,6 +117,7 @@ TEST_F(FaultRunTest, AGivenUpEntryBoundToAnotherPortDownloadsIntoTheNewHandset) 
   m_image = ReadFileBytes(m_path);
   b.dlg().m_entries[0].m_nComPort = 1;
   b.dlg().m_nPortCount = 1;
+  b.dlg().RefreshPortLabels();
   b.ChoosePhone(m_path);
   b.handset(0).dead = true;
   b.DownLoad();
@@ -128,6 +129,7 @@ TEST_F(FaultRunTest, AGivenUpEntryBoundToAnotherPortDownloadsIntoTheNewHandset) 
   // The operator plugs the entry into the second handset and tries again.
   b.dlg().m_entries[0].m_nComPort = 2;
   b.dlg().m_nPortCount = 1;
+  b.dlg().RefreshPortLabels();
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
   EXPECT_EQ(b.handset(0).requests.size(), oldRequests);

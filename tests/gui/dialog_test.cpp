@@ -91,12 +91,13 @@ TEST_F(DialogWindowTest, StartUpResetsEveryBarToAnEmptyBarWithoutText) {
 TEST_F(DialogWindowTest, EnablingControlsAroundARun) {
   dialog.EnableControls(0);
   for (int id : {IDC_DOWNLOAD, IDC_BOOTLOADER, IDC_RESOURCE, IDC_EFS2, IDC_QBFS, IDC_PHONE_CODE,
-                 IDC_CHANGE_DOWNLOADER, IDC_PORT_LIST})
+                 IDC_CHANGE_DOWNLOADER, IDC_PORT_LIST, IDC_PORT_SEARCH})
     EXPECT_FALSE(window.Control(id)->isEnabled()) << id;
-  EXPECT_TRUE(window.Control(IDC_PORT_SEARCH)->isEnabled());
   EXPECT_TRUE(window.Control(IDC_ENTRY_SLIDER)->isEnabled());
+  EXPECT_TRUE(window.Control(IDC_CREATE_RESOURCE)->isEnabled());
   dialog.EnableControls(1);
   EXPECT_TRUE(window.Control(IDC_DOWNLOAD)->isEnabled());
+  EXPECT_TRUE(window.Control(IDC_PORT_SEARCH)->isEnabled());
   EXPECT_FALSE(window.Control(IDC_CHANGE_DOWNLOADER)->isEnabled());
   dialog.m_bChangeDownloader = 1;
   dialog.EnableControls(1);

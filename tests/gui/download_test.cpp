@@ -108,6 +108,33 @@ TEST_F(DownloadWindowTest, PhoneCodeReachesBothHandsetsAndTheBarsSayCompleted) {
   EXPECT_NE(host.GetControlText(IDC_ELAPSED), "");
 }
 
+TEST_F(DownloadWindowTest, AnEntryTheOperatorUntickedIsLeftAlone) {
+  std::vector<std::pair<int, std::string>> ports;
+  for (int i = 0; i < kHandsets; ++i) ports.emplace_back(i + 1, sims.Handset(i).SlavePath());
+  PlugInPorts(host, ports);
+  auto* second = qobject_cast<QAbstractButton*>(window.Control(kEntryCheckIds[1]));
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(second->isChecked());  // a bound port takes part unless told otherwise
+  QTest::mouseClick(second, Qt::LeftButton);
+  ASSERT_FALSE(second->isChecked());
+
+  const std::string image = MakePhoneImage(tmp.path(), 0x10000 + 2 * 1024, 0x10000);
+  dialog.m_bPhoneCode = 1;
+  dialog.m_strPhonePath = image;
+  dialog.UpdateData(false);
+  auto ended = AnswerNextModal([](QWidget* modal) { modal->close(); }, kRunLimitMs);
+  QTest::mouseClick(window.Control(IDC_DOWNLOAD), Qt::LeftButton);
+  EXPECT_FALSE(window.Control(kEntryCheckIds[0])->isEnabled());
+  EXPECT_FALSE(second->isEnabled());
+  ASSERT_TRUE(WaitFor([&] { return dialog.m_bRunning == 0 && *ended; }, kRunLimitMs));
+  EXPECT_EQ(window.ProgressBar(0)->GetText(), "Download Completed.");
+  EXPECT_EQ(window.ProgressBar(1)->GetText(), "");
+  EXPECT_TRUE(sims.Handset(1).Record().requests.empty());
+  EXPECT_FALSE(sims.Handset(0).Record().requests.empty());
+  EXPECT_TRUE(second->isEnabled());
+  EXPECT_FALSE(second->isChecked());
+}
+
 }  // namespace
 
 namespace {

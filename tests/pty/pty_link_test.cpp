@@ -90,7 +90,7 @@ TEST_F(PtyLinkTest, ClosingTheLinkEndsTheThreadOnce) {
   ASSERT_TRUE(link.Release());
   ASSERT_TRUE(thread->Join(2000));
   EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
-  EXPECT_EQ(g_rxStop[kEntry].load(), 1);
+  EXPECT_TRUE(thread->StopRequested());
   EXPECT_TRUE(trace.Contains("\nEND__RX"));
 }
 
@@ -99,7 +99,7 @@ TEST_F(PtyLinkTest, HangingUpTheMasterEndsTheThread) {
   pty.CloseMaster();
   ASSERT_TRUE(thread->Join(2000));
   EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
-  EXPECT_EQ(g_rxStop[kEntry].load(), 1);
+  EXPECT_TRUE(thread->StopRequested());
   EXPECT_TRUE(link.Release());
   // The reason reaches the entry's log.
   CTextQItem line;
