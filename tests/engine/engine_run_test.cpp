@@ -98,6 +98,7 @@ TEST_F(EngineTest, AnEntryThatFailedAfterItsJumpIsJumpedAndCheckedAgainNextRun) 
   h.requests.clear();
   b.dlg().m_entries[0].m_nComPort = h.com;
   b.dlg().m_nPortCount = 1;
+  b.dlg().RefreshPortLabels();
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
   EXPECT_EQ(Codes(h), (std::vector<uint8_t>{0xA0, 0xAB, 0xC0, 0xEE, 0xC0}));
