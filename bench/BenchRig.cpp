@@ -33,27 +33,15 @@ std::string DescribeMessage(uint32_t msg, uintptr_t wParam) {
 
 CBenchRig::~CBenchRig() {
   m_host.SetDispatchObserver(nullptr);
-  m_dlg.reset();
-  m_sims.Stop();
-  CPortMap::Instance().Clear();
+  StopRig();
 }
 
 bool CBenchRig::Start(int handsets, const std::string& image, std::string& error) {
   m_nCount = handsets;
-  CPortMap::Instance().Clear();
-  if (!m_sims.Start(handsets, SimHandsetConfig{}, &error)) return false;
-  if (!m_sims.MapPorts(1)) {
-    error = "cannot map the handsets' ports";
-    return false;
-  }
+  if (!StartHandsets(handsets, SimHandsetConfig{}, &error)) return false;
   m_host.m_nYesNoAnswer = IDYES;
-  m_dlg = std::make_unique<CVelmoraDlg>(m_host);
-  m_host.SetDialog(m_dlg.get());
-  m_dlg->OnInitDialog();
-  m_host.Click(IDC_AUTO_DETECT, 0);
-  for (int k = 0; k < handsets; ++k) m_host.SelectListItem(IDC_PORT_LIST, k, true);
-  m_host.m_fileAnswers.push_back(image);
-  m_host.Click(IDC_PHONE_CODE, 1);
+  OpenDialog(handsets);
+  Choose(IDC_PHONE_CODE, image);
   m_host.DispatchPending();
   if (m_dlg->m_bPhoneCode != 1) {
     error = "the phone code image was refused: " + image;

@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "Resources.h"
-#include "VelmoraDlg.h"
-#include "host/HeadlessHost.h"
-#include "sim/SimBench.h"
+#include "SimRig.h"
 
 /// Busy time and the longest single message of the dialog's thread.
 class CDispatchStats : public IDispatchObserver {
@@ -40,7 +38,7 @@ struct RunResult {
   std::vector<uint32_t> turnaroundUs;  ///< handset side, all entries
 };
 
-class CBenchRig {
+class CBenchRig : private CSimRig {
  public:
   ~CBenchRig();
 
@@ -70,9 +68,6 @@ class CBenchRig {
   CVelmoraDlg& Dialog() { return *m_dlg; }
 
  private:
-  CHeadlessHost m_host;
-  CSimBench m_sims;
-  std::unique_ptr<CVelmoraDlg> m_dlg;
   int m_nCount = 0;
   std::vector<int> m_baseThreads;  // threads that existed before any DownLoad
 };

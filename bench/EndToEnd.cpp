@@ -199,10 +199,10 @@ long OwnPeakKiB() {
 E2eFigures RunEndToEnd(const E2eOptions& o) {
   E2eFigures all;
   all.idleMs = o.idleMs;
-  CScratchDir dir;
-  CRegistry::SetStorePath(dir.Path() + "/settings.ini");
-  const std::string unpacedImage = WritePhoneImage(dir.Path(), kStart + uint64_t{o.unpacedBlocks} * 1024, kStart);
-  const std::string pacedImage = WritePhoneImage(dir.Path(), kStart + uint64_t{o.pacedBlocks} * 1024, kStart);
+  CTempDir dir;
+  CRegistry::SetStorePath(dir.path() + "/settings.ini");
+  const std::string unpacedImage = MakePhoneImage(dir.path(), kStart + uint64_t{o.unpacedBlocks} * 1024, kStart);
+  const std::string pacedImage = MakePhoneImage(dir.path(), kStart + uint64_t{o.pacedBlocks} * 1024, kStart);
 
   for (int count : o.counts)
     all.unpaced.push_back(MeasureCount(count, unpacedImage, 0, o.unpacedRuns, all, count == o.counts.back()));
@@ -211,25 +211,25 @@ E2eFigures RunEndToEnd(const E2eOptions& o) {
   // Memory: the tool alone in a child process, so that neither the
   // handsets' flash nor this process's history is counted.
   constexpr uint64_t kSmall = 1u << 20, kLarge = 16u << 20;
-  const std::string small = WritePhoneImage(dir.Path(), kSmall, 0);
+  const std::string small = MakePhoneImage(dir.path(), kSmall, 0);
   // By default only the last MiB of the large image is sent, so that both
   // children send the same number of blocks and only the image size differs.
   const uint32_t largeStart = o.fullRss ? 0 : static_cast<uint32_t>(kLarge - kSmall);
-  const std::string large = WritePhoneImage(dir.Path(), kLarge, largeStart);
+  const std::string large = MakePhoneImage(dir.path(), kLarge, largeStart);
   all.rssSmallImage = kSmall;
   all.rssLargeImage = kLarge;
   all.rssSmallBlocks = static_cast<uint32_t>(kSmall / 1024);
   all.rssLargeBlocks = static_cast<uint32_t>((kLarge - largeStart) / 1024);
   Progress("peak memory, 1 MiB image");
-  all.rssSmallKiB = RssOfChild(small, all.rssSmallBlocks, dir.Path(), all.rssFailure);
+  all.rssSmallKiB = RssOfChild(small, all.rssSmallBlocks, dir.path(), all.rssFailure);
   Progress("peak memory, 16 MiB image");
-  if (all.rssFailure.empty()) all.rssLargeKiB = RssOfChild(large, all.rssLargeBlocks, dir.Path(), all.rssFailure);
+  if (all.rssFailure.empty()) all.rssLargeKiB = RssOfChild(large, all.rssLargeBlocks, dir.path(), all.rssFailure);
   return all;
 }
 
 int RunRssChild(const std::string& image, const std::string& device, const std::string& report) {
-  CScratchDir dir;
-  CRegistry::SetStorePath(dir.Path() + "/settings.ini");
+  CTempDir dir;
+  CRegistry::SetStorePath(dir.path() + "/settings.ini");
   CPortMap::Instance().Clear();
   CPortMap::Instance().Set(1, device);
   CHeadlessHost host;

@@ -121,8 +121,8 @@ void BM_LinkAddReceivedAck(benchmark::State& state) {
 BENCHMARK(BM_LinkAddReceivedAck)->Iterations(200000);
 
 void BM_ReadBlock(benchmark::State& state) {
-  CScratchDir dir;
-  const std::string path = WritePhoneImage(dir.Path(), 0x10000 + 1024 * 1024, 0x10000);
+  CTempDir dir;
+  const std::string path = MakePhoneImage(dir.path(), 0x10000 + 1024 * 1024, 0x10000);
   CDropWindow window;
   CDloadFile file(&window);
   if (!file.Load(path, IMAGE_PHONE_CODE)) {
@@ -145,8 +145,8 @@ BENCHMARK(BM_ReadBlock)->Iterations(20000);
 class CEngineRig {
  public:
   explicit CEngineRig(int count) : m_ports(count), m_nCount(count) {
-    CRegistry::SetStorePath(m_dir.Path() + "/settings.ini");
-    m_path = WritePhoneImage(m_dir.Path(), 0x10000 + 4096 * 1024, 0x10000);
+    CRegistry::SetStorePath(m_dir.path() + "/settings.ini");
+    m_path = MakePhoneImage(m_dir.path(), 0x10000 + 4096 * 1024, 0x10000);
     m_dlg = std::make_unique<CVelmoraDlg>(m_host);
     m_host.SetDialog(m_dlg.get());
     m_dlg->OnInitDialog();
@@ -179,7 +179,7 @@ class CEngineRig {
   int Count() const { return m_nCount; }
 
  private:
-  CScratchDir m_dir;
+  CTempDir m_dir;
   CNullPorts m_ports;
   int m_nCount;
   std::string m_path;

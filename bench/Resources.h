@@ -1,27 +1,14 @@
-// What the benchmarks need around them: a scratch directory, image files,
-// the machine's description, and CPU and memory readings of this process.
+// What the benchmarks need around them: the machine's description, and CPU
+// and memory readings of this process. Scratch folders and images are the
+// tests' own (tests/support).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-/// A scratch directory removed with the object.
-class CScratchDir {
- public:
-  CScratchDir();
-  ~CScratchDir();
-  CScratchDir(const CScratchDir&) = delete;
-  CScratchDir& operator=(const CScratchDir&) = delete;
-  const std::string& Path() const { return m_path; }
-
- private:
-  std::string m_path;
-};
-
-/// Writes a phone code image of `size` bytes (a valid trailer, version 7,
-/// application start `start`) into `dir`; returns its path, empty on error.
-std::string WritePhoneImage(const std::string& dir, uint64_t size, uint32_t start);
+#include "PhoneImage.h"
+#include "TempDir.h"
 
 /// "nproc N, <CPU model>, <kernel>" of this machine.
 struct MachineInfo {

@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "DloadFile.h"
-#include "comm/LinkTestSupport.h"
+#include "support/FakeSerialPort.h"
+#include "support/RecordingWindow.h"
+#include "support/TraceCapture.h"
 #include "comm/QTextQ.h"
 #include "platform/PortMap.h"
 
@@ -27,7 +29,7 @@ class LinkTest : public ::testing::Test {
   void TearDown() override { CPortMap::Instance().Remove(kCom); }
   void OpenLink() { ASSERT_TRUE(link.Open()); }
   Bytes LastWrite() {
-    auto w = ports.line->Writes();
+    auto w = line->Writes();
     return w.empty() ? Bytes{} : w.back();
   }
   std::vector<CTextQItem> Drain() {
@@ -37,23 +39,19 @@ class LinkTest : public ::testing::Test {
     return out;
   }
 
-  ScriptedPorts ports;
-  TestWindow wnd;
+  CFakePorts ports;
+  std::shared_ptr<FakeDevice> line = ports.Add("/dev/fake9");
+  RecordingWindow wnd;
   CQTextQ queue;
   CBssComm link;
 };
 
-TEST_F(LinkTest, OpenRunsTheSetUpSequenceWithTheLineSettings) {
+TEST_F(LinkTest, OpenDropsWhatCameBeforeAndListensForCharacters) {
+  line->Feed({{0x7E, 0x02, 0x6A, 0xD3, 0x7E}});  // a reply meant for an earlier run
   OpenLink();
   EXPECT_TRUE(link.IsOpen());
-  EXPECT_EQ(ports.line->Calls(), (std::vector<std::string>{"Open /dev/fake9", "Mask 1", "Queues 4096 4096",
-                                                           "Purge", "Timeouts 0 1000", "Apply"}));
-  const SerialLineSettings& s = ports.line->settings;
-  EXPECT_EQ(s.baud, 57600u);
-  EXPECT_EQ(s.byteSize, 8);
-  EXPECT_EQ(s.parity, 0);
-  EXPECT_EQ(s.stopBits, 0);
-  EXPECT_TRUE(s.binary && s.parityCheck && s.dtrOff && s.xonXoffOut && s.xonXoffIn);
+  EXPECT_EQ(line->QueuedInputForTest(), 0);
+  EXPECT_NE(line->mask & EV_RXCHAR, 0u);  // a receive thread will wake for replies
 }
 
 TEST_F(LinkTest, OpenFailuresLeaveTheLinkClosed) {
@@ -62,47 +60,47 @@ TEST_F(LinkTest, OpenFailuresLeaveTheLinkClosed) {
     link.SetPortNumber(kCom + 1);  // not mapped
     EXPECT_FALSE(link.Open());
     EXPECT_EQ(trace.Text(), "Failt to open Comm\n");
-    EXPECT_TRUE(ports.line->Calls().empty());
+    EXPECT_TRUE(line->Calls().empty());
   }
   link.SetPortNumber(kCom);
   {
     TraceCapture trace;
-    ports.line->failOpen = true;
+    line->failOpen = true;
     EXPECT_FALSE(link.Open());
     EXPECT_EQ(trace.Text(), "Failt to open Comm\n");
     EXPECT_EQ(link.m_bOpen, 0);
   }
-  ports.line->failOpen = false;
-  ports.line->failApply = true;
+  line->failOpen = false;
+  line->failApply = true;
   EXPECT_FALSE(link.Open());
   EXPECT_EQ(link.m_bOpen, 0);
-  EXPECT_FALSE(ports.line->open);  // the handle was closed again
-  EXPECT_EQ(ports.line->Calls().back(), "Close");
+  EXPECT_FALSE(line->open);  // the handle was closed again
+  EXPECT_EQ(line->Calls().back(), "Close");
 }
 
 TEST_F(LinkTest, CloseOrderAndRepeatedRelease) {
   OpenLink();
-  ports.line->calls.clear();
+  line->calls.clear();
   EXPECT_TRUE(link.Close());
-  EXPECT_EQ(ports.line->Calls(), (std::vector<std::string>{"Mask 0", "DtrRts", "Purge", "Close"}));
+  EXPECT_EQ(line->Calls(), (std::vector<std::string>{"Mask 0", "DtrRts", "Purge", "Close"}));
   EXPECT_FALSE(link.IsOpen());
-  ports.line->calls.clear();
+  line->calls.clear();
   EXPECT_FALSE(link.Close());  // touches nothing
   EXPECT_TRUE(link.Release());
   EXPECT_TRUE(link.Release());
-  EXPECT_TRUE(ports.line->Calls().empty());
+  EXPECT_TRUE(line->Calls().empty());
   // The port object is kept and reused by the next Open.
   OpenLink();
 }
 
 TEST_F(LinkTest, FailingCloseShowsTheMessageBox) {
   OpenLink();
-  ports.line->failClose = true;
+  line->failClose = true;
   EXPECT_TRUE(link.Release());
   auto boxes = wnd.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].first, "Error : Close COM Port (pipe number :3)");
-  EXPECT_EQ(boxes[0].second, MB_OK);
+  EXPECT_EQ(boxes[0].text, "Error : Close COM Port (pipe number :3)");
+  EXPECT_EQ(boxes[0].type, MB_OK);
   EXPECT_FALSE(link.IsOpen());
 }
 
@@ -245,12 +243,12 @@ TEST_F(LinkTest, EfsRefusalsSendNothing) {
 
   link.RequestJump();
   Drain();
-  const size_t writes = ports.line->Writes().size();
+  const size_t writes = line->Writes().size();
   EXPECT_TRUE(link.RequestEfsFileInfo(fits47, fits49));
   EXPECT_FALSE(link.RequestEfsFileInfo(over47, "efs"));
   EXPECT_FALSE(link.RequestEfsFileInfo("a.bin", over49));
   EXPECT_FALSE(link.RequestEfsFileInfo("\xF0\x9F\x98\x80", "efs"));
-  EXPECT_EQ(ports.line->Writes().size(), writes + 1);
+  EXPECT_EQ(line->Writes().size(), writes + 1);
   EXPECT_EQ(Drain().size(), 1u);  // only the accepted request logged
   EXPECT_EQ(link.m_lastReq[0], 0xAD);
 }
@@ -265,17 +263,17 @@ TEST_F(LinkTest, SendBlockWritesTheRawBytes) {
   EXPECT_EQ(link.m_bBootFraming.load(), 1);
   block.length = 1025;  // more than the record holds
   EXPECT_FALSE(link.SendBlock(block));
-  EXPECT_EQ(ports.line->Writes().size(), 1u);
+  EXPECT_EQ(line->Writes().size(), 1u);
 }
 
 TEST_F(LinkTest, WritesOnAClosedOrFailingLink) {
   EXPECT_FALSE(link.RequestJump());  // never opened
   const uint8_t b = 1;
   EXPECT_FALSE(link.WriteBytes(&b, 1));
-  EXPECT_TRUE(ports.line->Writes().empty());
+  EXPECT_TRUE(line->Writes().empty());
   OpenLink();
   TraceCapture trace;
-  ports.line->failWrite = true;
+  line->failWrite = true;
   EXPECT_FALSE(link.RequestPhoneDownload());
   EXPECT_EQ(trace.Text(), "WRITE_Error : WriteFile() in COMM\n");
 }
@@ -284,13 +282,13 @@ TEST_F(LinkTest, ReadAvailableTakesAtMostTheLimit) {
   OpenLink();
   uint8_t buf[600];
   EXPECT_EQ(link.ReadAvailable(buf, 512), 0u);
-  ports.line->Feed({Bytes(700, 0x5A)});
+  line->Feed({Bytes(700, 0x5A)});
   EXPECT_EQ(link.ReadAvailable(buf, 512), 512u);
-  EXPECT_EQ(ports.line->QueuedInputForTest(), 188);
+  EXPECT_EQ(line->QueuedInputForTest(), 188);
   EXPECT_EQ(link.ReadAvailable(buf, 512), 188u);
   TraceCapture trace;
-  ports.line->Feed({Bytes(3, 1)});
-  ports.line->failRead = true;
+  line->Feed({Bytes(3, 1)});
+  line->failRead = true;
   EXPECT_EQ(link.ReadAvailable(buf, 512), 0u);
   EXPECT_EQ(trace.Text(), "READ_Error : ReadFile() in COMM\n");
 }

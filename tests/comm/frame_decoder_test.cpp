@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "comm/CrcOracle.h"
+#include "support/Frames.h"
 
 namespace {
 
@@ -19,25 +19,6 @@ CFrameDecoder::Result Feed(CFrameDecoder& d, const Bytes& b, bool boot) {
 }
 
 Bytes PacketOf(const CFrameDecoder::Result& r) { return Bytes(r.body, r.body + r.packetLength); }
-
-// A diagnostic reply: body, CRC-30 trailer (most significant byte first),
-// stuffed, between flags.
-Bytes DiagFrame(const Bytes& body, uint32_t xorTrailer = 0) {
-  Bytes raw = body;
-  const uint32_t c = OracleCrc30Cdma(body.data(), body.size()) ^ xorTrailer;
-  for (int s = 24; s >= 0; s -= 8) raw.push_back(static_cast<uint8_t>(c >> s));
-  Bytes f{0x7E};
-  for (uint8_t b : raw) {
-    if (b == 0x7D || b == 0x7E || b == 0x7F) {
-      f.push_back(0x7D);
-      f.push_back(b ^ 0x20);
-    } else {
-      f.push_back(b);
-    }
-  }
-  f.push_back(0x7E);
-  return f;
-}
 
 TEST(FrameDecoder, BootFramingAcceptsAndUnstuffs) {
   CFrameDecoder d;

@@ -4,7 +4,9 @@
 
 #include <system_error>
 
-#include "comm/LinkTestSupport.h"
+#include "support/FakeSerialPort.h"
+#include "support/RecordingWindow.h"
+#include "support/TraceCapture.h"
 #include "comm/QTextQ.h"
 #include "comm/bsscomm.h"
 #include "platform/PortMap.h"
@@ -42,8 +44,9 @@ class RxThreadTest : public ::testing::Test {
     return Bytes(copy, copy + 3);
   }
 
-  ScriptedPorts ports;
-  TestWindow wnd;
+  CFakePorts ports;
+  std::shared_ptr<FakeDevice> line = ports.Add("/dev/fake11");
+  RecordingWindow wnd;
   CQTextQ queue;
   CBssComm link;
   TraceCapture trace;
@@ -52,41 +55,41 @@ class RxThreadTest : public ::testing::Test {
 
 TEST_F(RxThreadTest, ReplyReadInSeveralReadsOfOneBurstIsDeliveredOnce) {
   Start();
-  ASSERT_TRUE(ports.line->WaitForWaits(1));
-  ports.line->Feed({{0x7E, 0x02}, {0x6A}, {0xD3, 0x7E}});
+  ASSERT_TRUE(line->WaitForWaits(1));
+  line->Feed({{0x7E, 0x02}, {0x6A}, {0xD3, 0x7E}});
   ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
   EXPECT_EQ(Packet(), (Bytes{0x02, 0x6A, 0xD3}));
-  ASSERT_TRUE(ports.line->WaitForWaits(2));  // back in the wait, burst over
+  ASSERT_TRUE(line->WaitForWaits(2));  // back in the wait, burst over
   EXPECT_EQ(wnd.Count(WM_ENTRY_PACKET + kEntry), 1);
 }
 
 TEST_F(RxThreadTest, ReplySplitOverTwoBurstsIsLost) {
   Start();
-  ASSERT_TRUE(ports.line->WaitForWaits(1));
-  ports.line->Feed({{0x7E, 0x02}});
-  ASSERT_TRUE(ports.line->WaitForWaits(2));
-  ports.line->Feed({{0x6A, 0xD3, 0x7E}});
-  ASSERT_TRUE(ports.line->WaitForWaits(3));
+  ASSERT_TRUE(line->WaitForWaits(1));
+  line->Feed({{0x7E, 0x02}});
+  ASSERT_TRUE(line->WaitForWaits(2));
+  line->Feed({{0x6A, 0xD3, 0x7E}});
+  ASSERT_TRUE(line->WaitForWaits(3));
   EXPECT_EQ(wnd.Count(WM_ENTRY_PACKET + kEntry), 0);
-  ports.line->Feed({kAckFrame});  // the thread is still alive and well
+  line->Feed({kAckFrame});  // the thread is still alive and well
   ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
 }
 
 TEST_F(RxThreadTest, AfterOverflowTheBurstIsDrainedUnfedAndTheNextWorks) {
   Start();
-  ASSERT_TRUE(ports.line->WaitForWaits(1));
+  ASSERT_TRUE(line->WaitForWaits(1));
   Bytes fill(512, 0x7E);
   fill.back() = 0x00;  // opens with a flag, never closes
-  ports.line->Feed({fill, {0x00}, kAckFrame});
-  ASSERT_TRUE(ports.line->WaitForWaits(2));
-  EXPECT_EQ(ports.line->QueuedInputForTest(), 0);  // everything was read
+  line->Feed({fill, {0x00}, kAckFrame});
+  ASSERT_TRUE(line->WaitForWaits(2));
+  EXPECT_EQ(line->QueuedInputForTest(), 0);  // everything was read
   EXPECT_EQ(wnd.Count(WM_ENTRY_PACKET + kEntry), 0);
-  ports.line->Feed({kAckFrame});
+  line->Feed({kAckFrame});
   ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
 }
 
 TEST_F(RxThreadTest, BytesQueuedBeforeTheThreadRunsComeWithTheFirstBurst) {
-  ports.line->Feed({kAckFrame});
+  line->Feed({kAckFrame});
   Start();
   ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
 }
@@ -94,7 +97,7 @@ TEST_F(RxThreadTest, BytesQueuedBeforeTheThreadRunsComeWithTheFirstBurst) {
 TEST_F(RxThreadTest, ClosingTheLinkEndsTheThreadOnce) {
   Start();
   EXPECT_FALSE(thread->StopRequested());
-  ASSERT_TRUE(ports.line->WaitForWaits(1));
+  ASSERT_TRUE(line->WaitForWaits(1));
   EXPECT_FALSE(thread->HasEnded());
   EXPECT_FALSE(thread->Join(0));
   link.Release();
@@ -110,8 +113,8 @@ TEST_F(RxThreadTest, ClosingTheLinkEndsTheThreadOnce) {
 
 TEST_F(RxThreadTest, DeviceFailureEndsTheThread) {
   Start();
-  ASSERT_TRUE(ports.line->WaitForWaits(1));
-  ports.line->HangUp();
+  ASSERT_TRUE(line->WaitForWaits(1));
+  line->HangUp();
   ASSERT_TRUE(thread->Join(2000));
   EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
   EXPECT_TRUE(thread->StopRequested());
@@ -119,9 +122,9 @@ TEST_F(RxThreadTest, DeviceFailureEndsTheThread) {
 
 TEST_F(RxThreadTest, StopFlagEndsTheLoopAfterTheBurst) {
   Start();
-  ASSERT_TRUE(ports.line->WaitForWaits(1));
+  ASSERT_TRUE(line->WaitForWaits(1));
   thread->RequestStop();
-  ports.line->Feed({kAckFrame});
+  line->Feed({kAckFrame});
   ASSERT_TRUE(thread->Join(2000));
   EXPECT_EQ(wnd.Count(WM_ENTRY_PACKET + kEntry), 1);
   EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
@@ -130,24 +133,24 @@ TEST_F(RxThreadTest, StopFlagEndsTheLoopAfterTheBurst) {
 
 TEST_F(RxThreadTest, AnOlderThreadOfTheEntryEndingLateLeavesTheNewOneRunning) {
   Start();
-  ASSERT_TRUE(ports.line->WaitForWaits(1));
+  ASSERT_TRUE(line->WaitForWaits(1));
   // The entry's previous thread, on a link that is gone, ends only now.
-  TestWindow oldWnd;
+  RecordingWindow oldWnd;
   CQTextQ oldQueue;
   CBssComm oldLink;
   CThreadRX old;
   ASSERT_TRUE(old.Init(&oldWnd, &oldLink, &oldQueue, kEntry));
   ASSERT_TRUE(old.Join(10000));
-  ports.line->Feed({kAckFrame});
+  line->Feed({kAckFrame});
   ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1, 10000));
-  ASSERT_TRUE(ports.line->WaitForWaits(2, 10000));  // back in the wait, not gone
+  ASSERT_TRUE(line->WaitForWaits(2, 10000));  // back in the wait, not gone
   EXPECT_FALSE(thread->HasEnded());
-  ports.line->Feed({kAckFrame});
+  line->Feed({kAckFrame});
   EXPECT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 2, 10000));
 }
 
 TEST_F(RxThreadTest, MaskThatCannotBeSetIsLoggedAndEndsTheThread) {
-  ports.line->failMask = true;
+  line->failMask = true;
   Start();
   ASSERT_TRUE(thread->Join(2000));
   CTextQItem item;
@@ -181,7 +184,7 @@ TEST(RxThreadLife, ThreadThatCannotBeCreatedReportsFailed) {
   {
     CThreadRX thread;
     EXPECT_TRUE(thread.Failed());
-    TestWindow wnd;
+    RecordingWindow wnd;
     CQTextQ queue;
     CBssComm link;
     EXPECT_FALSE(thread.Init(&wnd, &link, &queue, 0));

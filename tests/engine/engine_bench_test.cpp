@@ -32,7 +32,7 @@ struct NoHandsetsToFind {
 TEST_F(EngineTest, ResourceBuildDuringARunLeavesEveryHandsetsImageWhole) {
   auto& b = Bench(2);
   const std::string path = MakePhoneImage(m_tmp.path(), kImageSize, kStart);
-  const std::vector<uint8_t> image = ReadFileBytes(path);
+  const std::vector<uint8_t> image = ReadFile(path);
   // Larger than the image, so blocks read from it would be acknowledged.
   m_tmp.Write("rsc/big.dat", PatternBytes(kStart + 16 * 1024, 9));
   b.BindAll();

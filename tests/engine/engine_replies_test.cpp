@@ -14,7 +14,7 @@ class FaultRunTest : public EngineTest {
   CFakeBench& Prepare(int handsets) {
     auto& b = Bench(handsets);
     m_path = MakePhoneImage(m_tmp.path(), kSize, kStart);
-    m_image = ReadFileBytes(m_path);
+    m_image = ReadFile(m_path);
     b.BindAll();
     b.ChoosePhone(m_path);
     return b;
@@ -114,7 +114,7 @@ TEST_F(FaultRunTest, ADeadHandsetIsGivenUpAfterThreeRequestsAndTheRunEnds) {
 TEST_F(FaultRunTest, AGivenUpEntryBoundToAnotherPortDownloadsIntoTheNewHandset) {
   auto& b = Bench(2);
   m_path = MakePhoneImage(m_tmp.path(), kSize, kStart);
-  m_image = ReadFileBytes(m_path);
+  m_image = ReadFile(m_path);
   b.dlg().m_entries[0].m_nComPort = 1;
   b.dlg().m_nPortCount = 1;
   b.dlg().RefreshPortLabels();

@@ -16,7 +16,7 @@ TEST_F(EngineTest, PhoneCodeRunWritesEveryByteIncludingThePartialLastBlock) {
   // 0x20000 boot part + an application part that does not end on a block.
   const size_t size = 0x20000 + 5 * 1024 + 300;
   std::string path = MakePhoneImage(m_tmp.path(), size, 0x20000);
-  std::vector<uint8_t> image = ReadFileBytes(path);
+  std::vector<uint8_t> image = ReadFile(path);
   b.BindAll();
   b.ChoosePhone(path);
   b.DownLoad();
@@ -44,7 +44,7 @@ TEST_F(EngineTest, TwentyEntriesEachGetTheWholeImageAndOneCompletionBox) {
   auto& b = Bench(20);
   const size_t size = 0x10000 + 40 * 1024 + 77;
   std::string path = MakePhoneImage(m_tmp.path(), size, 0x10000);
-  std::vector<uint8_t> image = ReadFileBytes(path);
+  std::vector<uint8_t> image = ReadFile(path);
   b.BindAll();
   b.ChoosePhone(path);
   b.DownLoad();
@@ -136,7 +136,7 @@ TEST_F(EngineTest, ChangeDownloaderSwitchesToFlashProgrammingAtTheStartAddress) 
   auto& b = Bench(1);
   const size_t size = 0x20000 + 3 * 1024;
   std::string path = MakePhoneImage(m_tmp.path(), size, 0x20000);
-  std::vector<uint8_t> image = ReadFileBytes(path);
+  std::vector<uint8_t> image = ReadFile(path);
   b.BindAll();
   b.ChoosePhone(path);
   b.dlg().m_bChangeDownloader = 1;
@@ -336,7 +336,7 @@ TEST_F(EngineTest, InterruptStopsTheRunAtOnceAndTheNextDownLoadStartsAfresh) {
     EXPECT_EQ(e.m_nState, 0);
     EXPECT_FALSE(e.m_comm.IsOpen());
     EXPECT_EQ(e.m_pThread, nullptr);  // the receive thread has ended
-    EXPECT_FALSE(b.handset(k).dev->held);
+    EXPECT_FALSE(b.handset(k).dev->open);
     EXPECT_EQ(e.m_nComPort, k + 1);  // still bound for the next DownLoad
     EXPECT_EQ(CountLog(b.host(), k, "Download interrupted."), 1);
     EXPECT_EQ(b.host().m_bars[k].m_strText, "Error!");
@@ -357,6 +357,6 @@ TEST_F(EngineTest, InterruptStopsTheRunAtOnceAndTheNextDownLoadStartsAfresh) {
     SCOPED_TRACE(k);
     EXPECT_EQ(b.dlg().m_entries[k].m_nResult, RESULT_COMPLETED);
     EXPECT_EQ(b.handset(k).dev->opens, 2);
-    EXPECT_EQ(Flash(b.handset(k), 0x10000, 8 * 1024), Expected(ReadFileBytes(path), 0x10000));
+    EXPECT_EQ(Flash(b.handset(k), 0x10000, 8 * 1024), Expected(ReadFile(path), 0x10000));
   }
 }

@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "FilesTestUtil.h"
+#include "support/PhoneImage.h"
+#include "support/TempDir.h"
 #include "FolderBrowser.h"
 #include "VelmoraDlg.h"
 #include "host/HeadlessHost.h"
@@ -30,14 +31,14 @@ TEST(FolderBrowser, PathOnlyWhenAFolderWasPicked) {
 
 class DialogResourceTest : public ::testing::Test {
  protected:
-  ScratchDir m_dir;
+  CTempDir m_dir;
   CHeadlessHost m_host;
   CVelmoraDlg m_dlg{m_host};
 };
 
 TEST_F(DialogResourceTest, BuildEndsWithTheCompletionMessage) {
   WriteFile(m_dir / "logo.jpg", PatternBytes(3000));
-  m_host.m_folderAnswers.push_back(m_dir.Path());
+  m_host.m_folderAnswers.push_back(m_dir.path());
   m_dlg.OnCreateResourceBinary();
   ASSERT_EQ(m_host.m_boxes.size(), 1u);
   EXPECT_EQ(m_host.m_boxes[0].text, kDone);
@@ -54,7 +55,7 @@ TEST_F(DialogResourceTest, CancelDoesNothing) {
 
 TEST_F(DialogResourceTest, FailureIsShownInsteadOfCompletion) {
   WriteFile(m_dir / (std::string(120, 'x') + ".txt"), {1});
-  m_host.m_folderAnswers.push_back(m_dir.Path());
+  m_host.m_folderAnswers.push_back(m_dir.path());
   m_dlg.OnCreateResourceBinary();
   ASSERT_EQ(m_host.m_boxes.size(), 1u);
   EXPECT_NE(m_host.m_boxes[0].text, kDone);
@@ -65,7 +66,7 @@ TEST_F(DialogResourceTest, FailureIsShownInsteadOfCompletion) {
 
 TEST_F(DialogResourceTest, UnmeasurableEntryIsReportedThenPackedEmpty) {
   fs::create_directories(m_dir / "old.set");
-  m_host.m_folderAnswers.push_back(m_dir.Path());
+  m_host.m_folderAnswers.push_back(m_dir.path());
   m_dlg.OnCreateResourceBinary();
   ASSERT_EQ(m_host.m_boxes.size(), 2u);
   EXPECT_EQ(m_host.m_boxes[0].text,

@@ -9,7 +9,10 @@
 #include <gtest/gtest.h>
 
 #include "DloadFile.h"
-#include "FilesTestUtil.h"
+#include "support/PhoneImage.h"
+#include "support/RecordingWindow.h"
+#include "support/TempDir.h"
+#include "support/TraceCapture.h"
 
 namespace {
 
@@ -46,7 +49,7 @@ class DloadFileTest : public ::testing::Test {
     return Make("phone.bin", PhoneImage(4096, kVersion7, LE(address).data()));
   }
 
-  ScratchDir m_dir;
+  CTempDir m_dir;
   RecordingWindow m_window;
   CDloadFile m_file{&m_window};
   bool m_toggle = false;
@@ -158,7 +161,7 @@ TEST_F(DloadFileTest, UnopenableFiles) {
 }
 
 TEST(DloadFileNoOwner, TracesAndAnswersNo) {
-  ScratchDir dir;
+  CTempDir dir;
   WriteFile(dir / "p.bin", PhoneImage(64, kVersion7, LE(0x3000).data()));
   TraceCapture trace;
   CDloadFile file;

@@ -11,9 +11,10 @@
 // default state can only be seen from inside.
 #define private public
 #include "comm/QTextQ.h"
+#include "comm/Window.h"
 #undef private
 
-#include "FilesTestUtil.h"
+#include "support/TraceCapture.h"
 
 namespace {
 

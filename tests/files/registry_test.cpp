@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FilesTestUtil.h"
+#include "support/TempDir.h"
 #include "comm/Registry.h"
 
 namespace {
@@ -20,7 +20,7 @@ class RegistryTest : public ::testing::Test {
   }
   void TearDown() override { CRegistry::SetStorePath(""); }
 
-  ScratchDir m_dir;
+  CTempDir m_dir;
   std::string m_store;
 };
 

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "DloadFile.h"
-#include "FilesTestUtil.h"
+#include "support/PhoneImage.h"
+#include "support/RecordingWindow.h"
+#include "support/TempDir.h"
 #include "ResourceBuilder.h"
 
 namespace fs = std::filesystem;
@@ -45,7 +47,7 @@ size_t Padded(size_t size) { return (size + 1023) / 1024 * 1024; }
 
 class ResourceBuilderTest : public ::testing::Test {
  protected:
-  std::string Root() const { return m_dir.Path() + "/res"; }
+  std::string Root() const { return m_dir.path() + "/res"; }
   std::string Output() const { return Root() + "/K470_rsc.bin"; }
   void Put(const std::string& relative, const std::vector<uint8_t>& bytes) {
     WriteFile(Root() + "/" + relative, bytes);
@@ -60,7 +62,7 @@ class ResourceBuilderTest : public ::testing::Test {
 
   void SetUp() override { fs::create_directories(Root()); }
 
-  ScratchDir m_dir;
+  CTempDir m_dir;
   RecordingWindow m_window;
   CDloadFile m_measurer{&m_window};
   CResourceBuilder m_builder{m_measurer};

@@ -2,57 +2,38 @@
 #pragma once
 
 #include <signal.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-
-#include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <vector>
+
+#include "TempDir.h"
 
 class CFuzzTemp {
  public:
-  CFuzzTemp() {
-    // Memory-backed when the machine has it: a disk file system flushes a
-    // file rewritten in place, which would cost most of the fuzzer's time.
-    std::error_code ec;
-    const std::filesystem::path base = ::access("/dev/shm", W_OK) == 0 ? std::filesystem::path("/dev/shm")
-                                                                        : std::filesystem::temp_directory_path(ec);
-    RemoveOrphans(base);
-    std::string tmpl = (base / (kPrefix + std::to_string(::getpid()) + "-XXXXXX")).string();
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (::mkdtemp(buf.data()) != nullptr) m_path = buf.data();
-  }
-  ~CFuzzTemp() {
-    std::error_code ec;
-    if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
-  }
-  const std::string& Path() const { return m_path; }
-
   /// The process's one scratch folder.
   static CFuzzTemp& Get() {
     static CFuzzTemp temp;
     return temp;
   }
-
-  static void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
+  const std::string& Path() const { return m_dir.path(); }
 
  private:
   static constexpr const char* kPrefix = "velmora-fuzz-";
 
+  CFuzzTemp() : m_dir(kPrefix + std::to_string(::getpid()) + "-", Base()) {}
+
+  // Memory-backed when the machine has it: a disk file system flushes a
+  // file rewritten in place, which would cost most of the fuzzer's time.
   // A fuzzer that crashes, or stops at its time limit, exits without
   // running destructors; the next one removes what processes that no
   // longer exist left behind.
-  static void RemoveOrphans(const std::filesystem::path& base) {
+  static std::filesystem::path Base() {
     std::error_code ec;
+    const std::filesystem::path base = ::access("/dev/shm", W_OK) == 0 ? std::filesystem::path("/dev/shm")
+                                                                        : std::filesystem::temp_directory_path(ec);
     const std::string prefix = kPrefix;
     for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
       const std::string name = entry.path().filename().string();
@@ -63,7 +44,8 @@ class CFuzzTemp {
         std::filesystem::remove_all(entry.path(), ignored);
       }
     }
+    return base;
   }
 
-  std::string m_path;
+  CTempDir m_dir;
 };

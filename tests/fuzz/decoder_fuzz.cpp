@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "FuzzInput.h"
-#include "comm/CrcOracle.h"
+#include "Frames.h"
 #include "comm/FrameDecoder.h"
 
 namespace {
@@ -82,23 +82,6 @@ void AppendRead(std::vector<uint8_t>& script, const std::vector<uint8_t>& bytes,
     script.push_back(static_cast<uint8_t>(bytes.size() >> 8));
   }
   script.insert(script.end(), bytes.begin(), bytes.end());
-}
-
-// A reply frame of the diagnostic framing: body, CRC-30 trailer, stuffed.
-std::vector<uint8_t> DiagFrame(std::vector<uint8_t> body) {
-  const uint32_t crc = OracleCrc30Cdma(body.data(), body.size());
-  for (int s = 24; s >= 0; s -= 8) body.push_back(static_cast<uint8_t>(crc >> s));
-  std::vector<uint8_t> frame{0x7E};
-  for (uint8_t b : body) {
-    if (b == 0x7D || b == 0x7E || b == 0x7F) {
-      frame.push_back(0x7D);
-      frame.push_back(static_cast<uint8_t>(b ^ 0x20));
-    } else {
-      frame.push_back(b);
-    }
-  }
-  frame.push_back(0x7E);
-  return frame;
 }
 
 }  // namespace

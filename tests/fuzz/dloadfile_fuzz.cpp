@@ -13,21 +13,10 @@
 #include "DloadFile.h"
 #include "FuzzInput.h"
 #include "FuzzTemp.h"
-#include "comm/Window.h"
+#include "PhoneImage.h"
+#include "RecordingWindow.h"
 
 namespace {
-
-class CBoxCounter : public IWindow {
- public:
-  bool PostMessage(uint32_t, uintptr_t, intptr_t) override { return true; }
-  int MessageBox(const std::string&, uint32_t type) override {
-    ++boxes;
-    if ((type & MB_BUTTONMASK) == MB_YESNO) return yes ? IDYES : IDNO;
-    return IDOK;
-  }
-  int boxes = 0;
-  bool yes = false;
-};
 
 constexpr int kKinds[] = {IMAGE_PHONE_CODE, IMAGE_PHONE_CODE_UNCHECKED, IMAGE_BOOTLOADER, IMAGE_RESOURCE,
                           IMAGE_EFS_FILE, IMAGE_QBFS_FILE, -1, 6, 255};
@@ -80,21 +69,6 @@ void AddU32(std::vector<uint8_t>& s, uint32_t v) {
   AddU16(s, static_cast<uint16_t>(v >> 16));
 }
 
-// A phone-code image as the unit tests build it: pattern body, trailer.
-std::vector<uint8_t> PhoneImage(size_t size, uint32_t start, uint32_t version) {
-  std::vector<uint8_t> d(size);
-  for (size_t k = 0; k < size; ++k) d[k] = static_cast<uint8_t>((k * 7 + k / 1024) & 0xFF);
-  if (size >= 37) {
-    uint8_t* t = d.data() + size - 37;
-    t[0] = 0xFF;
-    t[1] = 0x1D;
-    t[2] = 0x00;
-    for (int k = 0; k < 4; ++k) t[17 + k] = static_cast<uint8_t>(version >> (8 * k));
-    for (int k = 0; k < 4; ++k) t[21 + k] = static_cast<uint8_t>(start >> (8 * k));
-  }
-  return d;
-}
-
 std::vector<uint8_t> Script(bool yes, const std::vector<uint8_t>& content, int kindIndex, int reads) {
   std::vector<uint8_t> s{static_cast<uint8_t>(yes ? 1 : 0)};
   AddU16(s, static_cast<uint16_t>(content.size()));
@@ -113,11 +87,11 @@ std::vector<uint8_t> Script(bool yes, const std::vector<uint8_t>& content, int k
 
 std::vector<std::vector<uint8_t>> FuzzSeeds() {
   std::vector<std::vector<uint8_t>> seeds;
-  seeds.push_back(Script(false, PhoneImage(0x4000 + 3000, 0x4000, 7), 0, 4));
-  seeds.push_back(Script(false, PhoneImage(5000, 0x3000, 7), 0, 2));
-  seeds.push_back(Script(true, PhoneImage(5000, 0x1234, 0x7FFFFFFF), 0, 2));
-  seeds.push_back(Script(false, PhoneImage(36, 0, 1), 0, 1));
-  std::vector<uint8_t> badVersion = PhoneImage(2048, 0, 0xFFFFFFFFu);
+  seeds.push_back(Script(false, PhoneImageBytes(0x4000 + 3000, 0x4000, 7), 0, 4));
+  seeds.push_back(Script(false, PhoneImageBytes(5000, 0x3000, 7), 0, 2));
+  seeds.push_back(Script(true, PhoneImageBytes(5000, 0x1234, 0x7FFFFFFF), 0, 2));
+  seeds.push_back(Script(false, PhoneImageBytes(36, 0, 1), 0, 1));
+  std::vector<uint8_t> badVersion = PhoneImageBytes(2048, 0, 0xFFFFFFFFu);
   seeds.push_back(Script(false, badVersion, 0, 1));
   std::vector<uint8_t> boot(3000);
   for (size_t k = 0; k < boot.size(); ++k) boot[k] = static_cast<uint8_t>(k);
@@ -144,12 +118,13 @@ std::vector<std::vector<uint8_t>> FuzzSeeds() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CFuzzInput in(data, size);
   const std::string path = CFuzzTemp::Get().Path() + "/image.bin";
-  CBoxCounter owner;
-  owner.yes = (in.Byte() & 1) != 0;
+  RecordingWindow owner;
+  const bool yes = (in.Byte() & 1) != 0;
+  owner.m_nAnswer = yes ? IDYES : IDNO;
   const std::vector<uint8_t> content = in.Bytes(in.U16() % 20000);
   Model model;
   model.file = content;
-  CFuzzTemp::WriteFile(path, content);
+  WriteFile(path, content);
 
   CDloadFile file(&owner);
   bool loadedOnce = false;
@@ -160,8 +135,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int kind = kKinds[in.Pick(sizeof kKinds / sizeof kKinds[0])];
         bool asks = false;
         uint32_t version = 0, start = 0;
-        const bool want = model.Load(kind, owner.yes, asks, version, start);
-        const int boxesBefore = owner.boxes;
+        const bool want = model.Load(kind, yes, asks, version, start);
+        const int boxesBefore = static_cast<int>(owner.m_boxes.size());
         const bool got = file.Load(path, kind);
         loadedOnce = true;
         FUZZ_CHECK(got == want);
@@ -170,8 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (kind == IMAGE_PHONE_CODE && (got || asks)) FUZZ_CHECK(file.GetSwVersion() == version);
         if (got && kind == IMAGE_PHONE_CODE) FUZZ_CHECK(file.GetStartAddress() == start);
         // A refusal is always explained; a success asks at most the question.
-        if (!got) FUZZ_CHECK(owner.boxes == boxesBefore + 1);
-        else FUZZ_CHECK(owner.boxes == boxesBefore + (asks ? 1 : 0));
+        if (!got) FUZZ_CHECK(static_cast<int>(owner.m_boxes.size()) == boxesBefore + 1);
+        else FUZZ_CHECK(static_cast<int>(owner.m_boxes.size()) == boxesBefore + (asks ? 1 : 0));
         break;
       }
       case 1: {
@@ -211,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t n = in.U16() % (content.size() + 1025);
         model.file.assign(content.begin(), content.begin() + static_cast<long>(std::min(n, content.size())));
         model.file.resize(n, 0xC3);
-        CFuzzTemp::WriteFile(path, model.file);
+        WriteFile(path, model.file);
         model.exists = true;
         break;
       }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "FakeBench.h"
+#include "Frames.h"
 #include "FuzzInput.h"
 #include "FuzzTemp.h"
 
@@ -22,20 +23,6 @@ constexpr size_t kPhoneSize = kStart + 3 * 1024 + 200;
 constexpr uint32_t kSettleMs = 4 * 3600 * 1000;
 
 enum Op : uint8_t { PUMP, PACKET, RAW, TIMER, BEHAVE, LONG_PACKET, OPS };
-
-std::vector<uint8_t> BootFrame(const std::vector<uint8_t>& packet) {
-  std::vector<uint8_t> frame{0x7E};
-  for (uint8_t b : packet) {
-    if (b == 0x7D || b == 0x7E || b == 0x7F) {
-      frame.push_back(0x7D);
-      frame.push_back(static_cast<uint8_t>(b ^ 0x20));
-    } else {
-      frame.push_back(b);
-    }
-  }
-  frame.push_back(0x7E);
-  return frame;
-}
 
 void Feed(CFakeBench& b, int entry, const std::vector<uint8_t>& bytes, bool newBurst) {
   CBssComm& link = b.dlg().m_entries[entry].m_comm;
@@ -103,7 +90,7 @@ const std::string& Image(bool boot) {
     std::vector<uint8_t> bytes(2 * 1024 + 77);
     for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<uint8_t>(k * 5);
     const std::string p = CFuzzTemp::Get().Path() + "/boot.bin";
-    CFuzzTemp::WriteFile(p, bytes);
+    WriteFile(p, bytes);
     return p;
   }();
   return boot ? loader : phone;

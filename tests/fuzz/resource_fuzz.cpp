@@ -207,7 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t seed = in.Byte();
         std::vector<uint8_t> bytes(n);
         for (size_t b = 0; b < n; ++b) bytes[b] = static_cast<uint8_t>(b * seed + b / 7);
-        CFuzzTemp::WriteFile(p.string(), bytes);
+        WriteFile(p.string(), bytes);
         files.push_back(p);
         break;
       }

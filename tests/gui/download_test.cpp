@@ -9,7 +9,6 @@
 
 #include "ControlIds.h"
 #include "DialogWindowFixture.h"
-#include "FakeBench.h"
 #include "GuiTestUtil.h"
 #include "LogView.h"
 #include "TestUtil.h"
@@ -74,7 +73,7 @@ TEST_F(DownloadWindowTest, PhoneCodeReachesBothHandsetsAndTheBarsSayCompleted) {
   ASSERT_TRUE(WaitFor([&] { return dialog.m_bRunning == 0 && *ended; }, kRunLimitMs));
   EXPECT_EQ(announced, "Download Completed.");
 
-  std::vector<uint8_t> bytes = ReadFileBytes(image);
+  std::vector<uint8_t> bytes = ReadFile(image);
   std::vector<uint8_t> want(bytes.begin() + 0x10000, bytes.end());
   want.resize((want.size() + 1023) / 1024 * 1024, 0xFF);
   for (int i = 0; i < kHandsets; ++i) {

@@ -8,14 +8,11 @@
 #include <chrono>
 #include <fstream>
 
-#include "ControlIds.h"
 #include "FakeBench.h"
 #include "HostilePeer.h"
+#include "SimRig.h"
 #include "TestUtil.h"
-#include "VelmoraDlg.h"
 #include "comm/Registry.h"
-#include "host/HeadlessHost.h"
-#include "sim/SimBench.h"
 
 namespace {
 
@@ -35,7 +32,7 @@ long RssKb() {
   return 0;
 }
 
-class HostileTest : public ::testing::Test {
+class HostileTest : public ::testing::Test, protected CSimRig {
  protected:
   void SetUp() override {
     ResetProgramState(m_tmp.path());
@@ -62,14 +59,9 @@ class HostileTest : public ::testing::Test {
     config.paceBps = paced ? 4 * 5760 : 0;
     ASSERT_TRUE(m_sims.Start(clean, config));
     for (int k = 0; k < clean; ++k) CPortMap::Instance().Set(com++, m_sims.Handset(k).SlavePath());
-    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
-    m_host.SetDialog(m_dlg.get());
-    m_dlg->OnInitDialog();
-    m_host.Click(IDC_AUTO_DETECT, 0);
-    for (int k = 0; k < com - 1; ++k) m_host.SelectListItem(IDC_PORT_LIST, k, true);
+    OpenDialog(com - 1);
     m_path = MakePhoneImage(m_tmp.path(), kImageStart + static_cast<size_t>(blocks - 1) * 1024 + 99, kImageStart);
-    m_host.m_fileAnswers.push_back(m_path);
-    m_host.Click(IDC_PHONE_CODE, 1);
+    Choose(IDC_PHONE_CODE, m_path);
   }
 
   /// Presses DownLoad and runs until the run ends; records the longest
@@ -106,7 +98,7 @@ class HostileTest : public ::testing::Test {
   void ExpectCompleted(int k, int sim) {
     SCOPED_TRACE(k);
     EXPECT_EQ(m_dlg->m_entries[k].m_nResult, RESULT_COMPLETED);
-    std::vector<uint8_t> want = ReadFileBytes(m_path);
+    std::vector<uint8_t> want = ReadFile(m_path);
     want.erase(want.begin(), want.begin() + kImageStart);
     want.resize((want.size() + 1023) / 1024 * 1024, 0xFF);
     EXPECT_EQ(m_sims.Handset(sim).Record().flash.Read(kImageStart, static_cast<uint32_t>(want.size())), want);
@@ -119,10 +111,7 @@ class HostileTest : public ::testing::Test {
   }
 
   CTempDir m_tmp;
-  CHeadlessHost m_host;
   std::vector<std::unique_ptr<CHostilePeer>> m_peers;
-  CSimBench m_sims;
-  std::unique_ptr<CVelmoraDlg> m_dlg;
   std::string m_path;
   long m_nMaxGapMs = 0, m_nRssBeforeKb = 0, m_nRssAfterKb = 0;
 };

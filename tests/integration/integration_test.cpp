@@ -2,47 +2,23 @@
 // real clock, receive threads, and simulated handsets.
 #include <gtest/gtest.h>
 
-#include "ControlIds.h"
-#include "FakeBench.h"
+#include "SimRig.h"
 #include "TestUtil.h"
-#include "VelmoraDlg.h"
 #include "comm/Registry.h"
-#include "host/HeadlessHost.h"
-#include "sim/SimBench.h"
 
 namespace {
 constexpr uint32_t kRunLimitMs = 180000;
 
-class IntegrationTest : public ::testing::Test {
+class IntegrationTest : public ::testing::Test, protected CSimRig {
  protected:
-  void SetUp() override {
-    ResetProgramState(m_tmp.path());
-  }
-  void TearDown() override {
-    m_dlg.reset();
-    m_sims.Stop();
-    CPortMap::Instance().Clear();
-  }
+  void SetUp() override { ResetProgramState(m_tmp.path()); }
+  void TearDown() override { StopRig(); }
 
-  /// Starts `count` handsets, maps them to COM1.., and selects them in the
-  /// manual port list.
-  void StartBench(int count, SimHandsetConfig config = {}) {
-    ASSERT_TRUE(m_sims.Start(count, config));
-    ASSERT_TRUE(m_sims.MapPorts(1));
-    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
-    m_host.SetDialog(m_dlg.get());
-    m_dlg->OnInitDialog();
-    m_host.Click(IDC_AUTO_DETECT, 0);
-    for (int k = 0; k < count; ++k) m_host.SelectListItem(IDC_PORT_LIST, k, true);
+  void StartBench(int count) {
+    ASSERT_TRUE(StartHandsets(count));
+    OpenDialog(count);
   }
-  void Choose(int id, const std::string& path) {
-    m_host.m_fileAnswers.push_back(path);
-    m_host.Click(id, 1);
-  }
-  bool Run() {
-    m_host.Click(IDC_DOWNLOAD);
-    return m_host.RunUntil([&] { return m_dlg->m_bRunning == 0; }, kRunLimitMs);
-  }
+  bool Run() { return RunToEnd(kRunLimitMs); }
   std::vector<uint8_t> Flash(int k, uint32_t at, uint32_t n) { return m_sims.Handset(k).Record().flash.Read(at, n); }
   static std::vector<uint8_t> Padded(const std::vector<uint8_t>& image, size_t from) {
     std::vector<uint8_t> v(image.begin() + static_cast<long>(from), image.end());
@@ -51,16 +27,13 @@ class IntegrationTest : public ::testing::Test {
   }
 
   CTempDir m_tmp;
-  CHeadlessHost m_host;
-  CSimBench m_sims;
-  std::unique_ptr<CVelmoraDlg> m_dlg;
 };
 
 TEST_F(IntegrationTest, TwentyHandsetsTakeTheWholePhoneCodeImage) {
   StartBench(20);
   const size_t size = 0x20000 + 60 * 1024 + 321;
   std::string path = MakePhoneImage(m_tmp.path(), size, 0x20000);
-  std::vector<uint8_t> image = ReadFileBytes(path);
+  std::vector<uint8_t> image = ReadFile(path);
   Choose(IDC_PHONE_CODE, path);
   ASSERT_TRUE(Run());
   const std::vector<uint8_t> want = Padded(image, 0x20000);
@@ -125,7 +98,7 @@ TEST_F(IntegrationTest, FaultsOnSomeHandsetsLeaveTheOthersComplete) {
   m_sims.Handset(4).AddFault(SimFault{SimFaultKind::BadNakFailed, 4, 1});
   const size_t size = 0x10000 + 30 * 1024;
   std::string path = MakePhoneImage(m_tmp.path(), size, 0x10000);
-  std::vector<uint8_t> image = ReadFileBytes(path);
+  std::vector<uint8_t> image = ReadFile(path);
   Choose(IDC_PHONE_CODE, path);
   ASSERT_TRUE(Run());
   for (int k : {0, 1, 3, 4, 5}) {

@@ -8,51 +8,33 @@
 #include <chrono>
 #include <numeric>
 
-#include "ControlIds.h"
-#include "FakeBench.h"
+#include "SimRig.h"
 #include "TestUtil.h"
-#include "VelmoraDlg.h"
 #include "comm/Registry.h"
-#include "host/HeadlessHost.h"
-#include "sim/SimBench.h"
 
 namespace {
 constexpr uint32_t kRunLimitMs = 60000;
 constexpr uint32_t kStart = 0x10000;
 constexpr int kBlocks = 8;
 
-class LineTimingTest : public ::testing::Test {
+class LineTimingTest : public ::testing::Test, protected CSimRig {
  protected:
   void SetUp() override {
     ResetProgramState(m_tmp.path());
-    ASSERT_TRUE(m_sims.Start(1, SimHandsetConfig{}));
-    ASSERT_TRUE(m_sims.MapPorts(1));
-    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
-    m_host.SetDialog(m_dlg.get());
-    m_dlg->OnInitDialog();
-    m_host.Click(IDC_AUTO_DETECT, 0);
-    m_host.SelectListItem(IDC_PORT_LIST, 0, true);
-    m_host.m_fileAnswers.push_back(MakePhoneImage(m_tmp.path(), kStart + kBlocks * 1024, kStart));
-    m_host.Click(IDC_PHONE_CODE, 1);
+    ASSERT_TRUE(StartHandsets(1));
+    OpenDialog(1);
+    Choose(IDC_PHONE_CODE, MakePhoneImage(m_tmp.path(), kStart + kBlocks * 1024, kStart));
   }
-  void TearDown() override {
-    m_dlg.reset();
-    m_sims.Stop();
-    CPortMap::Instance().Clear();
-  }
+  void TearDown() override { StopRig(); }
   /// One DownLoad to its end; the time it took in seconds.
   double Run() {
     const auto t0 = std::chrono::steady_clock::now();
-    m_host.Click(IDC_DOWNLOAD);
-    EXPECT_TRUE(m_host.RunUntil([&] { return m_dlg->m_bRunning == 0; }, kRunLimitMs));
+    EXPECT_TRUE(RunToEnd(kRunLimitMs));
     EXPECT_EQ(m_dlg->m_entries[0].m_nResult, RESULT_COMPLETED);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   }
 
   CTempDir m_tmp;
-  CHeadlessHost m_host;
-  CSimBench m_sims;
-  std::unique_ptr<CVelmoraDlg> m_dlg;
 };
 
 TEST_F(LineTimingTest, HandsetTakesOneTurnaroundPerBlock) {

@@ -99,9 +99,9 @@ TEST(BenchReport, FailedRunsAreNeverReportedAsMet) {
 }
 
 TEST(BenchResources, PhoneImageLoadsWithItsStartAddressAndSize) {
-  CScratchDir dir;
-  ASSERT_FALSE(dir.Path().empty());
-  const std::string path = WritePhoneImage(dir.Path(), 0x10000 + 70000, 0x10000);
+  CTempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string path = MakePhoneImage(dir.path(), 0x10000 + 70000, 0x10000);
   ASSERT_FALSE(path.empty());
   CDloadFile file(nullptr);
   ASSERT_TRUE(file.Load(path, IMAGE_PHONE_CODE));

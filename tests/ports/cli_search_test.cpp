@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "FakeBench.h"
+#include "PhoneImage.h"
 #include "PortTree.h"
 #include "sim/SimBench.h"
 

@@ -12,14 +12,13 @@
 #include <vector>
 
 #include "ControlIds.h"
-#include "FakeBench.h"
 #include "PortSearchOptions.h"
 #include "PortTree.h"
 #include "PortWatcher.h"
 #include "TestUtil.h"
 #include "VelmoraDlg.h"
 #include "comm/Registry.h"
-#include "comm/Trace.h"
+#include "TraceCapture.h"
 #include "host/HeadlessHost.h"
 #include "platform/HotPlug.h"
 #include "platform/PortMap.h"
@@ -55,14 +54,9 @@ class HotPlugTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(m_sims.Start(3, {}));
-    m_prevSink = SetTraceSink([this](std::string_view text) {
-      std::lock_guard<std::mutex> guard(m_traceLock);
-      m_trace += text;
-    });
   }
   void TearDown() override {
     m_monitor.reset();
-    SetTraceSink(m_prevSink);
   }
   HotPlugOptions Options() const {
     HotPlugOptions o;
@@ -79,18 +73,13 @@ class HotPlugTest : public ::testing::Test {
     ASSERT_EQ(m_monitor->Mode(), HotPlugMode::Directory);
   }
   std::string Pty(int k) { return m_sims.Handset(k).SlavePath(); }
-  std::string TraceText() {
-    std::lock_guard<std::mutex> guard(m_traceLock);
-    return m_trace;
-  }
+  std::string TraceText() const { return m_trace.Text(); }
 
   CPortTree m_tree;
   CSimBench m_sims;
   CEventLog m_log;
   std::unique_ptr<CHotPlug> m_monitor;
-  TraceSink m_prevSink;
-  std::mutex m_traceLock;
-  std::string m_trace;
+  TraceCapture m_trace;
 };
 
 TEST_F(HotPlugTest, ReportsHandsetsComingAndGoing) {

@@ -12,7 +12,8 @@
 #include <cstdlib>
 
 #include "ControlIds.h"
-#include "FakeBench.h"
+#include "FakeHost.h"
+#include "PhoneImage.h"
 #include "PortTree.h"
 #include "VelmoraDlg.h"
 #include "comm/Registry.h"

@@ -13,7 +13,7 @@
 #include "PortTree.h"
 #include "VelmoraDlg.h"
 #include "comm/Registry.h"
-#include "comm/Trace.h"
+#include "TraceCapture.h"
 #include "platform/PortDiscovery.h"
 #include "platform/PortMap.h"
 
@@ -27,17 +27,12 @@ class PortSearchTest : public ::testing::Test {
     CRegistry::SetStorePath(m_settings.path() + "/settings.ini");
     CPortMap::Instance().Clear();
     SetPortSearchRoots(m_tree.SysRoot(), m_tree.DevRoot());
-    m_prevSink = SetTraceSink([this](std::string_view text) {
-      std::lock_guard<std::mutex> guard(m_traceLock);
-      m_trace += text;
-    });
     m_dlg = std::make_unique<CVelmoraDlg>(m_host);
     m_host.SetDialog(m_dlg.get());
     m_dlg->OnInitDialog();
   }
   void TearDown() override {
     m_dlg.reset();
-    SetTraceSink(m_prevSink);
     SetPortSearchRoots("", "");
     CPortMap::Instance().Clear();
   }
@@ -52,10 +47,7 @@ class PortSearchTest : public ::testing::Test {
     for (int i = 0; i < n; ++i) out.push_back(CPortMap::Instance().Device(m_dlg->m_entries[i].m_nComPort).value_or(""));
     return out;
   }
-  std::string TraceText() {
-    std::lock_guard<std::mutex> guard(m_traceLock);
-    return m_trace;
-  }
+  std::string TraceText() const { return m_trace.Text(); }
   /// Entries from `first` on hold no port and show nothing.
   void ExpectUnboundFrom(int first) {
     for (int i = first; i < MAX_ENTRIES; ++i) {
@@ -71,9 +63,7 @@ class PortSearchTest : public ::testing::Test {
   CPortTree m_tree;
   CFakeHost m_host;
   std::unique_ptr<CVelmoraDlg> m_dlg;
-  TraceSink m_prevSink;
-  std::mutex m_traceLock;
-  std::string m_trace;
+  TraceCapture m_trace;
 };
 
 TEST_F(PortSearchTest, HandsetsAreKnownByKernelNameDriverOrById) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
-#include "FakeBench.h"
+#include "PhoneImage.h"
 #include "PortTree.h"
 #include "platform/SerialPort.h"
 #include "sim/SimBench.h"
@@ -28,7 +28,7 @@ class StationTest : public ::testing::Test {
   void SetUp() override {
     setenv("VELMORA_SETTINGS", (m_scratch.path() + "/settings.ini").c_str(), 1);
     m_image = MakePhoneImage(m_scratch.path(), kImageSize, kImageStart);
-    const std::vector<uint8_t> bytes = ReadFileBytes(m_image);
+    const std::vector<uint8_t> bytes = ReadFile(m_image);
     m_want.assign(bytes.begin() + kImageStart, bytes.end());
     m_want.resize((m_want.size() + 1023) / 1024 * 1024, 0xFF);
   }

@@ -5,7 +5,8 @@
 #include <thread>
 
 #include "Thrdrx.h"
-#include "comm/LinkTestSupport.h"
+#include "support/RecordingWindow.h"
+#include "support/TraceCapture.h"
 #include "comm/QTextQ.h"
 #include "comm/bsscomm.h"
 #include "platform/PortMap.h"
@@ -13,6 +14,8 @@
 #include "pty/PtyPair.h"
 
 namespace {
+
+using Bytes = std::vector<uint8_t>;
 
 constexpr int kEntry = 2;
 constexpr uint8_t kCom = 12;
@@ -49,7 +52,7 @@ class PtyLinkTest : public ::testing::Test {
   }
 
   PtyPair pty;
-  TestWindow wnd;
+  RecordingWindow wnd;
   CQTextQ queue;
   CBssComm link;
   CSerialPortPosix* port = nullptr;

@@ -5,17 +5,13 @@
 #include "sim/SimFault.h"
 #include "sim/SimFraming.h"
 #include "sim/SimProtocol.h"
+#include "support/Frames.h"
 
 namespace {
 
 // A request as the tool frames it: 7E, stuffed bytes and FCS, 7E, zero fill.
 std::vector<uint8_t> Request(std::vector<uint8_t> body) {
-  const uint16_t fcs = sim::Fcs16(body.data(), body.size());
-  body.push_back(static_cast<uint8_t>(fcs));
-  body.push_back(static_cast<uint8_t>(fcs >> 8));
-  std::vector<uint8_t> f{0x7E};
-  for (uint8_t b : body) sim::StuffByte(f, b);
-  f.push_back(0x7E);
+  std::vector<uint8_t> f = BootFrame(WithFcs(std::move(body)));
   while (f.size() % 4) f.push_back(0);
   return f;
 }

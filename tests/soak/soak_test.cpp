@@ -13,7 +13,6 @@
 #include <thread>
 
 #include "ControlIds.h"
-#include "FakeBench.h"
 #include "ProcessCounts.h"
 #include "SoakPlan.h"
 #include "TestUtil.h"
@@ -60,7 +59,7 @@ class SoakRound {
     std::vector<std::string> problems;
     ResetProgramState(m_tmp.path());
     const std::string path = MakePhoneImage(m_tmp.path(), m_plan.imageSize, m_plan.start);
-    const std::vector<uint8_t> want = Padded(ReadFileBytes(path), m_plan.start);
+    const std::vector<uint8_t> want = Padded(ReadFile(path), m_plan.start);
     {
       CHeadlessHost host;
       CSimBench sims;

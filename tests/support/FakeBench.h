@@ -14,22 +14,14 @@
 
 #include "FakeHost.h"
 #include "FakeSerialPort.h"
+#include "Frames.h"
+#include "PhoneImage.h"
 #include "VelmoraDlg.h"
 #include "platform/PortMap.h"
 
 /// What a handset does with one data block.
 /// VersionReply: the block is not taken; a boot version reply comes instead.
 enum class BlockAction { Ack, Silence, NakRetry, NakFailed, NakFailedDamaged, DamagedAck, VersionReply };
-
-/// CRC-16/X-25, bit by bit: the test's own oracle for request frames.
-inline uint16_t TestFcs(const uint8_t* p, size_t n) {
-  uint16_t crc = 0xFFFF;
-  for (size_t k = 0; k < n; ++k) {
-    crc ^= p[k];
-    for (int b = 0; b < 8; ++b) crc = (crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1;
-  }
-  return crc ^ 0xFFFF;
-}
 
 struct FakeHandset {
   int com = 0;
@@ -63,25 +55,7 @@ struct FakeHandset {
   uint32_t eraseStart = 0;
   std::deque<std::pair<uint32_t, std::vector<uint8_t>>> pending;  // due, frame
 
-  void Reply(uint32_t due, std::vector<uint8_t> body) {
-    std::vector<uint8_t> frame{0x7E};
-    for (uint8_t b : body) {
-      if (b == 0x7D || b == 0x7E || b == 0x7F) {
-        frame.push_back(0x7D);
-        frame.push_back(b ^ 0x20);
-      } else {
-        frame.push_back(b);
-      }
-    }
-    frame.push_back(0x7E);
-    pending.emplace_back(due, std::move(frame));
-  }
-  static std::vector<uint8_t> WithFcs(std::vector<uint8_t> body) {
-    uint16_t fcs = TestFcs(body.data(), body.size());
-    body.push_back(fcs & 0xFF);
-    body.push_back(fcs >> 8);
-    return body;
-  }
+  void Reply(uint32_t due, const std::vector<uint8_t>& body) { pending.emplace_back(due, BootFrame(body)); }
 
   /// Takes the bytes written since the last call; queues the replies.
   bool Consume(uint32_t now) {
@@ -160,7 +134,7 @@ struct FakeHandset {
         body.push_back(in[k]);
       }
     }
-    if (body.size() < 3 || TestFcs(body.data(), body.size() - 2) !=
+    if (body.size() < 3 || OracleCrc16X25(body.data(), body.size() - 2) !=
                                (body[body.size() - 2] | (body[body.size() - 1] << 8))) {
       ++violations;
       return total + fill;
@@ -310,7 +284,3 @@ class CFakeBench {
   std::vector<std::unique_ptr<FakeHandset>> m_handsets;
   std::unique_ptr<CVelmoraDlg> m_dlg;
 };
-
-/// Writes a phone-code image of `size` bytes with a valid trailer and the
-/// given start address; byte k of the body is a function of k.
-std::string MakePhoneImage(const std::string& dir, size_t size, uint32_t start, uint32_t version = 7);

@@ -1,9 +1,14 @@
-// In-process serial ports for engine tests: each named device records what
-// the tool writes; replies are fed straight into the entry's link by the
-// test's handset model, so no receive thread ever has to read.
+// In-process serial ports. Each named device records what the tool did with
+// it (set-up calls, writes), holds what it is to read (in chunks, at most one
+// chunk a Read), and can be told to fail any step. Its state outlives the
+// port objects the links own. Engine tests feed replies straight into the
+// entry's link instead, so their receive threads only ever wait.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
+#include <chrono>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,18 +17,65 @@
 
 #include "platform/SerialPort.h"
 
+using Bytes = std::vector<uint8_t>;
+
 struct FakeDevice {
   std::mutex lock;
   std::condition_variable cv;
-  std::vector<uint8_t> written;
-  size_t consumed = 0;  // bytes the handset model has taken
-  bool held = false;
+  // ---- what the tool did ----
+  std::vector<std::string> calls;  // "Open <device>", "Mask 1", ..., "Close"
+  std::vector<Bytes> writes;       // one per Write
+  std::vector<uint8_t> written;    // every Write run together
+  size_t consumed = 0;             // bytes of `written` a handset model has taken
+  SerialLineSettings settings;
+  int opens = 0;
+  int waits = 0;  // WaitEvent entries, for tests that follow the bursts
+  // ---- its state ----
+  std::deque<Bytes> input;
+  bool open = false;
   bool present = true;
   bool hungUp = false;
   uint32_t mask = 0;
-  int opens = 0;
+  bool failOpen = false, failApply = false, failWrite = false, failRead = false, failMask = false,
+       failClose = false;
+
+  void Feed(std::vector<Bytes> chunks) {
+    std::lock_guard<std::mutex> g(lock);
+    for (auto& c : chunks) input.push_back(std::move(c));
+    cv.notify_all();
+  }
+  /// Waits (bounded) until the receive thread entered WaitEvent `n` times
+  /// and has read everything fed.
+  bool WaitForWaits(int n, int ms = 10000) {
+    std::unique_lock<std::mutex> g(lock);
+    return cv.wait_for(g, std::chrono::milliseconds(ms), [&] { return waits >= n && input.empty(); });
+  }
+  int QueuedInputForTest() {
+    std::lock_guard<std::mutex> g(lock);
+    return QueuedLocked();
+  }
+  int QueuedLocked() const {
+    int n = 0;
+    for (const auto& c : input) n += static_cast<int>(c.size());
+    return n;
+  }
+  std::vector<std::string> Calls() {
+    std::lock_guard<std::mutex> g(lock);
+    return calls;
+  }
+  std::vector<Bytes> Writes() {
+    std::lock_guard<std::mutex> g(lock);
+    return writes;
+  }
+  /// The line fails: a waiting receive thread ends as on a hang-up.
+  void HangUp() {
+    std::lock_guard<std::mutex> g(lock);
+    hungUp = true;
+    cv.notify_all();
+  }
 };
 
+/// Installs a factory of fake ports on its devices while alive.
 class CFakePorts {
  public:
   CFakePorts();
@@ -31,7 +83,7 @@ class CFakePorts {
   /// Creates (or returns) device `name`.
   std::shared_ptr<FakeDevice> Add(const std::string& name);
   std::shared_ptr<FakeDevice> Get(const std::string& name);
-  /// The device fails: a waiting receive thread ends as on a hang-up.
+  /// The device fails and is gone: it cannot be opened again.
   void HangUp(const std::string& name);
 
  private:
@@ -47,8 +99,9 @@ class CFakeSerialPort : public ISerialPort {
     auto d = m_ports.Get(device);
     if (!d) return Fail("no such device");
     std::lock_guard<std::mutex> g(d->lock);
-    if (!d->present || d->held) return Fail("busy");
-    d->held = true;
+    d->calls.push_back("Open " + device);
+    if (d->failOpen || !d->present || d->open) return Fail("busy");
+    d->open = true;
     d->hungUp = false;
     ++d->opens;
     std::lock_guard<std::mutex> self(m_selfLock);
@@ -60,31 +113,77 @@ class CFakeSerialPort : public ISerialPort {
     const std::shared_ptr<FakeDevice> d = Device();
     if (!d) return false;
     std::lock_guard<std::mutex> g(d->lock);
+    d->calls.push_back("Mask " + std::to_string(mask));
+    if (d->failMask) return false;
     d->mask = mask;
     d->cv.notify_all();
     return true;
   }
-  bool SetupQueues(uint32_t, uint32_t) override { return IsOpen(); }
-  bool Purge() override { return IsOpen(); }
-  bool SetTimeouts(uint32_t, uint32_t) override { return IsOpen(); }
-  bool ApplyLineSettings(const SerialLineSettings&) override { return IsOpen(); }
+  bool SetupQueues(uint32_t in, uint32_t out) override {
+    return Note("Queues " + std::to_string(in) + " " + std::to_string(out));
+  }
+  /// Drops what arrived and was not read yet, as a real purge does.
+  bool Purge() override {
+    if (!Note("Purge")) return false;
+    const std::shared_ptr<FakeDevice> d = Device();
+    std::lock_guard<std::mutex> g(d->lock);
+    d->input.clear();
+    return true;
+  }
+  bool SetTimeouts(uint32_t r, uint32_t w) override {
+    return Note("Timeouts " + std::to_string(r) + " " + std::to_string(w));
+  }
+  bool ApplyLineSettings(const SerialLineSettings& s) override {
+    const std::shared_ptr<FakeDevice> d = Device();
+    if (!d) return false;
+    std::lock_guard<std::mutex> g(d->lock);
+    d->calls.push_back("Apply");
+    d->settings = s;
+    return !d->failApply;
+  }
   PortWait WaitEvent() override {
     const std::shared_ptr<FakeDevice> d = Device();
     if (!d) return PortWait::MaskCleared;
     std::unique_lock<std::mutex> g(d->lock);
-    d->cv.wait(g, [&] { return d->mask == 0 || d->hungUp || !d->held; });
-    return d->hungUp ? PortWait::Failed : PortWait::MaskCleared;
+    ++d->waits;
+    d->cv.notify_all();
+    d->cv.wait(g, [&] {
+      return !d->open || d->mask == 0 || d->hungUp || ((d->mask & EV_RXCHAR) && !d->input.empty());
+    });
+    if (d->hungUp) return PortWait::Failed;
+    if (!d->open || d->mask == 0) return PortWait::MaskCleared;
+    return PortWait::RxChar;
   }
-  int QueuedInput() override { return 0; }
-  int Read(uint8_t*, uint32_t) override { return 0; }
+  int QueuedInput() override {
+    const std::shared_ptr<FakeDevice> d = Device();
+    if (!d) return 0;
+    std::lock_guard<std::mutex> g(d->lock);
+    return d->QueuedLocked();
+  }
+  int Read(uint8_t* buffer, uint32_t count) override {
+    const std::shared_ptr<FakeDevice> d = Device();
+    if (!d) return -1;
+    std::lock_guard<std::mutex> g(d->lock);
+    if (d->failRead) return -1;
+    if (d->input.empty()) return 0;
+    Bytes& front = d->input.front();
+    const uint32_t n = std::min<uint32_t>(count, static_cast<uint32_t>(front.size()));
+    std::copy(front.begin(), front.begin() + n, buffer);
+    front.erase(front.begin(), front.begin() + n);
+    if (front.empty()) d->input.pop_front();
+    d->cv.notify_all();
+    return static_cast<int>(n);
+  }
   bool Write(const uint8_t* data, uint32_t count) override {
     const std::shared_ptr<FakeDevice> d = Device();
     if (!d) return false;
     std::lock_guard<std::mutex> g(d->lock);
+    if (d->failWrite) return false;
+    d->writes.emplace_back(data, data + count);
     d->written.insert(d->written.end(), data, data + count);
     return true;
   }
-  bool ClearDtrRts() override { return IsOpen(); }
+  bool ClearDtrRts() override { return Note("DtrRts"); }
   bool Close() override {
     std::shared_ptr<FakeDevice> d;
     {
@@ -94,10 +193,11 @@ class CFakeSerialPort : public ISerialPort {
     }
     if (!d) return false;
     std::lock_guard<std::mutex> g(d->lock);
-    d->held = false;
+    d->calls.push_back("Close");
+    d->open = false;
     d->mask = 0;
     d->cv.notify_all();
-    return true;
+    return !d->failClose;
   }
   const std::string& LastError() const override { return m_error; }
 
@@ -107,6 +207,13 @@ class CFakeSerialPort : public ISerialPort {
   std::shared_ptr<FakeDevice> Device() const {
     std::lock_guard<std::mutex> self(m_selfLock);
     return m_dev;
+  }
+  bool Note(const std::string& call) {
+    const std::shared_ptr<FakeDevice> d = Device();
+    if (!d) return false;
+    std::lock_guard<std::mutex> g(d->lock);
+    d->calls.push_back(call);
+    return true;
   }
   bool Fail(const char* why) {
     m_error = why;
@@ -136,8 +243,7 @@ inline std::shared_ptr<FakeDevice> CFakePorts::Get(const std::string& name) {
 inline void CFakePorts::HangUp(const std::string& name) {
   auto d = Get(name);
   if (!d) return;
+  d->HangUp();
   std::lock_guard<std::mutex> g(d->lock);
-  d->hungUp = true;
   d->present = false;
-  d->cv.notify_all();
 }

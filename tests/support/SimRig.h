@@ -1,0 +1,65 @@
+// The dialog on the headless host with the real clock, its links on real
+// pseudo-terminals, and simulated handsets behind them: the set-up the
+// integration, line-timing and hostile tests and the benchmarks share.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "ControlIds.h"
+#include "VelmoraDlg.h"
+#include "host/HeadlessHost.h"
+#include "platform/PortMap.h"
+#include "sim/SimBench.h"
+
+class CSimRig {
+ public:
+  CSimRig() = default;
+  CSimRig(const CSimRig&) = delete;
+  CSimRig& operator=(const CSimRig&) = delete;
+  ~CSimRig() { StopRig(); }
+
+  /// Starts `count` simulated handsets on COM1..count. False (with `error`
+  /// when asked for) when they could not be started or mapped.
+  bool StartHandsets(int count, const SimHandsetConfig& config = {}, std::string* error = nullptr) {
+    CPortMap::Instance().Clear();
+    if (!m_sims.Start(count, config, error)) return false;
+    if (m_sims.MapPorts(1)) return true;
+    if (error) *error = "cannot map the handsets' ports";
+    return false;
+  }
+
+  /// Opens the dialog and chooses COM1..ports in the manual port list, as
+  /// the operator does.
+  void OpenDialog(int ports) {
+    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
+    m_host.SetDialog(m_dlg.get());
+    m_dlg->OnInitDialog();
+    m_host.Click(IDC_AUTO_DETECT, 0);
+    for (int k = 0; k < ports; ++k) m_host.SelectListItem(IDC_PORT_LIST, k, true);
+  }
+
+  /// Chooses `path` with image button `id` (the file dialog answers it).
+  void Choose(int id, const std::string& path) {
+    m_host.m_fileAnswers.push_back(path);
+    m_host.Click(id, 1);
+  }
+
+  /// Presses DownLoad and runs the dialog's loop until the run ends or
+  /// `limitMs` pass; whether it ended.
+  bool RunToEnd(uint32_t limitMs) {
+    m_host.Click(IDC_DOWNLOAD);
+    return m_host.RunUntil([&] { return m_dlg->m_bRunning == 0; }, limitMs);
+  }
+
+  /// The dialog first (its links close), then the handsets.
+  void StopRig() {
+    m_dlg.reset();
+    m_sims.Stop();
+    CPortMap::Instance().Clear();
+  }
+
+  CHeadlessHost m_host;
+  CSimBench m_sims;
+  std::unique_ptr<CVelmoraDlg> m_dlg;
+};
