@@ -11,6 +11,7 @@
 #include "DloadFile.h"
 #include "NullPort.h"
 #include "Resources.h"
+#include "SimRig.h"
 #include "VelmoraDlg.h"
 #include "comm/FrameDecoder.h"
 #include "comm/QTextQ.h"
@@ -147,13 +148,8 @@ class CEngineRig {
   explicit CEngineRig(int count) : m_ports(count), m_nCount(count) {
     CRegistry::SetStorePath(m_dir.path() + "/settings.ini");
     m_path = MakePhoneImage(m_dir.path(), 0x10000 + 4096 * 1024, 0x10000);
-    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
-    m_host.SetDialog(m_dlg.get());
-    m_dlg->OnInitDialog();
-    m_host.Click(IDC_AUTO_DETECT, 0);
-    for (int k = 0; k < count; ++k) m_host.SelectListItem(IDC_PORT_LIST, k, true);
-    m_host.m_fileAnswers.push_back(m_path);
-    m_host.Click(IDC_PHONE_CODE, 1);
+    m_dlg = OpenDialog(m_host, count);
+    ChooseImage(m_host, IDC_PHONE_CODE, m_path);
     m_host.Click(IDC_DOWNLOAD);
     m_host.DispatchPending();
     m_dlg->m_nTotalBlocks = static_cast<int>(m_dlg->m_nEraseLength / BLOCK_SIZE);

@@ -7,6 +7,7 @@
 
 #include "DloadFile.h"
 #include "support/FakeSerialPort.h"
+#include "support/EntryLink.h"
 #include "support/RecordingWindow.h"
 #include "support/TraceCapture.h"
 #include "comm/QTextQ.h"
@@ -21,10 +22,7 @@ constexpr uint8_t kCom = 9;
 class LinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CPortMap::Instance().Set(kCom, "/dev/fake9");
-    link.SetPortNumber(kCom);
-    link.m_nEntry = kEntry;
-    link.Init(&wnd, &queue);
+    InitEntryLink(link, kEntry, kCom, "/dev/fake9", wnd, queue);
   }
   void TearDown() override { CPortMap::Instance().Remove(kCom); }
   void OpenLink() { ASSERT_TRUE(link.Open()); }

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "support/FakeSerialPort.h"
+#include "support/EntryLink.h"
 #include "support/RecordingWindow.h"
 #include "support/TraceCapture.h"
 #include "comm/QTextQ.h"
@@ -22,10 +23,7 @@ const Bytes kAckFrame{0x7E, 0x02, 0x6A, 0xD3, 0x7E};
 class RxThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CPortMap::Instance().Set(kCom, "/dev/fake11");
-    link.SetPortNumber(kCom);
-    link.m_nEntry = kEntry;
-    link.Init(&wnd, &queue);
+    InitEntryLink(link, kEntry, kCom, "/dev/fake11", wnd, queue);
     ASSERT_TRUE(link.Open());
     link.m_bBootFraming = 1;
   }

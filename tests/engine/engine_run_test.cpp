@@ -283,6 +283,34 @@ TEST_F(EngineTest, APortThatCannotBeOpenedStopsTheStartAndLogsWhy) {
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
 }
 
+// One handset bound to two entries: it is never opened twice, so it never
+// takes two downloads; nothing starts while the binding is doubled, and
+// once it is undone the next DownLoad runs.
+TEST_F(EngineTest, AHandsetBoundToTwoEntriesIsNeverDownloadedTwice) {
+  auto& b = Bench(2);
+  b.BindAll();
+  b.dlg().m_entries[1].m_nComPort = b.handset(0).com;
+  b.dlg().RefreshPortLabels();
+  const std::string path = MakePhoneImage(m_tmp.path(), 0x10000 + 4 * 1024, 0x10000);
+  b.ChoosePhone(path);
+  for (int press = 1; press <= 2; ++press) {
+    b.DownLoad();
+    ASSERT_TRUE(b.RunToEnd());
+    EXPECT_TRUE(b.handset(0).requests.empty());
+    EXPECT_EQ(CountLog(b.host(), 1, "USB 연결 상태를 확인하세요."), press);
+    EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+  }
+  b.dlg().m_entries[1].m_nComPort = 0;
+  b.dlg().m_nPortCount = 1;
+  b.dlg().RefreshPortLabels();
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.handset(0).erases.size(), 1u);
+  EXPECT_EQ(b.handset(0).overlaps, 0);
+  EXPECT_EQ(Flash(b.handset(0), 0x10000, 4 * 1024), Expected(ReadFile(path), 0x10000));
+}
+
 TEST_F(EngineTest, AnImageThatFailsToLoadSendsNothing) {
   auto& b = Bench(1);
   b.BindAll();

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "Thrdrx.h"
+#include "support/EntryLink.h"
 #include "support/RecordingWindow.h"
 #include "support/TraceCapture.h"
 #include "comm/QTextQ.h"
@@ -26,15 +27,12 @@ class PtyLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(pty.Ok());
-    CPortMap::Instance().Set(kCom, pty.SlavePath());
     m_previous = SetSerialPortFactory([this] {
       auto p = std::make_unique<CSerialPortPosix>();
       port = p.get();
       return p;
     });
-    link.SetPortNumber(kCom);
-    link.m_nEntry = kEntry;
-    link.Init(&wnd, &queue);
+    InitEntryLink(link, kEntry, kCom, pty.SlavePath(), wnd, queue);
   }
   void TearDown() override {
     link.Release();
@@ -225,6 +223,36 @@ TEST_F(PtyPortTest, WriteThatCannotDrainTimesOut) {
   EXPECT_GE(took, std::chrono::milliseconds(150));
   EXPECT_LT(took, std::chrono::seconds(3));
   EXPECT_NE(port.LastError().find("timed out"), std::string::npos);
+}
+
+// With XON/XOFF on, the line takes 0x11 and 0x13 out of what the handset
+// sends as flow control: the link never sees them, and a lone 0x13 holds the
+// tool's requests back until a 0x11 comes.
+TEST_F(PtyLinkTest, XonXoffBytesInAReplyAreTakenByTheLine) {
+  Connect();
+  link.m_bBootFraming = 1;
+  ASSERT_TRUE(pty.Send({0x7E, 0x0D, 'b', 0x13, '1', 0x11, '.', '0', '1', 0x7E}));
+  ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
+  uint8_t copy[RX_PACKET_SIZE];
+  link.CopyPacket(copy);
+  EXPECT_EQ(Bytes(copy, copy + 6), (Bytes{0x0D, 'b', '1', '.', '0', '1'}));
+  EXPECT_EQ(copy[6], 0x00);
+  ASSERT_TRUE(link.RequestPhoneDownload());  // restarted by the 0x11
+  EXPECT_EQ(pty.Receive(8).size(), 8u);
+
+  ASSERT_TRUE(pty.Send({0x7E, 0x02, 0x6A, 0x13, 0xD3, 0x7E}));
+  ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 2));
+  link.CopyPacket(copy);
+  EXPECT_EQ(Bytes(copy, copy + 3), (Bytes{0x02, 0x6A, 0xD3}));
+  {
+    TraceCapture trace;
+    EXPECT_FALSE(link.RequestPhoneDownload());  // stopped: the write times out
+    EXPECT_TRUE(trace.Contains("WRITE_Error"));
+  }
+  EXPECT_TRUE(pty.Receive(1, 200).empty());
+  ASSERT_TRUE(pty.Send({0x11}));
+  ASSERT_TRUE(link.RequestPhoneDownload());
+  EXPECT_EQ(pty.Receive(8, 10000), (Bytes{0x7E, 0xA0, 0x72, 0x55, 0x7E, 0x00, 0x00, 0x00}));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "ControlIds.h"
 #include "ProcessCounts.h"
 #include "SoakPlan.h"
+#include "SimRig.h"
 #include "TestUtil.h"
 #include "VelmoraDlg.h"
 #include "comm/Registry.h"
@@ -74,13 +75,8 @@ class SoakRound {
         for (const SimFault& f : h.faults) sims.Handset(k).AddFault(f);
         if (h.eraseDelayMs) sims.Handset(k).SetEraseDelayMs(h.eraseDelayMs);
       }
-      auto dlg = std::make_unique<CVelmoraDlg>(host);
-      host.SetDialog(dlg.get());
-      dlg->OnInitDialog();
-      host.Click(IDC_AUTO_DETECT, 0);
-      for (int k = 0; k < kHandsets; ++k) host.SelectListItem(IDC_PORT_LIST, k, true);
-      host.m_fileAnswers.push_back(path);
-      host.Click(IDC_PHONE_CODE, 1);
+      auto dlg = OpenDialog(host, kHandsets);
+      ChooseImage(host, IDC_PHONE_CODE, path);
 
       std::vector<bool> vanished(kHandsets, false);
       const auto began = std::chrono::steady_clock::now();

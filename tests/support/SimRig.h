@@ -12,6 +12,23 @@
 #include "platform/PortMap.h"
 #include "sim/SimBench.h"
 
+/// Opens the dialog on `host` and chooses COM1..ports in the manual port
+/// list, as the operator does.
+inline std::unique_ptr<CVelmoraDlg> OpenDialog(CHeadlessHost& host, int ports) {
+  auto dlg = std::make_unique<CVelmoraDlg>(host);
+  host.SetDialog(dlg.get());
+  dlg->OnInitDialog();
+  host.Click(IDC_AUTO_DETECT, 0);
+  for (int k = 0; k < ports; ++k) host.SelectListItem(IDC_PORT_LIST, k, true);
+  return dlg;
+}
+
+/// Chooses `path` with image button `id` (the file dialog answers it).
+inline void ChooseImage(CHeadlessHost& host, int id, const std::string& path) {
+  host.m_fileAnswers.push_back(path);
+  host.Click(id, 1);
+}
+
 class CSimRig {
  public:
   CSimRig() = default;
@@ -29,21 +46,8 @@ class CSimRig {
     return false;
   }
 
-  /// Opens the dialog and chooses COM1..ports in the manual port list, as
-  /// the operator does.
-  void OpenDialog(int ports) {
-    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
-    m_host.SetDialog(m_dlg.get());
-    m_dlg->OnInitDialog();
-    m_host.Click(IDC_AUTO_DETECT, 0);
-    for (int k = 0; k < ports; ++k) m_host.SelectListItem(IDC_PORT_LIST, k, true);
-  }
-
-  /// Chooses `path` with image button `id` (the file dialog answers it).
-  void Choose(int id, const std::string& path) {
-    m_host.m_fileAnswers.push_back(path);
-    m_host.Click(id, 1);
-  }
+  void OpenDialog(int ports) { m_dlg = ::OpenDialog(m_host, ports); }
+  void Choose(int id, const std::string& path) { ChooseImage(m_host, id, path); }
 
   /// Presses DownLoad and runs the dialog's loop until the run ends or
   /// `limitMs` pass; whether it ended.
