@@ -20,7 +20,7 @@
 #include <mutex>
 #include <string>
 
-#include "comm/Window.h"
+#include "Window.h"
 #include "platform/HotPlug.h"
 
 class CVelmoraDlg;

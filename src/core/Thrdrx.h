@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "comm/Window.h"
+#include "Window.h"
 
 class CBssComm;
 class CQTextQ;

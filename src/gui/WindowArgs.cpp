@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "QtDialogHost.h"
-#include "comm/Window.h"
+#include "Window.h"
 #include "platform/PortMap.h"
 #include "platform/PortSpec.h"
 

@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "Window.h"
 #include "comm/Trace.h"
-#include "comm/Window.h"
 #include "platform/SerialPort.h"
 
 using Bytes = std::vector<uint8_t>;

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Window.h"
 #include "comm/Trace.h"
-#include "comm/Window.h"
 
 /// Records every message box; Yes/No boxes get `m_nAnswer`.
 class RecordingWindow : public IWindow {

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "FilesTestUtil.h"
-#include "comm/Registry.h"
+#include "Registry.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "DloadFile.h"
 #include "FuzzInput.h"
 #include "FuzzTemp.h"
-#include "comm/Window.h"
+#include "Window.h"
 
 namespace {
 

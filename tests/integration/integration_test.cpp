@@ -4,9 +4,9 @@
 
 #include "ControlIds.h"
 #include "FakeBench.h"
+#include "Registry.h"
 #include "TestUtil.h"
 #include "VelmoraDlg.h"
-#include "comm/Registry.h"
 #include "host/HeadlessHost.h"
 #include "sim/SimBench.h"
 

@@ -14,8 +14,8 @@
 #include "ControlIds.h"
 #include "FakeBench.h"
 #include "PortTree.h"
+#include "Registry.h"
 #include "VelmoraDlg.h"
-#include "comm/Registry.h"
 #include "platform/PortMap.h"
 #include "platform/PortPermission.h"
 

@@ -15,10 +15,10 @@
 #include "ControlIds.h"
 #include "FakeBench.h"
 #include "ProcessCounts.h"
+#include "Registry.h"
 #include "SoakPlan.h"
 #include "TestUtil.h"
 #include "VelmoraDlg.h"
-#include "comm/Registry.h"
 #include "host/HeadlessHost.h"
 #include "sim/SimBench.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "Registry.h"
 #include "VelmoraDlg.h"
-#include "comm/Registry.h"
 #include "host/HeadlessHost.h"
 #include "platform/PortMap.h"
 

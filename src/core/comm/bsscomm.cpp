@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "DloadFile.h"
+#include "Window.h"
 #include "comm/QTextQ.h"
 #include "comm/Trace.h"
-#include "comm/Window.h"
 #include "comm/crc.h"
 #include "platform/PortMap.h"
 
