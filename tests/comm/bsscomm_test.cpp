@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "DloadFile.h"
+#include "comm/BlockRecord.h"
 #include "comm/LinkTestSupport.h"
 #include "comm/QTextQ.h"
 #include "platform/PortMap.h"

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <thread>
 
-#include "DloadFile.h"
 #include "Window.h"
+#include "comm/BlockRecord.h"
 #include "comm/QTextQ.h"
 #include "comm/Trace.h"
 #include "comm/crc.h"
