@@ -13,9 +13,9 @@
 #include <thread>
 
 #include "Window.h"
+#include "comm/QTextQ.h"
 
 class CBssComm;
-class CQTextQ;
 
 class CThreadRX {
  public:
