@@ -32,10 +32,13 @@ constexpr uintptr_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
 constexpr uint32_t DBT_DEVTYP_PORT = 3;
 
 /// The notification a WM_DEVICECHANGE carries in lParam (a pointer to it,
-/// valid for the duration of the dispatch only).
+/// valid for the duration of the dispatch only). A host that knows the port's
+/// number hands it over as it is; one that has only the system's name (as a
+/// Windows host will) leaves `number` 0 and the dialog reads the name.
 struct DevBroadcastPort {
   uint32_t dbch_devicetype = DBT_DEVTYP_PORT;
-  char dbcp_name[32] = {};  ///< port name, "COM<n>"
+  char dbcp_name[32] = {};  ///< port name, "COM<n>"; read only when number is 0
+  int number = 0;           ///< the COM number, 0 when only the name is known
 };
 
 // Message box buttons, icons and answers.
