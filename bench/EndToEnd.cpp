@@ -12,8 +12,8 @@
 
 #include "BenchRig.h"
 #include "ControlIds.h"
+#include "Registry.h"
 #include "Resources.h"
-#include "comm/Registry.h"
 #include "platform/PortMap.h"
 #include "sim/SimHandset.h"
 

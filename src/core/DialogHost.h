@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "comm/Window.h"
+#include "Window.h"
 
 /// Colour as 0x00BBGGRR, like the platform's colour values.
 using Rgb = uint32_t;

@@ -7,8 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Window.h"
 #include "comm/Trace.h"
-#include "comm/Window.h"
 
 const uint8_t CDloadFile::kBlockSignature[7] = {0x01, 0x12, 0x73, 0x80, 0x40, 0x67, 0x24};
 

@@ -7,6 +7,8 @@
 #include <ctime>
 #include <string>
 
+#include "comm/BlockRecord.h"
+
 class IWindow;
 
 /// The kind passed to Load: decides the trailer check and the size rounding.
@@ -19,21 +21,8 @@ enum ImageKind {
   IMAGE_QBFS_FILE = 5,
 };
 
-constexpr int BLOCK_SIZE = 1024;
 /// Length of the trailer a phone-code image ends with.
 constexpr int IMAGE_TRAILER_SIZE = 37;
-
-/// A block as it travels to the handset: the link writes the first `length`
-/// bytes of `data`. 1031 bytes when packed, as on the wire side's records.
-#pragma pack(push, 1)
-struct BlockRecord {
-  uint8_t first = 0;     ///< not used; left as it is
-  uint32_t address = 0;  ///< the block's offset in the image file
-  uint16_t length = 0;   ///< always 1024 after ReadBlock / FillMarkerBlock
-  uint8_t data[BLOCK_SIZE] = {};
-};
-#pragma pack(pop)
-static_assert(sizeof(BlockRecord) == 1031);
 
 class CDloadFile {
  public:

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "comm/Registry.h"
+#include "Registry.h"
 #include "comm/Trace.h"
 
 namespace {

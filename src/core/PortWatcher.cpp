@@ -1,7 +1,5 @@
 #include "PortWatcher.h"
 
-#include <cstdio>
-
 #include "PortSearchOptions.h"
 #include "VelmoraDlg.h"
 #include "comm/Trace.h"
@@ -61,7 +59,7 @@ void CPortWatcher::Dispatch(CVelmoraDlg& dlg) {
     }
     DevBroadcastPort note;
     note.dbch_devicetype = DBT_DEVTYP_PORT;
-    std::snprintf(note.dbcp_name, sizeof note.dbcp_name, "COM%d", number);
+    note.number = number;
     dlg.WindowProc(WM_DEVICECHANGE, arrived ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
                    reinterpret_cast<intptr_t>(&note));
     if (arrived) continue;

@@ -12,10 +12,10 @@
 #include <string>
 #include <thread>
 
-#include "comm/Window.h"
+#include "Window.h"
+#include "comm/QTextQ.h"
 
 class CBssComm;
-class CQTextQ;
 
 class CThreadRX {
  public:

@@ -69,10 +69,14 @@ intptr_t CVelmoraDlg::WindowProc(uint32_t message, uintptr_t wParam, intptr_t lP
       if (wParam != DBT_DEVICEARRIVAL && wParam != DBT_DEVICEREMOVECOMPLETE) return 0;
       const auto* port = reinterpret_cast<const DevBroadcastPort*>(lParam);
       if (!port || port->dbch_devicetype != DBT_DEVTYP_PORT || m_bAutoDetect != 1) return 0;
-      // The number after the first three characters ("COM12" gives 12).
-      char name[sizeof port->dbcp_name + 1] = {};
-      for (size_t k = 0; k < sizeof port->dbcp_name; ++k) name[k] = port->dbcp_name[k];
-      int number = (name[0] && name[1] && name[2]) ? std::atoi(name + 3) : 0;
+      int number = port->number;
+      if (number == 0) {
+        // Only a name: the number after its first three characters ("COM12"
+        // gives 12).
+        char name[sizeof port->dbcp_name + 1] = {};
+        for (size_t k = 0; k < sizeof port->dbcp_name; ++k) name[k] = port->dbcp_name[k];
+        number = (name[0] && name[1] && name[2]) ? std::atoi(name + 3) : 0;
+      }
       if (wParam == DBT_DEVICEARRIVAL)
         OnPortArrival(number);
       else

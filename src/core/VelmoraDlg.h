@@ -3,6 +3,11 @@
 // window; it reaches the window through IDialogHost, and the host hands it
 // every message through WindowProc on the dialog's thread.
 //
+// It is the heart of velmora_engine (this folder): above the link (comm/,
+// velmora_comm, which reaches the window only as ILinkEvents) and the
+// platform layer, below the hosts (host/, src/gui, src/cli). The layers are
+// listed in src/CMakeLists.txt.
+//
 // The implementation is split by concern:
 //   VelmoraDlg.cpp          construction, start-up, WindowProc, commands
 //   VelmoraDlgData.cpp      data exchange between fields and controls

@@ -5,8 +5,8 @@
 
 #include "ControlIds.h"
 #include "PortHint.h"
+#include "Registry.h"
 #include "VelmoraDlg.h"
-#include "comm/Registry.h"
 #include "comm/Trace.h"
 #include "platform/PortMap.h"
 

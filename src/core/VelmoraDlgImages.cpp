@@ -4,8 +4,8 @@
 #include <cctype>
 
 #include "ControlIds.h"
+#include "Registry.h"
 #include "VelmoraDlg.h"
-#include "comm/Registry.h"
 
 namespace {
 const char kPhoneFilter[] = "Download Phone Binary (*.bin)|*.bin|All Files (*.*)|*.*||";

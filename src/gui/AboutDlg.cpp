@@ -6,7 +6,7 @@
 
 #include "AppIcon.h"
 #include "DialogUnits.h"
-#include "comm/Window.h"
+#include "Window.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QString::fromUtf8("Velmora 정보"));

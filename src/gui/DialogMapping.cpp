@@ -1,6 +1,6 @@
 #include "DialogMapping.h"
 
-#include "comm/Window.h"
+#include "Window.h"
 
 QMessageBox::Icon MessageBoxIcon(uint32_t type) {
   switch (type & MB_ICONMASK) {

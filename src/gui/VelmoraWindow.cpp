@@ -24,7 +24,7 @@
 #include "LogView.h"
 #include "MySliderCtrl.h"
 #include "TextProgressCtrl.h"
-#include "comm/Window.h"
+#include "Window.h"
 
 namespace {
 

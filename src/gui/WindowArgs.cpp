@@ -1,9 +1,7 @@
 #include "WindowArgs.h"
 
-#include <cstdio>
-
 #include "QtDialogHost.h"
-#include "comm/Window.h"
+#include "Window.h"
 #include "platform/PortMap.h"
 #include "platform/PortSpec.h"
 
@@ -36,7 +34,7 @@ void PlugInPorts(CQtDialogHost& host, const std::vector<std::pair<int, std::stri
   for (const auto& [number, device] : ports) {
     CPortMap::Instance().Set(number, device);
     DevBroadcastPort port;
-    std::snprintf(port.dbcp_name, sizeof port.dbcp_name, "COM%d", number);
+    port.number = number;
     host.Dispatch(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&port));
   }
 }

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "FakeBench.h"
+#include "Registry.h"
 #include "TestUtil.h"
-#include "comm/Registry.h"
 
 /// Each test starts as a fresh program run: the program-wide EFS2 list is
 /// reset, settings live in a temporary file.

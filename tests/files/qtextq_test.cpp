@@ -11,7 +11,7 @@
 // default state can only be seen from inside.
 #define private public
 #include "comm/QTextQ.h"
-#include "comm/Window.h"
+#include "Window.h"
 #undef private
 
 #include "support/TraceCapture.h"

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/TempDir.h"
-#include "comm/Registry.h"
+#include "Registry.h"
 
 namespace {
 

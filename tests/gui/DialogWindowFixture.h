@@ -9,9 +9,9 @@
 
 #include "HostBinding.h"
 #include "QtDialogHost.h"
+#include "Registry.h"
 #include "VelmoraDlg.h"
 #include "VelmoraWindow.h"
-#include "comm/Registry.h"
 
 class DialogWindowTest : public ::testing::Test {
  protected:

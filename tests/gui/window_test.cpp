@@ -17,7 +17,7 @@
 #include "ControlIds.h"
 #include "GuiTestUtil.h"
 #include "VelmoraWindow.h"
-#include "comm/Window.h"
+#include "Window.h"
 
 namespace {
 

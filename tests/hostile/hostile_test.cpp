@@ -12,7 +12,7 @@
 #include "HostilePeer.h"
 #include "SimRig.h"
 #include "TestUtil.h"
-#include "comm/Registry.h"
+#include "Registry.h"
 
 namespace {
 

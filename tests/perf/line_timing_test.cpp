@@ -10,7 +10,7 @@
 
 #include "SimRig.h"
 #include "TestUtil.h"
-#include "comm/Registry.h"
+#include "Registry.h"
 
 namespace {
 constexpr uint32_t kRunLimitMs = 60000;

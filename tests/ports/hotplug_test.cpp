@@ -17,7 +17,7 @@
 #include "PortWatcher.h"
 #include "TestUtil.h"
 #include "VelmoraDlg.h"
-#include "comm/Registry.h"
+#include "Registry.h"
 #include "TraceCapture.h"
 #include "host/HeadlessHost.h"
 #include "platform/HotPlug.h"

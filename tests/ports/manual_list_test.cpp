@@ -15,8 +15,8 @@
 #include "FakeHost.h"
 #include "PhoneImage.h"
 #include "PortTree.h"
+#include "Registry.h"
 #include "VelmoraDlg.h"
-#include "comm/Registry.h"
 #include "platform/PortMap.h"
 #include "platform/PortPermission.h"
 

@@ -12,7 +12,7 @@
 #include "PortSearchOptions.h"
 #include "PortTree.h"
 #include "VelmoraDlg.h"
-#include "comm/Registry.h"
+#include "Registry.h"
 #include "TraceCapture.h"
 #include "platform/PortDiscovery.h"
 #include "platform/PortMap.h"

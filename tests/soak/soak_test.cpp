@@ -14,11 +14,11 @@
 
 #include "ControlIds.h"
 #include "ProcessCounts.h"
+#include "Registry.h"
 #include "SoakPlan.h"
 #include "SimRig.h"
 #include "TestUtil.h"
 #include "VelmoraDlg.h"
-#include "comm/Registry.h"
 #include "host/HeadlessHost.h"
 #include "sim/SimBench.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "comm/Window.h"
+#include "Window.h"
 
 class RecordingWindow : public IWindow {
  public:

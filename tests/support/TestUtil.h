@@ -7,7 +7,7 @@
 #include "PhoneImage.h"
 #include "TempDir.h"
 #include "VelmoraDlg.h"
-#include "comm/Registry.h"
+#include "Registry.h"
 #include "host/HeadlessHost.h"
 #include "platform/PortMap.h"
 

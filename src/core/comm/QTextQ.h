@@ -5,6 +5,12 @@
 #include <mutex>
 #include <string>
 
+// Log line kinds (colour of the line in the entry's view).
+constexpr int LOG_BLUE = 1;
+constexpr int LOG_INFO = 2;
+constexpr int LOG_ERROR = 3;
+constexpr int LOG_STATUS = 4;
+
 /// One queued log line.
 class CTextQItem {
  public:

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <thread>
 
-#include "DloadFile.h"
+#include "comm/BlockRecord.h"
+#include "comm/LinkEvents.h"
 #include "comm/QTextQ.h"
 #include "comm/Trace.h"
-#include "comm/Window.h"
 #include "comm/crc.h"
 #include "platform/PortMap.h"
 
@@ -31,8 +31,6 @@ constexpr uint32_t kWriteTimeoutMs = 1000;
 constexpr int kSettleMs = 100;
 
 const char* const kEraseStatus = "Flash erase 중.. 잠시만 기다리세요";
-
-bool IsEntryIndex(int entry) { return entry >= 0 && entry < MAX_ENTRIES; }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -83,8 +81,8 @@ CBssComm::CBssComm() = default;
 
 CBssComm::~CBssComm() { Release(); }
 
-bool CBssComm::Init(IWindow* wnd, CQTextQ* queue) {
-  m_pNotifyWnd = wnd;
+bool CBssComm::Init(ILinkEvents* events, CQTextQ* queue) {
+  m_pEvents = events;
   m_pTextQ = queue;
   return true;
 }
@@ -151,8 +149,8 @@ bool CBssComm::Close() {
   if (!m_hComm->Close()) {
     char text[64];
     std::snprintf(text, sizeof text, "Error : Close COM Port (pipe number :%d)", m_nEntry);
-    if (m_pNotifyWnd)
-      m_pNotifyWnd->MessageBox(text, MB_OK);
+    if (m_pEvents)
+      m_pEvents->ShowMessage(text);
     else
       Trace(std::string(text) + "\n");
   }
@@ -191,7 +189,7 @@ bool CBssComm::WriteBytes(const uint8_t* data, uint32_t count) {
 void CBssComm::PostLog(int kind, const std::string& text) {
   if (text.empty() || m_pTextQ == nullptr) return;
   if (!m_pTextQ->Put(kind, text)) return;
-  if (m_pNotifyWnd && IsEntryIndex(m_nEntry)) m_pNotifyWnd->PostMessage(WM_ENTRY_LOG + m_nEntry, 0, 0);
+  if (m_pEvents) m_pEvents->LogLinesWaiting(m_nEntry);
 }
 
 void CBssComm::LogStatus(const std::string& text) { PostLog(LOG_STATUS, text); }
@@ -265,7 +263,7 @@ void CBssComm::DeliverPacket(const uint8_t* body, int len, int entry) {
     std::lock_guard<std::mutex> guard(m_rxLock);
     if (n > 0 && body != nullptr) std::memcpy(m_rxPacket, body, static_cast<size_t>(n));
   }
-  if (m_pNotifyWnd && IsEntryIndex(entry)) m_pNotifyWnd->PostMessage(WM_ENTRY_PACKET + entry, 0, 0);
+  if (m_pEvents) m_pEvents->PacketWaiting(entry);
 }
 
 void CBssComm::CopyPacket(uint8_t (&out)[RX_PACKET_SIZE]) const {

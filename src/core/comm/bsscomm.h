@@ -12,7 +12,7 @@
 #include "comm/FrameDecoder.h"
 #include "platform/SerialPort.h"
 
-class IWindow;
+class ILinkEvents;
 class CQTextQ;
 struct BlockRecord;
 
@@ -53,9 +53,9 @@ class CBssComm {
 
   // ---- port ----
 
-  /// Remembers the window that receives the entry's messages and the queue
-  /// its log lines go to. Always true here (no events to create).
-  bool Init(IWindow* wnd, CQTextQ* queue);
+  /// Remembers whom to tell that a packet or log lines wait, and the queue
+  /// the entry's log lines go to. Always true here (no events to create).
+  bool Init(ILinkEvents* events, CQTextQ* queue);
 
   /// The COM number to open next; nothing else happens until Open.
   void SetPortNumber(uint8_t n) { m_nPort = n; }
@@ -96,8 +96,8 @@ class CBssComm {
   /// on failure.
   bool WriteBytes(const uint8_t* data, uint32_t count);
 
-  /// Queues a LOG_STATUS / LOG_ERROR line for the entry and posts
-  /// WM_ENTRY_LOG + entry when the queue took it. Empty texts do nothing.
+  /// Queues a LOG_STATUS / LOG_ERROR line for the entry and, when the queue
+  /// took it, reports LogLinesWaiting(entry). Empty texts do nothing.
   void LogStatus(const std::string& text);
   void LogError(const std::string& text);
 
@@ -130,7 +130,7 @@ class CBssComm {
   bool AddReceived(const uint8_t* data, int len, int entry);
 
   /// Copies the packet into m_rxPacket (cut to RX_PACKET_SIZE) under the
-  /// link's lock and posts WM_ENTRY_PACKET + entry.
+  /// link's lock and reports PacketWaiting(entry).
   void DeliverPacket(const uint8_t* body, int len, int entry);
 
   /// The engine's copy of the last delivered packet, taken under the same
@@ -183,7 +183,7 @@ class CBssComm {
   void PostLog(int kind, const std::string& text);
 
   std::unique_ptr<ISerialPort> m_hComm;
-  IWindow* m_pNotifyWnd = nullptr;
+  ILinkEvents* m_pEvents = nullptr;
   CQTextQ* m_pTextQ = nullptr;
   CFrameDecoder m_rx;
   mutable std::mutex m_rxLock;

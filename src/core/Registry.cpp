@@ -1,4 +1,4 @@
-#include "comm/Registry.h"
+#include "Registry.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,11 +1,14 @@
-// What the serial link, the receive thread and the image reader need of the
-// dialog's window: a thread-safe way to post it a message, and message boxes.
-// Message numbers and box flags keep the values the handsets' tool has always
-// used, so logs and traces read the same on every platform.
+// The dialog's window vocabulary, shared by the engine and its hosts: the
+// messages it is sent, the device-change notification, message boxes, and
+// what the receive thread and the image reader need of the window. Message
+// numbers and box flags keep the values the handsets' tool has always used,
+// so logs and traces read the same on every platform.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "comm/LinkEvents.h"
 
 // Window messages.
 constexpr uint32_t WM_USER = 0x0400;
@@ -29,10 +32,13 @@ constexpr uintptr_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
 constexpr uint32_t DBT_DEVTYP_PORT = 3;
 
 /// The notification a WM_DEVICECHANGE carries in lParam (a pointer to it,
-/// valid for the duration of the dispatch only).
+/// valid for the duration of the dispatch only). A host that knows the port's
+/// number hands it over as it is; one that has only the system's name (as a
+/// Windows host will) leaves `number` 0 and the dialog reads the name.
 struct DevBroadcastPort {
   uint32_t dbch_devicetype = DBT_DEVTYP_PORT;
-  char dbcp_name[32] = {};  ///< port name, "COM<n>"
+  char dbcp_name[32] = {};  ///< port name, "COM<n>"; read only when number is 0
+  int number = 0;           ///< the COM number, 0 when only the name is known
 };
 
 // Message box buttons, icons and answers.
@@ -51,15 +57,9 @@ constexpr int IDCANCEL = 2;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
-// Log line kinds (colour of the line in the entry's view).
-constexpr int LOG_BLUE = 1;
-constexpr int LOG_INFO = 2;
-constexpr int LOG_ERROR = 3;
-constexpr int LOG_STATUS = 4;
-
-/// The dialog's window as the link, the receive thread and the image reader
-/// see it.
-class IWindow {
+/// The dialog's window as the receive thread and the image reader see it.
+/// A link reports to it too: its news becomes the entry's messages.
+class IWindow : public ILinkEvents {
  public:
   virtual ~IWindow() = default;
 
@@ -71,4 +71,15 @@ class IWindow {
   /// MB_ button set with one MB_ icon (and MB_DEFBUTTON2, MB_SYSTEMMODAL); the answer is
   /// IDOK, IDYES or IDNO (closing a Yes/No box answers IDNO).
   virtual int MessageBox(const std::string& text, uint32_t type) = 0;
+
+  // What a link reports, as the entry messages the dialog handles. An entry
+  // outside 0..19 has no message: nothing is posted for it.
+  void PacketWaiting(int entry) final { PostEntryMessage(WM_ENTRY_PACKET, entry); }
+  void LogLinesWaiting(int entry) final { PostEntryMessage(WM_ENTRY_LOG, entry); }
+  void ShowMessage(const std::string& text) final { MessageBox(text, MB_OK); }
+
+ private:
+  void PostEntryMessage(uint32_t base, int entry) {
+    if (entry >= 0 && entry < MAX_ENTRIES) PostMessage(base + static_cast<uint32_t>(entry), 0, 0);
+  }
 };
