@@ -42,7 +42,7 @@ void PrintBoundPorts(const CVelmoraDlg& dlg) {
     if (port == 0) continue;
     std::printf("Entry %d %s %s\n", i + 1, dlg.m_strPortLabel[i].c_str(), PortDeviceHint(port).c_str());
   }
-  if (dlg.m_nPortCount == 0) std::printf("Message: no handset port found\n");
+  if (dlg.PortCount() == 0) std::printf("Message: no handset port found\n");
   std::fflush(stdout);
 }
 
@@ -153,7 +153,7 @@ int RunStation(CConsoleHost& host, CVelmoraDlg& dlg, const CliOptions& o, CStopS
           // operator took it out of the batch.
           for (auto it = previous.begin(); it != previous.end();)
             it = CPortMap::Instance().Number(*it) != 0 ? std::next(it) : previous.erase(it);
-          ready = !waitForChange && previous.empty() && dlg.m_nPortCount > 0 && dlg.m_bRunning == 0 &&
+          ready = !waitForChange && previous.empty() && dlg.PortCount() > 0 && dlg.m_bRunning == 0 &&
                   host.Now() - lastChange >= settleMs;
           return ready || stop.Received() != 0;
         },
@@ -235,7 +235,7 @@ int main(int argc, char** argv) {
   host.DispatchPending();
   if (o.search) {
     PrintBoundPorts(dlg);
-    if (!o.HasImage()) return dlg.m_nPortCount > 0 ? 0 : 1;
+    if (!o.HasImage()) return dlg.PortCount() > 0 ? 0 : 1;
   }
 
   bool chosen = true;

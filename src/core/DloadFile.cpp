@@ -14,10 +14,13 @@ const uint8_t CDloadFile::kBlockSignature[7] = {0x01, 0x12, 0x73, 0x80, 0x40, 0x
 
 namespace {
 
+// The trailer begins with its marker; the software version and the start
+// address follow at fixed distances from the end of the file.
 constexpr uint8_t kTrailerMarker[3] = {0xFF, 0x1D, 0x00};
-constexpr int kMarkerBack = 37;   // marker sits this far before the end
 constexpr int kVersionBack = 20;
 constexpr int kAddressBack = 16;
+constexpr int kVersionAt = IMAGE_TRAILER_SIZE - kVersionBack;  // in the trailer
+constexpr int kAddressAt = IMAGE_TRAILER_SIZE - kAddressBack;
 
 const char kDamagedText[] = "This is a damaged file,replace this file with a good one";
 const char kBadVersionText[] = "FILE의 s/w 버젼이 올바르지 않습니다.";
@@ -145,14 +148,14 @@ bool CDloadFile::Load(const std::string& path, int kind) {
       Message(kDamagedText, MB_OK);
       return false;
     }
-    const uint8_t* version = trailer + (kMarkerBack - kVersionBack);
+    const uint8_t* version = trailer + kVersionAt;
     if (version[0] == 0xFF && version[1] == 0xFF && version[2] == 0xFF && version[3] == 0xFF) {
       Message(kBadVersionText, MB_OK);
       return false;
     }
     m_nSwVersion = LittleEndian32(version);
 
-    const uint32_t address = LittleEndian32(trailer + (kMarkerBack - kAddressBack));
+    const uint32_t address = LittleEndian32(trailer + kAddressAt);
     if (!AcceptableStartAddress(address)) {
       char text[64];
       std::snprintf(text, sizeof text, "Application 다운로딩 시작 주소가 0x%lX 입니다.",

@@ -6,9 +6,35 @@
 #include <memory>
 
 #include "DloadFile.h"
+#include "EngineTimers.h"
 #include "Thrdrx.h"
 #include "comm/QTextQ.h"
 #include "comm/bsscomm.h"
+
+/// Where an entry stands in the current step (m_nState). 1, 2 and 4 are
+/// never set.
+enum EntryState {
+  /// Idle, or at the start of a step: the step's first request, the boot
+  /// version request or the step's jump awaits its reply.
+  STATE_IDLE = 0,
+  /// The handset's boot version was accepted; the jump goes out next.
+  STATE_VERSION_OK = 3,
+  /// The erase request is being sent; left within the same event.
+  STATE_ERASING = 5,
+  /// Erase sent for boot programming: the reply starts the blocks.
+  STATE_BOOT_ERASE_SENT = 6,
+  /// Boot-programming blocks are going out.
+  STATE_BOOT_BLOCKS = 7,
+  /// Erase sent for flash programming (or, in the phone code step with
+  /// Change Downloader, its boot part is sent): the reply starts the blocks.
+  STATE_FLASH_ERASE_SENT = 8,
+  /// Flash-programming blocks are going out.
+  STATE_FLASH_BLOCKS = 9,
+  /// The entry has finished the step and waits for the others.
+  STATE_STEP_WAIT = 10,
+  /// The run is complete: the final jump has been sent.
+  STATE_COMPLETE = 11,
+};
 
 enum EntryResult { RESULT_NONE = -1, RESULT_RUNNING = 0, RESULT_COMPLETED = 1, RESULT_FAILED = 2 };
 
@@ -16,7 +42,7 @@ struct DownloadEntry {
   int m_bConnected = 0;        ///< link opened; the entry takes part in runs
   int m_bRxThreadRunning = 0;  ///< receive thread created and handed its parameters
   int m_nComPort = 0;          ///< bound COM number; 0 = none
-  int m_nState = 0;            ///< 0 idle .. 11 completed
+  int m_nState = STATE_IDLE;   ///< an EntryState
   int m_nBlock = 0;            ///< next block of the current step
   int m_nRetry = 0;            ///< timer expiries since the last request
   int m_nRefusals = 0;         ///< refused or damaged replies since the last accepted one
@@ -32,10 +58,10 @@ struct DownloadEntry {
   int m_bMarkerSent = 0;       ///< a retry marker awaits RESEND_ACK
   std::unique_ptr<CThreadRX> m_pThread;
   CQTextQ m_textQ;
-  int m_nTimerType = 0;        ///< 0 request, 2 block, 4 erase
+  int m_nTimerType = TIMER_REQUEST;  ///< a TimerType
   int m_nTimerMs = 0;
   uint32_t m_eraseSentMs = 0;  ///< host clock when the erase request went out
-  int m_bFlashing = 0;         ///< a block ACK was handled in state 9 this step
+  int m_bFlashing = 0;         ///< a block ACK was handled in STATE_FLASH_BLOCKS this step
 
   /// The engine's own copy of the reply (m_pRxPacket points here).
   uint8_t m_rxCopy[RX_PACKET_SIZE] = {};
@@ -44,4 +70,13 @@ struct DownloadEntry {
   /// Outcome of the entry in the current run: RESULT_NONE when it was not
   /// bound at DownLoad, else running until it completes or leaves the run.
   int m_nResult = RESULT_NONE;
+
+  /// Back to block 0 of a step with no retries or refusals counted and no
+  /// retry marker outstanding.
+  void ResetStepCounters() {
+    m_nBlock = 0;
+    m_nRetry = 0;
+    m_nRefusals = 0;
+    m_bMarkerSent = 0;
+  }
 };

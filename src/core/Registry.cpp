@@ -1,16 +1,15 @@
 #include "Registry.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
+
+#include "AtomicWrite.h"
 
 namespace {
 
@@ -74,17 +73,6 @@ bool ReadStore(const std::string& path, std::string& content, bool& exists) {
   return true;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Creates every missing folder above `path`.
 bool MakeParents(const std::string& path) {
   for (size_t slash = path.find('/', 1); slash != std::string::npos;
@@ -99,20 +87,11 @@ bool MakeParents(const std::string& path) {
 // never a half-written one.
 bool ReplaceStore(const std::string& path, const std::string& content) {
   if (!MakeParents(path)) return false;
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  CAtomicFile file(path);
+  if (!file.Create(0644)) return false;
+  bool ok = WriteFully(file.Fd(), content.data(), content.size()) && file.Sync();
+  ok = file.Close() && ok;
+  return ok && file.Replace();
 }
 
 }  // namespace

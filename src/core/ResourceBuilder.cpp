@@ -1,7 +1,6 @@
 #include "ResourceBuilder.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "AtomicWrite.h"
 #include "DloadFile.h"
 
 const char CResourceBuilder::kImageName[] = "K470_rsc.bin";
@@ -40,17 +40,6 @@ std::vector<std::string> ListFolder(const std::string& path) {
   ::closedir(dir);
   std::sort(names.begin(), names.end());
   return names;
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t count) {
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = ::write(fd, data + done, count - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 void PutLittleEndian32(uint8_t* p, uint32_t value) {
@@ -179,7 +168,7 @@ bool CResourceBuilder::CopyFileData(int out, const ResourceEntry& entry, uint8_t
       ok = Fail(RESOURCE_CANNOT_READ, " Fail to read from " + source);
       break;
     }
-    if (!WriteAll(out, buffer, static_cast<size_t>(n))) {
+    if (!WriteFully(out, buffer, static_cast<size_t>(n))) {
       ok = Fail(RESOURCE_CANNOT_WRITE, " Fail to write " + m_strRoot + kImageName);
       break;
     }
@@ -190,7 +179,7 @@ bool CResourceBuilder::CopyFileData(int out, const ResourceEntry& entry, uint8_t
   const uint32_t tail = entry.size % BLOCK_SIZE;
   if (tail != 0) {
     std::memset(buffer, 0xFF, BLOCK_SIZE - tail);
-    if (!WriteAll(out, buffer, BLOCK_SIZE - tail)) {
+    if (!WriteFully(out, buffer, BLOCK_SIZE - tail)) {
       return Fail(RESOURCE_CANNOT_WRITE, " Fail to write " + m_strRoot + kImageName);
     }
   }
@@ -199,15 +188,9 @@ bool CResourceBuilder::CopyFileData(int out, const ResourceEntry& entry, uint8_t
 
 bool CResourceBuilder::WriteResourceImage() {
   const std::string output = m_strRoot + kImageName;
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  int out = -1;
-  for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
-    temp = output + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (out < 0 && errno != EEXIST) break;
-  }
-  if (out < 0) return Fail(RESOURCE_CANNOT_CREATE, " Fail to create " + output);
+  CAtomicFile file(output);
+  if (!file.Create(0666)) return Fail(RESOURCE_CANNOT_CREATE, " Fail to create " + output);
+  const int out = file.Fd();
 
   uint8_t buffer[BLOCK_SIZE];
   bool ok = true;
@@ -224,18 +207,15 @@ bool CResourceBuilder::WriteResourceImage() {
       std::memcpy(slot, name.data(), std::min(name.size(), MAX_PATH_LENGTH));
       PutLittleEndian32(slot + PATH_FIELD_SIZE, m_entries[k].size);
     }
-    if (!WriteAll(out, buffer, sizeof buffer)) {
+    if (!WriteFully(out, buffer, sizeof buffer)) {
       ok = Fail(RESOURCE_CANNOT_WRITE, " Fail to write " + output);
     }
   }
   for (size_t k = 0; k < count && ok; ++k) {
     if (m_entries[k].size != 0) ok = CopyFileData(out, m_entries[k], buffer);
   }
-  if (::close(out) != 0 && ok) ok = Fail(RESOURCE_CANNOT_WRITE, " Fail to write " + output);
-  if (ok && ::rename(temp.c_str(), output.c_str()) != 0) {
-    ok = Fail(RESOURCE_CANNOT_CREATE, " Fail to create " + output);
-  }
-  if (!ok) ::unlink(temp.c_str());
+  if (!file.Close() && ok) ok = Fail(RESOURCE_CANNOT_WRITE, " Fail to write " + output);
+  if (ok && !file.Replace()) ok = Fail(RESOURCE_CANNOT_CREATE, " Fail to create " + output);
   return ok;
 }
 

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr uint32_t kReadLimit = 512;
 constexpr int kBurstPollMs = 5;
 
 bool IsEntryIndex(int entry) { return entry >= 0 && entry < MAX_ENTRIES; }
@@ -102,6 +101,7 @@ void CThreadRX::ThreadMain() {
 }
 
 int CThreadRX::Run() {
+  static_assert(READ_LIMIT == CFrameDecoder::ASSEMBLY_SIZE);
   if (m_pLink == nullptr) return 0;
   if (!m_pLink->SetCommMask(EV_RXCHAR)) {
     LogThread("\nFail to set Comm mask\n\n");
@@ -124,7 +124,7 @@ int CThreadRX::Run() {
     uint32_t n = 0;
     do {
       std::this_thread::sleep_for(std::chrono::milliseconds(kBurstPollMs));
-      n = m_pLink->ReadAvailable(m_rxBuf, kReadLimit);
+      n = m_pLink->ReadAvailable(m_rxBuf, READ_LIMIT);
       // After an overflow the rest of the burst is still drained, unfed.
       if (n > 0 && feeding) feeding = m_pLink->AddReceived(m_rxBuf, static_cast<int>(n), m_nEntry);
     } while (n > 0);

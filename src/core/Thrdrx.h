@@ -72,7 +72,9 @@ class CThreadRX {
   std::condition_variable m_gate;  // the start gate (m_event)
   bool m_bStarted = false;
   bool m_bCancelled = false;  // destroyed before Init
-  uint8_t m_rxBuf[513] = {};
+  /// One read at the most: as much as the link's frame assembly holds.
+  static constexpr uint32_t READ_LIMIT = 512;
+  uint8_t m_rxBuf[READ_LIMIT] = {};
   IWindow* m_pDialog = nullptr;
   CQTextQ* m_pTextQ = nullptr;
   CBssComm* m_pLink = nullptr;

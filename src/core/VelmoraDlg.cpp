@@ -42,11 +42,7 @@ bool CVelmoraDlg::OnInitDialog() {
   UpdateData(false);
   m_bClosing = 0;
   m_bInputAddress = 0;
-  m_host.SetControlText(IDC_ADDRESS1, "20000");
-  m_host.SetControlText(IDC_ADDRESS2, "0");
-  m_host.SetControlText(IDC_ADDRESS3, "20000");
-  m_host.SetControlText(IDC_ADDRESS4, "740000");
-  m_host.SetControlText(IDC_ADDRESS5, "900000");
+  ShowDefaultAddresses();
   PortSelectionSetup();
   ResetProgress();
   return true;

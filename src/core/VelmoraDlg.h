@@ -89,6 +89,10 @@ class CVelmoraDlg {
   /// the counters are left as they are.
   void CloseLink(int i);
   void RefreshPortLabels();
+  /// Entries bound to a port. "No Phone is connected." and the Auto Detect
+  /// limit of twenty read it; an entry that loses its port, however it
+  /// loses it, stops counting at once.
+  int PortCount() const;
   /// Closes every open link that no longer belongs to its entry's binding
   /// or holds a device now bound to another entry, before a run opens any.
   void CloseStaleLinks();
@@ -161,7 +165,6 @@ class CVelmoraDlg {
 
   // run (engine) fields
   int m_nStep = 2;
-  int m_nPortCount = 0;
   int m_nFinished = 0;
   int m_nAlive = 0;
   uint32_t m_nBaseOffset = 0;
@@ -219,7 +222,13 @@ class CVelmoraDlg {
   void RestartEntries(bool withProgress);
   void FinalJump(bool completedCaption);
   void GiveUpEntry(int i, const std::string& reason);
+  /// Asks entry i's handset for the last block again (it answers RESEND_ACK).
+  void SendRetryMarker(int i);
   void RetryEntry(int i);
+  /// Entry i's answer to a refused or damaged reply: the retry marker or
+  /// the last request again under the block timer, with `logText` (when
+  /// given) logged; false always, the reply not being accepted.
+  bool RetryAfterRefusal(int i, const char* logText);
   /// Counts one refused or damaged reply of entry i; false (and the entry
   /// given up) once a handset has refused too often in a row to go on.
   bool CountRefusal(int i);
@@ -237,6 +246,8 @@ class CVelmoraDlg {
   std::string StatusText(int i) const;
 
   // Image selection (VelmoraDlgImages.cpp).
+  /// The address boxes' texts at start-up and whenever they are opened.
+  void ShowDefaultAddresses();
   void SelectImageFile(int& checked, std::string& path, std::string& text,
                        const char* registryValue, const char* filter,
                        bool extensionCheck, bool phoneCode);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "ControlIds.h"
+#include "EngineTimers.h"
 #include "PortHint.h"
 #include "Registry.h"
 #include "VelmoraDlg.h"
@@ -41,24 +42,25 @@ void CVelmoraDlg::ResetAllEntries() {
     e.m_bRxThreadRunning = 0;
     e.m_nComPort = 0;
     e.m_bJumpSent = 0;
-    e.m_nState = 0;
-    e.m_nBlock = 0;
-    e.m_nRetry = 0;
-    e.m_bMarkerSent = 0;
+    e.m_nState = STATE_IDLE;
+    e.ResetStepCounters();
     e.m_bFlashing = 0;
     // A thread still recorded is kept until it has ended; forgetting it here
     // would leave it running against the entry's link.
     if (e.m_pThread) m_zombieThreads.push_back(std::move(e.m_pThread));
   }
-  m_nPortCount = 0;
+}
+
+int CVelmoraDlg::PortCount() const {
+  int count = 0;
+  for (const auto& e : m_entries)
+    if (e.m_nComPort != 0) ++count;
+  return count;
 }
 
 void CVelmoraDlg::ResetEntryCounters(int i) {
   DownloadEntry& e = m_entries[i];
-  e.m_nBlock = 0;
-  e.m_nRetry = 0;
-  e.m_nRefusals = 0;
-  e.m_bMarkerSent = 0;
+  e.ResetStepCounters();
   e.m_bFlashing = 0;
   // Each run jumps and checks every handset afresh: the handset on the
   // port may have been swapped since, or have failed before its jump.
@@ -120,13 +122,12 @@ void CVelmoraDlg::Disconnect(int i) {
   DownloadEntry& e = m_entries[i];
   m_host.KillTimer(i);
   const bool wasInRun = m_bRunning && e.m_nResult == RESULT_RUNNING;
-  if (e.m_nState != 0 && e.m_nState != 11 && m_nPortCount != 0 && e.m_nComPort != 0) {
-    --m_nPortCount;
+  if (e.m_nState != STATE_IDLE && e.m_nState != STATE_COMPLETE && e.m_nComPort != 0) {
     ShowEntryError(i);
     e.m_nComPort = 0;
   }
   e.m_pRxPacket = nullptr;
-  e.m_nState = 0;
+  e.m_nState = STATE_IDLE;
   // Whatever was logged for the entry up to here reaches its view: the
   // reasons for a disconnection are exactly these lines.
   DrainLog(i, true);
@@ -175,7 +176,7 @@ void CVelmoraDlg::RefreshPortLabels() {
     }
   }
   // During a run the controls come back only when the run has ended.
-  if (m_nPortCount == 0 && !m_bRunning) EnableControls(1);
+  if (PortCount() == 0 && !m_bRunning) EnableControls(1);
   UpdateData(false);
 }
 
@@ -235,7 +236,7 @@ void CVelmoraDlg::OnDownLoad() {
     takesPart[i] = m_entries[i].m_nComPort != 0 && (m_bAutoDetect == 0 || m_host.GetCheck(kEntryCheckIds[i]) == 1);
     taking += takesPart[i] ? 1 : 0;
   }
-  if (m_nPortCount == 0 || taking == 0) {
+  if (taking == 0) {
     m_host.MessageBox("No Phone is connected.", MB_OK | MB_ICONINFORMATION);
     return;
   }
@@ -275,7 +276,7 @@ void CVelmoraDlg::OnDownLoad() {
     if (!takesPart[i]) continue;
     m_entries[i].m_nResult = RESULT_RUNNING;
     SendFirstRequest(i);
-    ArmTimer(i, 0, 3000);
+    ArmTimer(i, TIMER_REQUEST, kRequestMs);
   }
   m_host.SetFocus(IDC_ENTRY_SLIDER);
 }

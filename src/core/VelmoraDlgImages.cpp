@@ -138,13 +138,15 @@ void CVelmoraDlg::OnInputAddress() {
   m_bInputAddress = (m_bInputAddress + 1) % 2;
   const int boxes[] = {IDC_ADDRESS1, IDC_ADDRESS2, IDC_ADDRESS3, IDC_ADDRESS4, IDC_ADDRESS5};
   for (int id : boxes) m_host.EnableControl(id, m_bInputAddress == 1);
-  if (m_bInputAddress == 1) {
-    m_host.SetControlText(IDC_ADDRESS1, "20000");
-    m_host.SetControlText(IDC_ADDRESS2, "0");
-    m_host.SetControlText(IDC_ADDRESS3, "20000");
-    m_host.SetControlText(IDC_ADDRESS4, "740000");
-    m_host.SetControlText(IDC_ADDRESS5, "900000");
-  }
+  if (m_bInputAddress == 1) ShowDefaultAddresses();
   // The check box follows the flag, not the other way round.
   m_host.SetCheck(IDC_INPUT_ADDRESS, m_bInputAddress);
+}
+
+void CVelmoraDlg::ShowDefaultAddresses() {
+  m_host.SetControlText(IDC_ADDRESS1, "20000");
+  m_host.SetControlText(IDC_ADDRESS2, "0");
+  m_host.SetControlText(IDC_ADDRESS3, "20000");
+  m_host.SetControlText(IDC_ADDRESS4, "740000");
+  m_host.SetControlText(IDC_ADDRESS5, "900000");
 }

@@ -21,7 +21,7 @@ void CVelmoraDlg::InterruptRun() {
       PutLog(k, LOG_ERROR, kInterrupted);
       ShowEntryError(k);
     }
-    e.m_nState = 0;
+    e.m_nState = STATE_IDLE;
     e.m_pRxPacket = nullptr;
     e.m_bMarkerSent = 0;
   }

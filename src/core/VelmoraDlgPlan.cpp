@@ -31,11 +31,8 @@ bool CVelmoraDlg::CheckAddress(uint32_t address) { return address >= 0x10000u &&
 bool CVelmoraDlg::PrepareStep() {
   for (auto& e : m_entries) {
     if (!e.m_bConnected) continue;
-    e.m_nState = 0;
-    e.m_nBlock = 0;
-    e.m_nRetry = 0;
-    e.m_nRefusals = 0;
-    e.m_bMarkerSent = 0;
+    e.m_nState = STATE_IDLE;
+    e.ResetStepCounters();
   }
   const std::string* path = &m_strPhonePath;
   int kind = IMAGE_PHONE_CODE;

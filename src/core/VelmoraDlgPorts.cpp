@@ -63,10 +63,10 @@ void CVelmoraDlg::OnPortSearch() {
   const PortDiscoveryOptions options = PortSearchOptions();
   ForgetVanishedDevices(options.devRoot);
   const std::vector<std::string> devices = CPortDiscovery(options).Find();
-  m_nPortCount = 0;
   for (auto& e : m_entries) e.m_nComPort = 0;
+  int bound = 0;
   for (const std::string& device : devices) {
-    if (m_nPortCount == MAX_ENTRIES) break;
+    if (bound == MAX_ENTRIES) break;
     // The number comes whole from the map (COM12 stays 12): a device keeps
     // it while it stays plugged in, a new one takes the lowest free number.
     const int number = CPortMap::Instance().Assign(device);
@@ -74,8 +74,7 @@ void CVelmoraDlg::OnPortSearch() {
       Trace("Port Search: no free COM number for " + device + "\n");
       continue;
     }
-    m_nPortCount += 1;
-    m_entries[m_nPortCount - 1].m_nComPort = number;
+    m_entries[bound++].m_nComPort = number;
   }
   RefreshPortLabels();
   ShowPortDevices(m_host, m_entries);
@@ -103,19 +102,17 @@ void CVelmoraDlg::ApplyAutoDetectVisibility() {
 }
 
 bool CVelmoraDlg::CollectManualPorts() {
-  m_nPortCount = 0;
   for (auto& e : m_entries) e.m_nComPort = 0;
+  int bound = 0;
   for (int k = 0; k < MAX_COM_PORT; ++k) {
     if (!m_host.IsListItemSelected(IDC_PORT_LIST, k)) continue;
-    if (m_nPortCount == MAX_ENTRIES) {
-      m_nPortCount = 0;
+    if (bound == MAX_ENTRIES) {
       for (auto& e : m_entries) e.m_nComPort = 0;
       ShowPortDevices(m_host, m_entries);
       m_host.MessageBox("선택 허용치를 초과하였습니다.", MB_OK);
       return false;
     }
-    m_entries[m_nPortCount].m_nComPort = k + 1;
-    m_nPortCount += 1;
+    m_entries[bound++].m_nComPort = k + 1;
   }
   ShowPortDevices(m_host, m_entries);
   return true;
@@ -123,7 +120,7 @@ bool CVelmoraDlg::CollectManualPorts() {
 
 void CVelmoraDlg::OnPortArrival(int port) {
   if (!ValidPort(port, "Port arrival")) return;
-  if (m_nPortCount == MAX_ENTRIES) return;
+  if (PortCount() == MAX_ENTRIES) return;
   // The whole table is searched for the number first: after a removal left
   // a gap, stopping at the first free entry would bind the port twice.
   bool held = false;
@@ -134,7 +131,6 @@ void CVelmoraDlg::OnPortArrival(int port) {
     for (auto& e : m_entries) {
       if (e.m_nComPort != 0) continue;
       e.m_nComPort = port;
-      m_nPortCount += 1;
       break;
     }
   }
@@ -144,15 +140,14 @@ void CVelmoraDlg::OnPortArrival(int port) {
 
 void CVelmoraDlg::OnPortRemoval(int port) {
   if (!ValidPort(port, "Port removal")) return;
-  if (m_nPortCount != 0) {
+  if (PortCount() != 0) {
     for (int i = 0; i < MAX_ENTRIES; ++i) {
       DownloadEntry& e = m_entries[i];
       if (e.m_nComPort != port) continue;
       e.m_nComPort = 0;
-      m_nPortCount -= 1;
-      if (e.m_nState != 0 && e.m_nState != 11) {
+      if (e.m_nState != STATE_IDLE && e.m_nState != STATE_COMPLETE) {
         ShowEntryError(i);
-        e.m_nState = 0;
+        e.m_nState = STATE_IDLE;
         // The entry has left the run: a later expiry of its timer would
         // retry against a port that is gone, and the run must not wait for
         // it at the end of the step.
@@ -163,10 +158,7 @@ void CVelmoraDlg::OnPortRemoval(int port) {
     }
     RefreshPortLabels();
   }
-  m_nPortCount = 0;
-  for (const auto& e : m_entries)
-    if (e.m_nComPort != 0) ++m_nPortCount;
-  if (m_nPortCount == 0) {
+  if (PortCount() == 0) {
     // The reset forgets every connection. A link still open then stays open
     // on a device that is gone, its receive thread's end no longer closes
     // it, and the next DownLoad would reuse it for whichever handset gets

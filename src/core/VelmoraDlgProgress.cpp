@@ -31,9 +31,9 @@ void CVelmoraDlg::ShowEntryProgress(int i) {
   double p = 0;
   std::string caption;
   switch (e.m_nState) {
-    case 11: p = 100; caption = "Download Completed."; break;
-    case 5: p = 100; caption = "Erasing Flash..."; break;
-    case 10: p = 100; caption = "Preparing..."; break;
+    case STATE_COMPLETE: p = 100; caption = "Download Completed."; break;
+    case STATE_ERASING: p = 100; caption = "Erasing Flash..."; break;
+    case STATE_STEP_WAIT: p = 100; caption = "Preparing..."; break;
     default: {
       // No blocks counted yet (before the first erase): 0, not a division
       // by zero.

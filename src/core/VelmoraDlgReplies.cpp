@@ -2,25 +2,40 @@
 // refusals and damaged replies are retried or end the entry's run.
 #include <cstring>
 
+#include "EngineTimers.h"
 #include "VelmoraDlg.h"
 
 namespace {
-constexpr int kBlockMs = 5000;
+// The one boot version this tool can write to: any other boot code expects
+// another download protocol.
+constexpr char kAcceptedBootVersion[] = "b1.01";
+constexpr int kVersionLength = 5;  // the characters after the reply code
 // A handset that answers every repetition with another refusal or damaged
 // reply would otherwise be asked again forever, each answer restarting the
 // timer that is meant to end the exchange.
 constexpr int kMaxRefusals = 10;
 }  // namespace
 
-void CVelmoraDlg::RetryEntry(int i) {
+void CVelmoraDlg::SendRetryMarker(int i) {
   DownloadEntry& e = m_entries[i];
-  if (InDataState(i)) {
-    CDloadFile::FillMarkerBlock(e.m_blockReq);
-    e.m_comm.SendBlock(e.m_blockReq);
-    e.m_bMarkerSent = 1;
-  } else {
-    e.m_comm.Resend();
-  }
+  CDloadFile::FillMarkerBlock(e.m_blockReq);
+  e.m_comm.SendBlock(e.m_blockReq);
+  e.m_bMarkerSent = 1;
+}
+
+void CVelmoraDlg::RetryEntry(int i) {
+  if (InDataState(i))
+    SendRetryMarker(i);
+  else
+    m_entries[i].m_comm.Resend();
+}
+
+bool CVelmoraDlg::RetryAfterRefusal(int i, const char* logText) {
+  if (!CountRefusal(i)) return false;
+  RetryEntry(i);
+  ArmTimer(i, TIMER_BLOCK, kBlockMs);
+  if (logText) PutLog(i, LOG_INFO, logText);
+  return false;
 }
 
 bool CVelmoraDlg::CountRefusal(int i) {
@@ -59,7 +74,7 @@ bool CVelmoraDlg::HandleResponse(int i) {
 
   if (code == ACK && e.m_bMarkerSent == 0) {
     if (InDataState(i)) return true;
-    if (b1 == 0x6A && b2 == 0xD3) {
+    if (b1 == ACK_FCS[0] && b2 == ACK_FCS[1]) {
       if (e.m_bBootVersionAsked == 0) return true;
       // An ACK (a late answer to a repeated request) is no version: the
       // handset is still to be checked.
@@ -70,15 +85,15 @@ bool CVelmoraDlg::HandleResponse(int i) {
     if (!CountRefusal(i)) return false;
     e.m_comm.Resend();
     PutLog(i, LOG_INFO, "ACK, but crc error. Retry.");
-    ArmTimer(i, 2, kBlockMs);
+    ArmTimer(i, TIMER_BLOCK, kBlockMs);
     return false;
   }
   if (code == RESEND_ACK && e.m_bMarkerSent == 1) {
-    if (b1 == 0x03 && b2 == 0x03) {
+    if (b1 == RESEND_ACK_TAIL[0] && b2 == RESEND_ACK_TAIL[1]) {
       PutLog(i, LOG_INFO, "재전송 ACK 받음");
       e.m_comm.SendBlock(e.m_lastBlock);
       e.m_bMarkerSent = 0;
-      ArmTimer(i, 2, kBlockMs);
+      ArmTimer(i, TIMER_BLOCK, kBlockMs);
       return false;
     }
     PutLog(i, LOG_ERROR, "Unknown Error!");
@@ -93,11 +108,11 @@ bool CVelmoraDlg::HandleResponse(int i) {
         return false;
       }
       e.m_bBootVersionAsked = 0;
-      char version[6] = {};
-      std::memcpy(version, e.m_pRxPacket + 1, 5);
+      char version[kVersionLength + 1] = {};
+      std::memcpy(version, e.m_pRxPacket + 1, kVersionLength);
       PutLog(i, LOG_INFO, std::string("Version: ") + version);
       PutLog(i, LOG_INFO, "------------------");
-      if (std::strcmp(version, "b1.01") == 0) {
+      if (std::strcmp(version, kAcceptedBootVersion) == 0) {
         e.m_bBootVersionOk = 1;
         return true;
       }
@@ -106,10 +121,7 @@ bool CVelmoraDlg::HandleResponse(int i) {
       return false;
     }
     case NAK_RETRY:
-      if (!CountRefusal(i)) return false;
-      RetryEntry(i);
-      ArmTimer(i, 2, kBlockMs);
-      return false;
+      return RetryAfterRefusal(i, nullptr);
     case RSP_IGNORED:
       rearm();
       return false;
@@ -119,8 +131,8 @@ bool CVelmoraDlg::HandleResponse(int i) {
         GiveUpEntry(i, "");
         return false;
       }
-      if (b1 == 0x9E && b2 == 0x4C) {
-        if (e.m_nState == 3) {
+      if (b1 == NAK_INVALID_CMD_TAIL[0] && b2 == NAK_INVALID_CMD_TAIL[1]) {
+        if (e.m_nState == STATE_VERSION_OK) {
           PutLog(i, LOG_ERROR, "version check failed(maybe old boot version)..continue..");
           m_host.KillTimer(i);
           return true;
@@ -129,22 +141,14 @@ bool CVelmoraDlg::HandleResponse(int i) {
         Disconnect(i);
         return false;
       }
-      if (!CountRefusal(i)) return false;
-      RetryEntry(i);
-      ArmTimer(i, 2, kBlockMs);
-      PutLog(i, LOG_INFO, "NAK_INVALID_CMD, but crc error. Retry");
-      return false;
+      return RetryAfterRefusal(i, "NAK_INVALID_CMD, but crc error. Retry");
     case NAK_FAILED:
-      if (b1 == 0x00 && b2 == 0x00) {
+      if (b1 == NAK_FAILED_TAIL[0] && b2 == NAK_FAILED_TAIL[1]) {
         PutLog(i, LOG_ERROR, "Flash error!!");
         Disconnect(i);
         return false;
       }
-      if (!CountRefusal(i)) return false;
-      RetryEntry(i);
-      ArmTimer(i, 2, kBlockMs);
-      PutLog(i, LOG_INFO, "NAK_FAILED, but crc error. Retry");
-      return false;
+      return RetryAfterRefusal(i, "NAK_FAILED, but crc error. Retry");
     case ACK:
     case RESEND_ACK:
       // An ACK while a marker is outstanding, or a RESEND_ACK without one.

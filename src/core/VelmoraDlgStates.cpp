@@ -2,34 +2,32 @@
 // timer expiry does, and the rendezvous of all entries at a step's end.
 #include <cstdio>
 
+#include "EngineTimers.h"
 #include "VelmoraDlg.h"
 
 namespace {
-constexpr int kRequestMs = 3000;
-constexpr int kFinalJumpMs = 5000;
-constexpr int kBlockMs = 5000;
-constexpr int kEraseMs = 1000;
-
 bool InRun(const DownloadEntry& e) {
   return e.m_bConnected == 1 && e.m_nComPort != 0 && e.m_nResult == RESULT_RUNNING;
 }
 }  // namespace
 
 // Two rules, because a reply and a silence after the erase differ. Once
-// the erase request is out (states 6 and 8 on) the handset takes raw blocks
-// only, so a silence there is met with the retry marker, never with a
-// framed request. A reply, though, answers a data block only once blocks
+// the erase request is out (STATE_BOOT_ERASE_SENT on) the handset takes raw
+// blocks only, so a silence there is met with the retry marker, never with
+// a framed request. A reply, though, answers a data block only once blocks
 // are going out: the reply to the erase itself is framed and its check
 // bytes are checked. The boot part of the phone code step with Change
-// Downloader ends in state 8 with a block outstanding, hence that case.
+// Downloader ends in STATE_FLASH_ERASE_SENT with a block outstanding,
+// hence that case.
 bool CVelmoraDlg::InDataState(int i) const {
   const int state = m_entries[i].m_nState;
-  return state == 7 || state == 9 || (state == 8 && m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 1);
+  return state == STATE_BOOT_BLOCKS || state == STATE_FLASH_BLOCKS ||
+         (state == STATE_FLASH_ERASE_SENT && m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 1);
 }
 
 bool CVelmoraDlg::InBlockTransfer(int i) const {
   const int state = m_entries[i].m_nState;
-  return state >= 6 && state <= 9;
+  return state >= STATE_BOOT_ERASE_SENT && state <= STATE_FLASH_BLOCKS;
 }
 
 bool CVelmoraDlg::IsBootKindStep() const {
@@ -53,8 +51,8 @@ void CVelmoraDlg::Advance(int i) {
   const bool bootKind = IsBootKindStep();
 
   switch (e.m_nState) {
-    case 0:
-    case 1:
+    case STATE_IDLE:
+    case 1:  // 1, 2 and 4 are never set; they go the way of their neighbours
     case 2:
       if (m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 0) {
         // Every handset of the run is asked for its own boot version; the
@@ -63,29 +61,29 @@ void CVelmoraDlg::Advance(int i) {
           e.m_nRetry = 0;
           e.m_comm.RequestBootVersion();
           e.m_bBootVersionAsked = 1;
-          ArmTimer(i, 0, kRequestMs);
+          ArmTimer(i, TIMER_REQUEST, kRequestMs);
           return;
         }
-        e.m_nState = 3;
+        e.m_nState = STATE_VERSION_OK;
       }
       [[fallthrough]];
-    case 3:
+    case STATE_VERSION_OK:
       e.m_bBootVersionAsked = 0;
       ShowEntryProgress(i);
       if (e.m_bJumpSent == 0) {
         e.m_bJumpSent = 1;
         e.m_nRetry = 0;
         e.m_comm.RequestJump();
-        ArmTimer(i, 0, kRequestMs);
+        ArmTimer(i, TIMER_REQUEST, kRequestMs);
         return;
       }
-      e.m_nState = 5;
+      e.m_nState = STATE_ERASING;
       [[fallthrough]];
     case 4:
-    case 5:
+    case STATE_ERASING:
       ShowElapsedTime();
       ShowEntryProgress(i);
-      e.m_nState = bootKind ? 6 : 8;
+      e.m_nState = bootKind ? STATE_BOOT_ERASE_SENT : STATE_FLASH_ERASE_SENT;
       // Every block holding image bytes is sent, the last one padded: the
       // tail of an image (a phone code's trailer) is never dropped.
       m_nTotalBlocks = static_cast<int>((static_cast<uint64_t>(m_nEraseLength) + BLOCK_SIZE - 1) / BLOCK_SIZE);
@@ -94,22 +92,22 @@ void CVelmoraDlg::Advance(int i) {
       else
         e.m_comm.RequestEraseExt(m_nEraseStart, m_nEraseLength, m_nEraseArg);
       e.m_eraseSentMs = m_host.ClockMs();
-      ArmTimer(i, 4, kEraseMs);
+      ArmTimer(i, TIMER_ERASE, kEraseMs);
       return;
 
-    case 6:
+    case STATE_BOOT_ERASE_SENT:
       ShowEntryProgress(i);
-      e.m_nState = 7;
+      e.m_nState = STATE_BOOT_BLOCKS;
       PutLog(i, LOG_STATUS, "Boot Programming 중");
       if (e.m_nBlock >= m_nTotalBlocks) {
         EndBootStep(i);
         return;
       }
       if (SendEntryBlock(i)) e.m_nBlock += 1;
-      ArmTimer(i, 2, kBlockMs);
+      ArmTimer(i, TIMER_BLOCK, kBlockMs);
       return;
 
-    case 7: {
+    case STATE_BOOT_BLOCKS: {
       ShowElapsedTime();
       ShowEntryProgress(i);
       const int n = e.m_nBlock;
@@ -120,19 +118,19 @@ void CVelmoraDlg::Advance(int i) {
         return;
       }
       SendEntryBlock(i);
-      ArmTimer(i, 2, kBlockMs);
+      ArmTimer(i, TIMER_BLOCK, kBlockMs);
       if (n == appBlocks && m_nStep != IMAGE_EFS_FILE && m_nStep != IMAGE_QBFS_FILE) {
-        e.m_nState = 8;
+        e.m_nState = STATE_FLASH_ERASE_SENT;
         PutLog(i, LOG_STATUS, "Boot Processing...잠시만 기다리세요");
       }
       e.m_nBlock = n + 1;
       return;
     }
 
-    case 8:
+    case STATE_FLASH_ERASE_SENT:
       ShowEntryProgress(i);
       ShowElapsedTime();
-      e.m_nState = 9;
+      e.m_nState = STATE_FLASH_BLOCKS;
       PutLog(i, LOG_STATUS, "Flash Programming 중");
       if (e.m_nBlock >= m_nTotalBlocks) {
         e.m_bFlashing = 1;
@@ -143,25 +141,25 @@ void CVelmoraDlg::Advance(int i) {
         e.m_nBlock += 1;
         e.m_bFlashing = 0;
       }
-      ArmTimer(i, 2, kBlockMs);
+      ArmTimer(i, TIMER_BLOCK, kBlockMs);
       return;
 
-    case 9:
+    case STATE_FLASH_BLOCKS:
       e.m_bFlashing = 1;
       ShowElapsedTime();
       if (e.m_nBlock < m_nTotalBlocks) {
         if (SendEntryBlock(i)) e.m_nBlock += 1;
         ShowEntryProgress(i);
-        ArmTimer(i, 2, kBlockMs);
+        ArmTimer(i, TIMER_BLOCK, kBlockMs);
         return;
       }
       EndFlashStep(i);
       return;
 
-    case 10:
+    case STATE_STEP_WAIT:
       return;
 
-    case 11:
+    case STATE_COMPLETE:
       if (e.m_nResult != RESULT_RUNNING) return;
       ShowEntryCompleted(i);
       g_efsFileList.lastIndex = 0;
@@ -187,14 +185,14 @@ int CVelmoraDlg::AliveCount() const {
 
 bool CVelmoraDlg::AllAliveFinished() const {
   for (const auto& e : m_entries)
-    if (e.m_nComPort != 0 && e.m_bConnected == 1 && e.m_nState != 10) return false;
+    if (e.m_nComPort != 0 && e.m_bConnected == 1 && e.m_nState != STATE_STEP_WAIT) return false;
   return true;
 }
 
 void CVelmoraDlg::EndBootStep(int i) {
   m_host.KillTimer(i);
   m_nFinished += 1;
-  m_entries[i].m_nState = 10;
+  m_entries[i].m_nState = STATE_STEP_WAIT;
   // Wait for every entry still in the run; one that left it is not waited
   // for (counting bound ports would wait for it forever).
   if (!AllAliveFinished()) {
@@ -208,17 +206,15 @@ void CVelmoraDlg::EndFlashStep(int i) {
   m_host.KillTimer(i);
   m_nFinished += 1;
   m_nAlive = 0;
-  m_entries[i].m_nState = 10;
+  m_entries[i].m_nState = STATE_STEP_WAIT;
   if (m_nFinished == 1) {
     m_bInStepEnd = 1;
     for (int k = 0; k < MAX_ENTRIES; ++k) {
       DownloadEntry& e = m_entries[k];
       // Only entries of the run: a handset plugged in meanwhile is not one.
       if (e.m_nComPort == 0 || e.m_bConnected == 0 || e.m_bFlashing != 0) continue;
-      if (e.m_nState == 0 || e.m_nState == 11) {
-        m_nPortCount -= 1;
-        ShowEntryError(k);
-      }
+      // In every other state Disconnect shows the error itself.
+      if (e.m_nState == STATE_IDLE || e.m_nState == STATE_COMPLETE) ShowEntryError(k);
       e.m_bRxThreadRunning = 0;
       PutLog(k, LOG_ERROR, "Unknown Error!");
       Disconnect(k);
@@ -258,12 +254,11 @@ void CVelmoraDlg::RestartEntries(bool withProgress) {
   for (int k = 0; k < MAX_ENTRIES; ++k) {
     DownloadEntry& e = m_entries[k];
     if (!InRun(e)) continue;
-    e.m_nState = 0;
-    e.m_nBlock = 0;
-    e.m_nRetry = 0;
+    e.m_nState = STATE_IDLE;
+    e.ResetStepCounters();
     SendFirstRequest(k);
     if (withProgress) ShowEntryProgress(k);
-    ArmTimer(k, 0, kRequestMs);
+    ArmTimer(k, TIMER_REQUEST, kRequestMs);
   }
 }
 
@@ -272,7 +267,7 @@ void CVelmoraDlg::FinalJump(bool completedCaption) {
     DownloadEntry& e = m_entries[k];
     if (!InRun(e)) continue;
     e.m_bJumpSent = 0;
-    e.m_nState = 11;
+    e.m_nState = STATE_COMPLETE;
     e.m_nRetry = 0;
     e.m_comm.RequestJump();
     e.m_nBlock = 0;
@@ -280,7 +275,7 @@ void CVelmoraDlg::FinalJump(bool completedCaption) {
       ShowEntryCompleted(k);
     else
       ShowEntryProgress(k);
-    ArmTimer(k, 0, kFinalJumpMs);
+    ArmTimer(k, TIMER_REQUEST, kFinalJumpMs);
   }
   if (completedCaption) m_host.MessageBox("Download Completed.", MB_OK);
 }
@@ -290,15 +285,14 @@ void CVelmoraDlg::GiveUpEntry(int i, const std::string& reason) {
   if (!reason.empty()) PutLog(i, LOG_ERROR, reason);
   m_host.KillTimer(i);
   const bool inRun = m_bRunning && e.m_nResult == RESULT_RUNNING;
-  if ((inRun || (e.m_nState != 0 && e.m_nState != 11)) && e.m_nComPort != 0) {
-    if (m_nPortCount != 0) m_nPortCount -= 1;
+  if ((inRun || (e.m_nState != STATE_IDLE && e.m_nState != STATE_COMPLETE)) && e.m_nComPort != 0) {
     ShowEntryError(i);
     DrainLog(i, true);
     e.m_nComPort = 0;
     e.m_bConnected = 0;
   }
   e.m_pRxPacket = nullptr;
-  e.m_nState = 0;
+  e.m_nState = STATE_IDLE;
   RefreshPortLabels();
   if (inRun) LeaveRun(i);
 }
@@ -316,7 +310,7 @@ void CVelmoraDlg::AfterEntryLeft() {
   // Entries waiting at the rendezvous would otherwise wait for this one.
   bool anyWaiting = false;
   for (const auto& e : m_entries)
-    if (InRun(e) && e.m_nState == 10) anyWaiting = true;
+    if (InRun(e) && e.m_nState == STATE_STEP_WAIT) anyWaiting = true;
   if (anyWaiting && AllAliveFinished()) CompleteStep(IsBootKindStep());
   CheckRunEnded();
 }
@@ -340,7 +334,7 @@ void CVelmoraDlg::StopRun(const std::string& reason) {
     DownloadEntry& e = m_entries[k];
     if (e.m_nResult != RESULT_RUNNING) continue;
     m_host.KillTimer(k);
-    e.m_nState = 0;
+    e.m_nState = STATE_IDLE;
     PutLog(k, LOG_ERROR, reason);
     e.m_nResult = RESULT_FAILED;
     ShowEntryError(k);
@@ -354,21 +348,19 @@ void CVelmoraDlg::OnEntryTimer(int i) {
   if (i < 0 || i >= MAX_ENTRIES) return;
   DownloadEntry& e = m_entries[i];
   m_host.KillTimer(i);
-  if (e.m_nTimerType != 4) e.m_nRetry += 1;
-  if ((e.m_nTimerType == 0 || e.m_nTimerType == 2) && e.m_nRetry < 3) {
+  if (e.m_nTimerType != TIMER_ERASE) e.m_nRetry += 1;
+  if ((e.m_nTimerType == TIMER_REQUEST || e.m_nTimerType == TIMER_BLOCK) && e.m_nRetry < kMaxTimerExpiries) {
     if (InBlockTransfer(i)) {
       char text[64];
       std::snprintf(text, sizeof text, "No response, retry at 0x%x",
                     static_cast<unsigned>(m_nBaseOffset + static_cast<uint32_t>(e.m_nBlock - 1) * BLOCK_SIZE));
       PutLog(i, LOG_INFO, text);
-      CDloadFile::FillMarkerBlock(e.m_blockReq);
-      e.m_comm.SendBlock(e.m_blockReq);
-      e.m_bMarkerSent = 1;
+      SendRetryMarker(i);
     } else {
       e.m_comm.Resend();
     }
     ArmTimer(i, e.m_nTimerType, e.m_nTimerMs);
-  } else if (e.m_nTimerType == 4) {
+  } else if (e.m_nTimerType == TIMER_ERASE) {
     ShowElapsedTime();
     // An erase that is never answered would hold the whole step: the other
     // entries wait for this one at the step's end.
@@ -376,7 +368,7 @@ void CVelmoraDlg::OnEntryTimer(int i) {
       GiveUpEntry(i, "응답없음. 처음부터 다시 해주시기 바랍니다.");
     else
       m_host.SetTimer(i, kEraseMs);
-  } else if (e.m_nTimerType == 0) {
+  } else if (e.m_nTimerType == TIMER_REQUEST) {
     e.m_nRetry = 0;
     // A handset that answers none of three requests will not answer a
     // fourth: give it up so the rest of the run can end.

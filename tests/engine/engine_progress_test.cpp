@@ -8,7 +8,7 @@ TEST_F(EngineTest, ProgressCaptionStatusAndTruncation) {
   CVelmoraDlg& d = b.dlg();
   DownloadEntry& e = d.m_entries[2];
   e.m_bConnected = 1;
-  e.m_nState = 9;
+  e.m_nState = STATE_FLASH_BLOCKS;
   e.m_nBlock = 25;
   d.m_nTotalBlocks = 100;
   d.m_nBaseOffset = 0x20000;
@@ -30,7 +30,8 @@ TEST_F(EngineTest, ProgressCaptionStatusAndTruncation) {
   d.ShowEntryProgress(2);
   EXPECT_EQ(b.host().m_bars[2].m_strText, "Entry 3 : 0%");
   e.m_bConnected = 1;
-  for (auto [state, caption] : {std::pair{11, "Download Completed."}, {5, "Erasing Flash..."}, {10, "Preparing..."}}) {
+  for (auto [state, caption] : {std::pair{STATE_COMPLETE, "Download Completed."}, {STATE_ERASING, "Erasing Flash..."},
+                               {STATE_STEP_WAIT, "Preparing..."}}) {
     e.m_nState = state;
     d.ShowEntryProgress(2);
     EXPECT_EQ(b.host().m_bars[2].m_strText, caption);
@@ -109,7 +110,6 @@ TEST_F(EngineTest, PortLabelsFollowTheBoundPorts) {
   CVelmoraDlg& d = b.dlg();
   d.m_entries[0].m_nComPort = 5;
   d.m_entries[1].m_nComPort = 7;
-  d.m_nPortCount = 2;
   d.RefreshPortLabels();
   EXPECT_EQ(b.host().m_controls[kPortLabelIds[0]].text, "[COM5]");
   EXPECT_EQ(b.host().m_controls[kPortLabelIds[1]].text, "[COM7]");

@@ -80,7 +80,7 @@ TEST_F(FaultRunTest, FlashErrorTakesOnlyThatEntryOutAndSaysSo) {
   ExpectFailed(b, 1);
   EXPECT_TRUE(HasLog(b.host(), 1, "Flash error!!"));  // shown although the entry is disconnected
   EXPECT_EQ(b.dlg().m_entries[1].m_bConnected, 0);
-  EXPECT_EQ(b.dlg().m_nPortCount, 2);
+  EXPECT_EQ(b.dlg().PortCount(), 2);
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
 }
 
@@ -116,7 +116,6 @@ TEST_F(FaultRunTest, AGivenUpEntryBoundToAnotherPortDownloadsIntoTheNewHandset) 
   m_path = MakePhoneImage(m_tmp.path(), kSize, kStart);
   m_image = ReadFile(m_path);
   b.dlg().m_entries[0].m_nComPort = 1;
-  b.dlg().m_nPortCount = 1;
   b.dlg().RefreshPortLabels();
   b.ChoosePhone(m_path);
   b.handset(0).dead = true;
@@ -128,7 +127,6 @@ TEST_F(FaultRunTest, AGivenUpEntryBoundToAnotherPortDownloadsIntoTheNewHandset) 
 
   // The operator plugs the entry into the second handset and tries again.
   b.dlg().m_entries[0].m_nComPort = 2;
-  b.dlg().m_nPortCount = 1;
   b.dlg().RefreshPortLabels();
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
@@ -230,6 +228,21 @@ TEST_F(FaultRunTest, RefusedFirstRequestDisconnectsTheEntry) {
   ExpectComplete(b, 0);
 }
 
+TEST_F(FaultRunTest, AnEntryRefusedAtOnceFreesItsPlaceForTheNextHandset) {
+  // All twenty entries bound; the one refused at its first request loses its
+  // port, so a handset plugged in afterwards is bound in its place.
+  auto& b = Prepare(MAX_ENTRIES);
+  b.handset(0).onRequest = [](const std::vector<uint8_t>& r) -> std::optional<std::vector<uint8_t>> {
+    if (r[0] == 0xA0) return std::vector<uint8_t>{0xA3, 0x9E, 0x4C};
+    return std::nullopt;
+  };
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  ASSERT_EQ(b.dlg().m_entries[0].m_nComPort, 0);
+  b.dlg().OnPortArrival(30);
+  EXPECT_EQ(b.dlg().m_entries[0].m_nComPort, 30);
+}
+
 TEST_F(FaultRunTest, AnUnansweredEraseGivesItsEntryUpAndTheOthersGoOn) {
   // The silent erase in a boot-kind first step, and in a flash step after
   // one the entry flashed in; ERASE_LIMIT_S sets the bound.
@@ -305,7 +318,7 @@ TEST_F(FaultRunTest, EntryThatNeverFlashedIsDroppedWhenTheFirstFinishes) {
   int waitingSeen = 0;
   b.DownLoad();
   ASSERT_TRUE(b.RunUntil([&] {
-    if (b.dlg().m_entries[0].m_nState == 10 && b.host().m_bars[0].m_strText == "Preparing Next Step...") ++waitingSeen;
+    if (b.dlg().m_entries[0].m_nState == STATE_STEP_WAIT && b.host().m_bars[0].m_strText == "Preparing Next Step...") ++waitingSeen;
     return b.dlg().m_bRunning == 0;
   }, 3600000));
   EXPECT_GT(waitingSeen, 0);
@@ -313,7 +326,7 @@ TEST_F(FaultRunTest, EntryThatNeverFlashedIsDroppedWhenTheFirstFinishes) {
   ExpectFailed(b, 2);
   ExpectComplete(b, 0);
   ExpectComplete(b, 1);
-  EXPECT_EQ(b.dlg().m_nPortCount, 2);
+  EXPECT_EQ(b.dlg().PortCount(), 2);
 }
 
 TEST_F(FaultRunTest, HangUpDuringTheTransferEndsThatEntry) {

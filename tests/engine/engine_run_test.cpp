@@ -31,7 +31,7 @@ TEST_F(EngineTest, PhoneCodeRunWritesEveryByteIncludingThePartialLastBlock) {
   EXPECT_EQ(h.violations, 0);
   EXPECT_EQ(h.overlaps, 0);
   EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
-  EXPECT_EQ(b.dlg().m_entries[0].m_nState, 11);
+  EXPECT_EQ(b.dlg().m_entries[0].m_nState, STATE_COMPLETE);
   EXPECT_TRUE(HasLog(b.host(), 0, "Downloading Completed."));
   EXPECT_TRUE(HasLog(b.host(), 0, "Version: b1.01"));
   EXPECT_EQ(CountBoxes(b.host(), "Download Completed."), 1);
@@ -97,7 +97,6 @@ TEST_F(EngineTest, AnEntryThatFailedAfterItsJumpIsJumpedAndCheckedAgainNextRun) 
   h.dataMode = false;
   h.requests.clear();
   b.dlg().m_entries[0].m_nComPort = h.com;
-  b.dlg().m_nPortCount = 1;
   b.dlg().RefreshPortLabels();
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
@@ -151,9 +150,10 @@ TEST_F(EngineTest, ChangeDownloaderSwitchesToFlashProgrammingAtTheStartAddress) 
   };
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
-  // Block 128 went out in state 7 and moved the entry to state 8 with block
-  // 129 next; block 129 is the first flash-programming block.
-  EXPECT_EQ(stateAtSwitch, 9);
+  // Block 128 went out in STATE_BOOT_BLOCKS and moved the entry to
+  // STATE_FLASH_ERASE_SENT with block 129 next, the first flash-programming
+  // block.
+  EXPECT_EQ(stateAtSwitch, STATE_FLASH_BLOCKS);
   EXPECT_EQ(blockAtSwitch, 130);
   EXPECT_TRUE(HasLog(b.host(), 0, "Boot Processing...잠시만 기다리세요"));
   EXPECT_TRUE(HasLog(b.host(), 0, "Phone Code Download[Change Downloader]"));
@@ -350,7 +350,7 @@ TEST_F(EngineTest, InterruptStopsTheRunAtOnceAndTheNextDownLoadStartsAfresh) {
     return (k == 2 && !swallowed && (swallowed = true)) ? BlockAction::Silence : BlockAction::Ack;
   };
   b.DownLoad();
-  ASSERT_TRUE(b.RunUntil([&] { return b.dlg().m_entries[0].m_nState == 10 && swallowed; }, 60000));
+  ASSERT_TRUE(b.RunUntil([&] { return b.dlg().m_entries[0].m_nState == STATE_STEP_WAIT && swallowed; }, 60000));
   ASSERT_EQ(b.dlg().m_bRunning, 1);
 
   b.dlg().InterruptRun();
@@ -361,7 +361,7 @@ TEST_F(EngineTest, InterruptStopsTheRunAtOnceAndTheNextDownLoadStartsAfresh) {
     SCOPED_TRACE(k);
     const DownloadEntry& e = b.dlg().m_entries[k];
     EXPECT_EQ(e.m_nResult, RESULT_FAILED);
-    EXPECT_EQ(e.m_nState, 0);
+    EXPECT_EQ(e.m_nState, STATE_IDLE);
     EXPECT_FALSE(e.m_comm.IsOpen());
     EXPECT_EQ(e.m_pThread, nullptr);  // the receive thread has ended
     EXPECT_FALSE(b.handset(k).dev->open);

@@ -69,10 +69,10 @@ bool Settle(CFakeBench& b, int handsets, uint32_t maxMs) {
 }
 
 void CheckFields(CVelmoraDlg& dlg, int handsets) {
-  FUZZ_CHECK(dlg.m_nPortCount >= 0 && dlg.m_nPortCount <= handsets);
+  FUZZ_CHECK(dlg.PortCount() >= 0 && dlg.PortCount() <= handsets);
   for (int k = 0; k < MAX_ENTRIES; ++k) {
     const DownloadEntry& e = dlg.m_entries[k];
-    FUZZ_CHECK(e.m_nState >= 0 && e.m_nState <= 11);
+    FUZZ_CHECK(e.m_nState >= STATE_IDLE && e.m_nState <= STATE_COMPLETE);
     FUZZ_CHECK(e.m_nBlock >= 0);
     // Entries outside this run keep the counters of the run they were in.
     if (k < handsets) FUZZ_CHECK(e.m_nBlock <= dlg.m_nTotalBlocks + 1);
@@ -164,7 +164,6 @@ void ResetBench(CFakeBench& b, int handsets) {
   // A run the previous input left unfinished is abandoned, not resumed:
   // DownLoad refuses to start while one is going on.
   b.dlg().m_bRunning = 0;
-  b.dlg().m_nPortCount = handsets;
   b.dlg().RefreshPortLabels();
 }
 

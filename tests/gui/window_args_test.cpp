@@ -51,7 +51,7 @@ TEST_F(PlugInPortsTest, EachPortIsMappedAndBoundToTheNextEntry) {
   PlugInPorts(host, {{7, "/dev/pts/70"}, {2, "/dev/pts/20"}});
   EXPECT_EQ(CPortMap::Instance().Device(7), "/dev/pts/70");
   EXPECT_EQ(CPortMap::Instance().Device(2), "/dev/pts/20");
-  EXPECT_EQ(dialog.m_nPortCount, 2);
+  EXPECT_EQ(dialog.PortCount(), 2);
   EXPECT_EQ(dialog.m_entries[0].m_nComPort, 7);
   EXPECT_EQ(dialog.m_entries[1].m_nComPort, 2);
   EXPECT_EQ(host.GetControlText(kPortLabelIds[0]), "[COM7]");

@@ -193,11 +193,11 @@ TEST_F(AutoDetectTest, ArrivalsBindAndRemovalsFreeTheLowestNumbers) {
   EXPECT_EQ(Port(1), 2);
   EXPECT_EQ(Device(1), m_tree.Node("ttyACM1"));
   EXPECT_EQ(CPortMap::Instance().Number(m_tree.Node("ttyS3")), 0);
-  EXPECT_EQ(m_dlg->m_nPortCount, 2);
+  EXPECT_EQ(m_dlg->PortCount(), 2);
 
   m_tree.Unplug("ttyACM0");
   ASSERT_TRUE(Await([&] { return Port(0) == 0; }));
-  EXPECT_EQ(m_dlg->m_nPortCount, 1);
+  EXPECT_EQ(m_dlg->PortCount(), 1);
   EXPECT_EQ(m_dlg->m_strPortLabel[0], "");
   EXPECT_EQ(m_host.m_portHints[0], "");
   EXPECT_FALSE(CPortMap::Instance().Device(1).has_value());
@@ -214,7 +214,7 @@ TEST_F(AutoDetectTest, ArrivalsBindAndRemovalsFreeTheLowestNumbers) {
 
   m_tree.Unplug("ttyACM1");
   m_tree.Unplug("ttyACM7");
-  ASSERT_TRUE(Await([&] { return m_dlg->m_nPortCount == 0 && Port(0) == 0 && Port(1) == 0; }));
+  ASSERT_TRUE(Await([&] { return m_dlg->PortCount() == 0 && Port(0) == 0 && Port(1) == 0; }));
   EXPECT_TRUE(CPortMap::Instance().Entries().empty());
 }
 
@@ -228,7 +228,7 @@ TEST_F(AutoDetectTest, ArrivalOfABoundPortShowsTheMessageAndChangesNothing) {
   ASSERT_EQ(Port(0), 1);
   ASSERT_TRUE(Await([&] { return m_watcher->Pending() == 0; }));
   EXPECT_EQ(CountBoxes(m_host, "이미 사용중인 COM Port로 연결을 시도하셨습니다."), 1);
-  EXPECT_EQ(m_dlg->m_nPortCount, 1);
+  EXPECT_EQ(m_dlg->PortCount(), 1);
   EXPECT_EQ(Port(0), 1);
   EXPECT_EQ(Port(1), 0);
 }
@@ -239,7 +239,7 @@ TEST_F(AutoDetectTest, RemovalDuringARunFailsThatEntryAndTheRunEnds) {
   m_sims.Handset(0).SetPace(8000);
   Plug("ttyACM0", 0);
   Plug("ttyACM1", 1);
-  ASSERT_TRUE(Await([&] { return m_dlg->m_nPortCount == 2; }));
+  ASSERT_TRUE(Await([&] { return m_dlg->PortCount() == 2; }));
   const size_t size = 0x10000 + 40 * 1024;
   const std::string path = MakePhoneImage(m_tmp.path(), size, 0x10000);
   m_host.m_fileAnswers.push_back(path);
@@ -252,8 +252,8 @@ TEST_F(AutoDetectTest, RemovalDuringARunFailsThatEntryAndTheRunEnds) {
   m_tree.Unplug("ttyACM0");
   ASSERT_TRUE(Await([&] { return Port(0) == 0; }));
   EXPECT_EQ(m_host.m_bars[0].m_strText, "Error!");
-  EXPECT_EQ(m_dlg->m_entries[0].m_nState, 0);
-  EXPECT_EQ(m_dlg->m_nPortCount, 1);
+  EXPECT_EQ(m_dlg->m_entries[0].m_nState, STATE_IDLE);
+  EXPECT_EQ(m_dlg->PortCount(), 1);
 
   // The run does not wait for the entry that left it, even while its line
   // is still up.
@@ -286,12 +286,12 @@ TEST_F(AutoDetectTest, PullingTheOnlyHandsetMidRunLeavesEveryEntryIdle) {
 
   m_tree.Unplug("ttyACM0");
   ASSERT_TRUE(Await([&] { return m_dlg->m_bRunning == 0; }));
-  EXPECT_EQ(m_dlg->m_nPortCount, 0);
+  EXPECT_EQ(m_dlg->PortCount(), 0);
   EXPECT_EQ(m_host.m_bars[0].m_strText, "Error!");
   EXPECT_EQ(m_dlg->m_entries[0].m_nResult, RESULT_FAILED);
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(m_dlg->m_entries[i].m_nState, 0);
+    EXPECT_EQ(m_dlg->m_entries[i].m_nState, STATE_IDLE);
     EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, 0);
     EXPECT_EQ(m_dlg->m_entries[i].m_bConnected, 0);
     EXPECT_FALSE(m_dlg->m_entries[i].m_comm.IsOpen());
@@ -314,7 +314,7 @@ TEST_F(AutoDetectTest, HandsetPluggedInAfterTheOnlyOneWasPulledIsDownloaded) {
   // Pulled out after the run: the link was still open on it.
   m_tree.Unplug("ttyACM0");
   m_sims.Handset(0).Stop();
-  ASSERT_TRUE(Await([&] { return m_dlg->m_nPortCount == 0; }));
+  ASSERT_TRUE(Await([&] { return m_dlg->PortCount() == 0; }));
   Await([] { return false; }, 300);  // the receive thread's end, if it comes
 
   Plug("ttyACM1", 1);

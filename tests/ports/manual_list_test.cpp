@@ -77,11 +77,10 @@ TEST_F(ManualListTest, SelectedItemsAreBoundInListOrderAtDownLoad) {
   m_host.Click(IDC_AUTO_DETECT, 0);
   // A binding from before is replaced by the selection.
   m_dlg->m_entries[5].m_nComPort = 9;
-  m_dlg->m_nPortCount = 1;
   Select({3, 1});
   m_host.Click(IDC_DOWNLOAD);
   EXPECT_EQ(CountBoxes(m_host, "No binaries has been selected."), 1);
-  EXPECT_EQ(m_dlg->m_nPortCount, 2);
+  EXPECT_EQ(m_dlg->PortCount(), 2);
   EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 2);
   EXPECT_EQ(m_dlg->m_entries[1].m_nComPort, 4);
   for (int i = 2; i < MAX_ENTRIES; ++i) EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, 0) << i;
@@ -93,7 +92,7 @@ TEST_F(ManualListTest, TwentyItemsAreAllowed) {
   m_host.Click(IDC_AUTO_DETECT, 0);
   for (int k = 10; k < 30; ++k) m_host.SelectListItem(IDC_PORT_LIST, k, true);
   EXPECT_TRUE(m_dlg->CollectManualPorts());
-  EXPECT_EQ(m_dlg->m_nPortCount, 20);
+  EXPECT_EQ(m_dlg->PortCount(), 20);
   EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 11);
   EXPECT_EQ(m_dlg->m_entries[19].m_nComPort, 30);
   EXPECT_EQ(CountBoxes(m_host, "선택 허용치를 초과하였습니다."), 0);
@@ -106,7 +105,7 @@ TEST_F(ManualListTest, TwentyOneItemsShowTheLimitAndStartNothing) {
   m_host.Click(IDC_DOWNLOAD);
   EXPECT_EQ(CountBoxes(m_host, "선택 허용치를 초과하였습니다."), 1);
   EXPECT_EQ(m_host.m_boxes.size(), 1u);
-  EXPECT_EQ(m_dlg->m_nPortCount, 0);
+  EXPECT_EQ(m_dlg->PortCount(), 0);
   for (int i = 0; i < MAX_ENTRIES; ++i) EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, 0) << i;
   EXPECT_EQ(m_dlg->m_bRunning, 0);
   EXPECT_TRUE(m_host.m_timers.empty());
@@ -118,7 +117,7 @@ TEST_F(ManualListTest, DeviceNotificationsAreIgnoredWhileAutoDetectIsOff) {
   DevBroadcastPort note;
   std::snprintf(note.dbcp_name, sizeof note.dbcp_name, "COM5");
   m_dlg->WindowProc(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&note));
-  EXPECT_EQ(m_dlg->m_nPortCount, 0);
+  EXPECT_EQ(m_dlg->PortCount(), 0);
   EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 0);
 }
 

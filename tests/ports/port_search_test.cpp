@@ -78,7 +78,7 @@ TEST_F(PortSearchTest, HandsetsAreKnownByKernelNameDriverOrById) {
   m_tree.AddVirtualTty("kvxuart-console");                  // no device behind it
   Search();
 
-  EXPECT_EQ(m_dlg->m_nPortCount, 3);
+  EXPECT_EQ(m_dlg->PortCount(), 3);
   // Without hub sockets the order is that of the kernel names.
   EXPECT_EQ(BoundDevices(3),
             (std::vector<std::string>{m_tree.Node("kvxuart0"), m_tree.Node("ttyACM0"), m_tree.Node("ttyUSB0")}));
@@ -101,7 +101,7 @@ TEST_F(PortSearchTest, OrderIsThatOfTheHubSocketsAndStaysTheSame) {
   const std::vector<std::string> want{m_tree.Node("ttyACM3"), m_tree.Node("ttyACM2"), m_tree.Node("ttyACM0"),
                                       m_tree.Node("ttyACM1"), m_tree.Node("ttyACM10")};
   Search();
-  ASSERT_EQ(m_dlg->m_nPortCount, 5);
+  ASSERT_EQ(m_dlg->PortCount(), 5);
   EXPECT_EQ(BoundDevices(5), want);
   int before[5];
   for (int i = 0; i < 5; ++i) before[i] = m_dlg->m_entries[i].m_nComPort;
@@ -116,12 +116,12 @@ TEST_F(PortSearchTest, PortMatchSettingAddsFragments) {
   m_tree.AddTty("ttyACM0", "cdc_acm");
   m_tree.AddTty("ttyUSB0", "ftdi_sio");
   Search();
-  EXPECT_EQ(m_dlg->m_nPortCount, 0);
+  EXPECT_EQ(m_dlg->PortCount(), 0);
 
   ASSERT_TRUE(CRegistry::WriteString(kPortMatchSetting, " cdc_acm , ,ftdi_sio,"));
   EXPECT_EQ(PortMatchFragments(), (std::vector<std::string>{"kvxuart", "cdc_acm", "ftdi_sio"}));
   Search();
-  EXPECT_EQ(m_dlg->m_nPortCount, 2);
+  EXPECT_EQ(m_dlg->PortCount(), 2);
   EXPECT_EQ(BoundDevices(2), (std::vector<std::string>{m_tree.Node("ttyACM0"), m_tree.Node("ttyUSB0")}));
   ExpectUnboundFrom(2);
 }
@@ -134,7 +134,7 @@ TEST_F(PortSearchTest, TwentyEntriesTakeTheFirstTwentyInOrder) {
     m_tree.AddByPath(std::string(kSocket) + "1." + std::to_string(23 - k) + ":1.0", name);
   }
   Search();
-  ASSERT_EQ(m_dlg->m_nPortCount, MAX_ENTRIES);
+  ASSERT_EQ(m_dlg->PortCount(), MAX_ENTRIES);
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(BoundDevices(MAX_ENTRIES)[static_cast<size_t>(i)], m_tree.Node("ttyACM" + std::to_string(22 - i)));
@@ -148,13 +148,13 @@ TEST_F(PortSearchTest, NoMatchUnbindsEveryEntryAndEnablesTheRunControls) {
   m_tree.AddTty("ttyACM0", "kvxuart");
   m_tree.AddTty("ttyACM1", "kvxuart");
   Search();
-  ASSERT_EQ(m_dlg->m_nPortCount, 2);
+  ASSERT_EQ(m_dlg->PortCount(), 2);
   m_dlg->EnableControls(0);
   m_tree.Unplug("ttyACM0");
   m_tree.Unplug("ttyACM1");
   m_tree.AddTty("ttyS0", "serial8250");
   Search();
-  EXPECT_EQ(m_dlg->m_nPortCount, 0);
+  EXPECT_EQ(m_dlg->PortCount(), 0);
   ExpectUnboundFrom(0);
   EXPECT_TRUE(m_host.m_controls[IDC_DOWNLOAD].enabled);
   EXPECT_TRUE(m_host.m_controls[IDC_PORT_LIST].enabled);
@@ -163,7 +163,7 @@ TEST_F(PortSearchTest, NoMatchUnbindsEveryEntryAndEnablesTheRunControls) {
 TEST_F(PortSearchTest, MissingTreeBindsNothing) {
   SetPortSearchRoots(m_tree.Root() + "/no-sys", m_tree.Root() + "/no-dev");
   Search();
-  EXPECT_EQ(m_dlg->m_nPortCount, 0);
+  EXPECT_EQ(m_dlg->PortCount(), 0);
   ExpectUnboundFrom(0);
 }
 
@@ -174,7 +174,7 @@ TEST_F(PortSearchTest, NumbersAreWholeAndKeptWhileTheDeviceStays) {
   m_tree.AddTty("ttyACM0", "kvxuart");
   m_tree.AddByPath(std::string(kSocket) + "1.1:1.0", "ttyACM0");
   Search();
-  ASSERT_EQ(m_dlg->m_nPortCount, 1);
+  ASSERT_EQ(m_dlg->PortCount(), 1);
   EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 12);
   EXPECT_EQ(m_dlg->m_strPortLabel[0], "[COM12]");
   DevBroadcastPort note;
@@ -212,7 +212,7 @@ TEST_F(PortSearchTest, OverlongNamesAreSkippedWithATraceLine) {
   m_tree.AddById(fitting, "ttyACM1");
   m_tree.AddTty("ttyACM2", "kvxuart");
   Search();
-  EXPECT_EQ(m_dlg->m_nPortCount, 2);
+  EXPECT_EQ(m_dlg->PortCount(), 2);
   EXPECT_EQ(BoundDevices(2), (std::vector<std::string>{m_tree.Node("ttyACM1"), m_tree.Node("ttyACM2")}));
   const std::string trace = TraceText();
   EXPECT_NE(trace.find("Serial device skipped, name over 127 bytes: usb-xxx"), std::string::npos) << trace;
@@ -225,7 +225,7 @@ TEST_F(PortSearchTest, DeviceWithoutItsNodeIsSkipped) {
   m_tree.AddSysTty("ttyACM0", "kvxuart");
   m_tree.AddTty("ttyACM1", "kvxuart");
   Search();
-  EXPECT_EQ(m_dlg->m_nPortCount, 1);
+  EXPECT_EQ(m_dlg->PortCount(), 1);
   EXPECT_EQ(BoundDevices(1)[0], m_tree.Node("ttyACM1"));
   EXPECT_NE(TraceText().find("Serial device skipped, no node in " + m_tree.DevRoot() + ": ttyACM0\n"),
             std::string::npos);

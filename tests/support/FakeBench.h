@@ -210,7 +210,6 @@ class CFakeBench {
   void BindAll() {
     for (size_t k = 0; k < m_handsets.size(); ++k) {
       m_dlg->m_entries[k].m_nComPort = m_handsets[k]->com;
-      m_dlg->m_nPortCount += 1;
     }
     m_dlg->RefreshPortLabels();
   }

@@ -8,7 +8,8 @@
 class CFrameDecoder {
  public:
   static constexpr int ASSEMBLY_SIZE = 512;
-  static constexpr int WORK_SIZE = 513;
+  /// The flag-free body of a full assembly buffer, and a byte to spare.
+  static constexpr int WORK_SIZE = ASSEMBLY_SIZE + 1;
 
   enum class Outcome {
     Incomplete,  ///< no complete frame yet; the bytes stay buffered

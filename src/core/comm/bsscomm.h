@@ -36,6 +36,17 @@ constexpr uint8_t RSP_IGNORED = 0xA2;
 constexpr uint8_t NAK_INVALID_CMD = 0xA3;
 constexpr uint8_t NAK_FAILED = 0xA4;
 
+// The two bytes after a short reply's code. Boot framing passes them on
+// unchecked, so the engine tells a genuine reply from a damaged one by them.
+/// ACK: the CRC-16/X-25 check sequence of the one-byte packet 02, low byte first.
+constexpr uint8_t ACK_FCS[2] = {0x6A, 0xD3};
+/// RESEND_ACK: the handset is ready for the block again (it sends 03 03 03).
+constexpr uint8_t RESEND_ACK_TAIL[2] = {0x03, 0x03};
+/// NAK_INVALID_CMD: the fixed pair of a genuine refusal (no check sum of it).
+constexpr uint8_t NAK_INVALID_CMD_TAIL[2] = {0x9E, 0x4C};
+/// NAK_FAILED: the pair of a genuine failure to carry out the request.
+constexpr uint8_t NAK_FAILED_TAIL[2] = {0x00, 0x00};
+
 /// Size of the reply buffer; longer bodies are cut to it.
 constexpr int RX_PACKET_SIZE = 500;
 /// Longest request (the EFS file information).
@@ -176,7 +187,7 @@ class CBssComm {
   /// thread before a request goes out, read by the receive thread.
   std::atomic<int> m_bBootFraming{0};
   uint32_t m_nLastLen = 0;
-  uint8_t m_lastReq[1031] = {};
+  uint8_t m_lastReq[MAX_REQUEST] = {};  ///< the last request, for Resend
 
  private:
   bool SendFramedRequest(const uint8_t* req, uint16_t n, const char* status);
