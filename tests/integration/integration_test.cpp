@@ -4,6 +4,7 @@
 
 #include "ControlIds.h"
 #include "FakeBench.h"
+#include "LockstepHost.h"
 #include "TestUtil.h"
 #include "VelmoraDlg.h"
 #include "comm/Registry.h"
@@ -51,7 +52,7 @@ class IntegrationTest : public ::testing::Test {
   }
 
   CTempDir m_tmp;
-  CHeadlessHost m_host;
+  CLockstepHost m_host;
   CSimBench m_sims;
   std::unique_ptr<CVelmoraDlg> m_dlg;
 };
