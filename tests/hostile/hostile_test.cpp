@@ -32,6 +32,15 @@ long RssKb() {
   return 0;
 }
 
+/// Milliseconds the calling thread has spent ready to run but waiting for a
+/// CPU; 0 where the kernel does not tell.
+long RunQueueWaitMs() {
+  std::ifstream in("/proc/thread-self/schedstat");
+  long long runNs = 0, waitNs = 0;
+  if (!(in >> runNs >> waitNs)) return 0;
+  return static_cast<long>(waitNs / 1000000);
+}
+
 class HostileTest : public ::testing::Test, protected CSimRig {
  protected:
   void SetUp() override {
@@ -65,17 +74,23 @@ class HostileTest : public ::testing::Test, protected CSimRig {
   }
 
   /// Presses DownLoad and runs until the run ends; records the longest
-  /// stretch between two turns of the dialog's loop.
+  /// stretch between two turns of the dialog's loop. Time the thread only
+  /// waited for a CPU does not count: on a loaded machine that alone can
+  /// exceed the bound, and it is no hold-up of the dialog's making.
   bool Run() {
     m_nRssBeforeKb = RssKb();
     auto last = std::chrono::steady_clock::now();
+    long lastWait = RunQueueWaitMs();
     m_host.Click(IDC_DOWNLOAD);
     const bool ended = m_host.RunUntil(
         [&] {
           const auto now = std::chrono::steady_clock::now();
-          const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count();
+          const long wait = RunQueueWaitMs();
+          const long gap = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count()) -
+                           (wait - lastWait);
           if (gap > m_nMaxGapMs) m_nMaxGapMs = gap;
           last = now;
+          lastWait = wait;
           return m_dlg->m_bRunning == 0;
         },
         kRunLimitMs);

@@ -2,6 +2,7 @@
 // real clock, receive threads, and simulated handsets.
 #include <gtest/gtest.h>
 
+#include "LockstepHost.h"
 #include "SimRig.h"
 #include "TestUtil.h"
 #include "Registry.h"
@@ -9,7 +10,7 @@
 namespace {
 constexpr uint32_t kRunLimitMs = 180000;
 
-class IntegrationTest : public ::testing::Test, protected CSimRig {
+class IntegrationTest : public ::testing::Test, protected CSimRigWith<CLockstepHost> {
  protected:
   void SetUp() override { ResetProgramState(m_tmp.path()); }
   void TearDown() override { StopRig(); }

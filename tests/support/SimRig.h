@@ -29,12 +29,13 @@ inline void ChooseImage(CHeadlessHost& host, int id, const std::string& path) {
   host.Click(id, 1);
 }
 
-class CSimRig {
+template <class Host>
+class CSimRigWith {
  public:
-  CSimRig() = default;
-  CSimRig(const CSimRig&) = delete;
-  CSimRig& operator=(const CSimRig&) = delete;
-  ~CSimRig() { StopRig(); }
+  CSimRigWith() = default;
+  CSimRigWith(const CSimRigWith&) = delete;
+  CSimRigWith& operator=(const CSimRigWith&) = delete;
+  ~CSimRigWith() { StopRig(); }
 
   /// Starts `count` simulated handsets on COM1..count. False (with `error`
   /// when asked for) when they could not be started or mapped.
@@ -63,7 +64,9 @@ class CSimRig {
     CPortMap::Instance().Clear();
   }
 
-  CHeadlessHost m_host;
+  Host m_host;
   CSimBench m_sims;
   std::unique_ptr<CVelmoraDlg> m_dlg;
 };
+
+using CSimRig = CSimRigWith<CHeadlessHost>;
