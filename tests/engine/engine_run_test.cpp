@@ -301,7 +301,6 @@ TEST_F(EngineTest, AHandsetBoundToTwoEntriesIsNeverDownloadedTwice) {
     EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
   }
   b.dlg().m_entries[1].m_nComPort = 0;
-  b.dlg().m_nPortCount = 1;
   b.dlg().RefreshPortLabels();
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "Window.h"
 #include "comm/QTextQ.h"
 #include "comm/bsscomm.h"
 #include "platform/PortMap.h"
