@@ -119,13 +119,12 @@ TEST_F(CliStatusTest, APortThatCannotBeOpenedIsNamedWithItsCause) {
   EXPECT_TRUE(Has(r.err, "Failt to open Comm\n")) << r.err;  // with --trace, on standard error
   EXPECT_FALSE(Has(r.out, "Failt to open Comm")) << r.out;
 
-  // Vanished: the device was there when it was named, gone when opened.
-  std::string gone;
-  {
-    PtyPair vanishing;
-    ASSERT_TRUE(vanishing.Ok());
-    gone = vanishing.SlavePath();
-  }
+  // Vanished: the node was there when it was named, gone when opened, as
+  // an unplugged handset's is. (A pty's own node would not do: its number
+  // is soon another test's.)
+  const std::string gone = m_scratch.path() + "/ttyACM9";
+  ASSERT_EQ(symlink(held.SlavePath().c_str(), gone.c_str()), 0);
+  ASSERT_EQ(unlink(gone.c_str()), 0);
   r = Cli("--phone " + m_image + " --port COM3=" + gone);
   EXPECT_EQ(r.status, 3) << r.out << r.err;
   EXPECT_TRUE(Has(r.out, "Entry 1: " + gone + ": not found (ENOENT); check that the handset is plugged in\n"))
