@@ -1,17 +1,38 @@
 #include "CliOptions.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/PortSpec.h"
 
 const char* CliUsage() {
-  return "usage: velmora-cli [--help] [--phone FILE] [--change-downloader] [--input-address] [--boot FILE]\n"
-         "                   [--qbfs FILE] [--resource FILE] [--efs2 DIR] [--port N=DEVICE ...]\n"
-         "                   [--search | --station [--settle SECONDS]] [--sysfs-root DIR] [--dev-root DIR]\n"
-         "                   [--yes] [--timeout SECONDS] [--create-resource DIR]\n"
-         "  --port N=DEVICE   bind COM N (1..30) to DEVICE through the manual port list\n"
+  return "usage: velmora-cli [--help] [--version] [--trace] [--phone FILE] [--change-downloader]\n"
+         "                   [--input-address] [--boot FILE] [--qbfs FILE] [--resource FILE] [--efs2 DIR]\n"
+         "                   [--port [COM]N=DEVICE ...] [--search | --station [--settle SECONDS]]\n"
+         "                   [--sysfs-root DIR] [--dev-root DIR] [--yes] [--timeout SECONDS]\n"
+         "                   [--create-resource DIR]\n"
+         "Writes the chosen images into every handset bound to an entry, all in parallel.\n"
+         "Images (each is checked before any port is opened):\n"
+         "  --phone FILE      phone code image\n"
+         "  --change-downloader  ask for the boot address area to be changed (a caution question)\n"
+         "  --input-address   enter the download address by hand\n"
+         "  --boot FILE       boot loader image (a caution question)\n"
+         "  --qbfs FILE       QBFS image\n"
+         "  --resource FILE   resource image\n"
+         "  --efs2 DIR        folder of EFS2 files\n"
+         "  --create-resource DIR  pack the resource files under DIR into one resource image; no download\n"
+         "Ports:\n"
+         "  --port N=DEVICE   bind COM N (1..30) to DEVICE through the manual port list; COMN=DEVICE\n"
+         "                    (the lines velmora-sim prints) is taken too. A COM number may be given\n"
+         "                    once, a device for one COM number only\n"
          "  --search          bind the handsets' ports found by Port Search and print them;\n"
-         "                    without an image nothing is downloaded (status 1 when none is found)\n"
+         "                    without an image nothing is downloaded (status 3 when none is found)\n"
          "  --station         download batch after batch: ports are found as Port Search does and\n"
          "                    followed as handsets are plugged in and pulled out; a batch starts once\n"
          "                    a handset is bound and no port came or went for the settle time, the\n"
@@ -21,9 +42,23 @@ const char* CliUsage() {
          "  --settle SECONDS  quiet time before a batch starts (default 3, fractions allowed)\n"
          "  --sysfs-root DIR  scan DIR instead of /sys (for test trees)\n"
          "  --dev-root DIR    scan DIR instead of /dev (for test trees)\n"
+         "Run:\n"
+         "  --yes             accept the caution questions (without it they are refused)\n"
          "  --timeout SECONDS longest run (each batch's with --station; default 600)\n"
-         "SIGINT or SIGTERM stops a run at once: every handset still running is reported failed\n"
-         "and the status is 130 or 143.\n";
+         "  --trace           diagnostic lines on standard error (also VELMORA_TRACE=1)\n"
+         "  --version         print the program's name and version\n"
+         "  --help            print this text\n"
+         "SIGINT or SIGTERM stops a run at once: every handset still running is reported failed.\n"
+         "Exit status:\n"
+         "  0    every entry of the run completed\n"
+         "  1    some entry failed\n"
+         "  2    usage error (the command line is wrong)\n"
+         "  3    nothing was downloaded: no image usable, no port usable, a caution question refused\n"
+         "  4    --timeout was reached\n"
+         "  130  interrupted by SIGINT, 143 by SIGTERM\n"
+         "Examples:\n"
+         "  velmora-cli --phone app.bin --port COM1=/dev/ttyACM0 --port COM2=/dev/ttyACM1\n"
+         "  velmora-cli --search --boot boot.bin --phone app.bin --yes --timeout 300\n";
 }
 
 std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error) {
@@ -42,6 +77,11 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
     if (arg == "--help" || arg == "-h") {
       o.help = true;
       return o;
+    } else if (arg == "--version") {
+      o.version = true;
+      return o;
+    } else if (arg == "--trace") {
+      o.trace = true;
     } else if (arg == "--phone") {
       if (!value(o.phone)) return std::nullopt;
     } else if (arg == "--boot") {
@@ -93,9 +133,10 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
     } else if (arg == "--port") {
       std::optional<std::string> spec;
       if (!value(spec)) return std::nullopt;
-      auto port = ParsePortSpec(*spec);
+      std::string why;
+      auto port = ParsePortSpec(*spec, &why);
       if (!port) {
-        error = "--port needs N=DEVICE with N in 1..30, not '" + *spec + "'";
+        error = "--port " + why;
         return std::nullopt;
       }
       o.ports.push_back(*port);
@@ -124,5 +165,49 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
     error = "--search and --port exclude each other";
     return std::nullopt;
   }
+  if (auto problem = PortListProblem(o.ports)) {
+    error = "--port: " + *problem;
+    return std::nullopt;
+  }
   return o;
+}
+
+namespace {
+
+/// What keeps `path` from being read as the image (or, with `folder`, the
+/// folder) that `option` names.
+std::optional<std::string> PathProblem(const char* option, const std::string& path, bool folder) {
+  const std::string at = std::string(option) + " " + path + ": ";
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    return at + std::strerror(errno);
+  }
+  if (folder && !S_ISDIR(st.st_mode)) return at + "not a directory";
+  if (!folder && S_ISDIR(st.st_mode)) return at + "is a directory, not a file";
+  if (!folder && !S_ISREG(st.st_mode)) return at + "not a regular file";
+  if (folder) {
+    DIR* dir = opendir(path.c_str());
+    if (!dir) return at + "cannot read the folder: " + std::strerror(errno);
+    closedir(dir);
+    return std::nullopt;
+  }
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return at + "cannot read the file: " + std::strerror(errno);
+  close(fd);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> CliInputProblem(const CliOptions& o) {
+  const std::pair<const char*, const std::optional<std::string>*> files[] = {
+      {"--phone", &o.phone}, {"--boot", &o.boot}, {"--qbfs", &o.qbfs}, {"--resource", &o.resource}};
+  for (const auto& [option, path] : files)
+    if (*path)
+      if (auto problem = PathProblem(option, **path, false)) return problem;
+  if (o.efs2)
+    if (auto problem = PathProblem("--efs2", *o.efs2, true)) return problem;
+  if (o.createResource)
+    if (auto problem = PathProblem("--create-resource", *o.createResource, true)) return problem;
+  return std::nullopt;
 }

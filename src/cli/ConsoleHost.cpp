@@ -60,8 +60,10 @@ void CConsoleHost::Print(const std::string& line) {
 }
 
 void CConsoleHost::OnMessageBox(const std::string& text, uint32_t type) {
-  (void)type;
-  Print("Message: " + text);
+  // A question answered No only because --yes was not given says so, or
+  // the operator would not know how to go on.
+  const bool refused = (type & MB_BUTTONMASK) == MB_YESNO && m_nYesNoAnswer != IDYES;
+  Print("Message: " + text + (refused ? " (pass --yes to accept)" : ""));
 }
 
 void CConsoleHost::OnLogLine(int entry, Rgb colour, const std::string& text) {

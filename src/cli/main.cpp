@@ -19,6 +19,8 @@
 #include "PortWatcher.h"
 #include "StopSignal.h"
 #include "VelmoraDlg.h"
+#include "VelmoraVersion.h"
+#include "comm/Trace.h"
 #include "platform/PortMap.h"
 
 namespace {
@@ -48,6 +50,7 @@ void PrintBoundPorts(const CVelmoraDlg& dlg) {
 
 struct RunResult {
   bool started = false;
+  bool timedOut = false;  ///< --timeout ended it
   int completed = 0, failed = 0;
   /// Devices of the run's entries, as bound when it started.
   std::vector<std::string> devices;
@@ -88,7 +91,8 @@ RunResult RunOnce(CConsoleHost& host, CVelmoraDlg& dlg, int timeoutSeconds, CSto
   host.DispatchPending();
   host.EraseTable();
   if (dlg.m_bRunning != 0) {
-    if (stop.Received() == 0) std::printf("Message: the run did not end within %d s\n", timeoutSeconds);
+    result.timedOut = stop.Received() == 0;
+    if (result.timedOut) std::printf("Message: the run did not end within %d s\n", timeoutSeconds);
     // Nothing more goes to the handsets, and their ports are free at once.
     dlg.InterruptRun();
     host.DispatchPending();
@@ -198,12 +202,22 @@ int main(int argc, char** argv) {
   auto options = ParseCliOptions(argc, argv, error);
   if (!options) {
     std::fprintf(stderr, "velmora-cli: %s\n%s", error.c_str(), CliUsage());
-    return 2;
+    return CLI_USAGE;
   }
   const CliOptions& o = *options;
   if (o.help) {
     std::fputs(CliUsage(), stdout);
-    return 0;
+    return CLI_COMPLETED;
+  }
+  if (o.version) {
+    std::printf("velmora-cli %s\n", VELMORA_VERSION);
+    return CLI_COMPLETED;
+  }
+  if (o.trace) SetTraceEnabled(true);
+  // Before any port is opened: a run must not stop half-way for a typo.
+  if (auto problem = CliInputProblem(o)) {
+    std::fprintf(stderr, "velmora-cli: %s; nothing downloaded\n", problem->c_str());
+    return CLI_NOTHING;
   }
   // Before any thread exists, so that every thread inherits the mask.
   CStopSignal stop;
@@ -235,7 +249,7 @@ int main(int argc, char** argv) {
   host.DispatchPending();
   if (o.search) {
     PrintBoundPorts(dlg);
-    if (!o.HasImage()) return dlg.PortCount() > 0 ? 0 : 1;
+    if (!o.HasImage()) return dlg.PortCount() > 0 ? CLI_COMPLETED : CLI_NOTHING;
   }
 
   bool chosen = true;
@@ -251,7 +265,7 @@ int main(int argc, char** argv) {
   if (o.inputAddress) host.Click(IDC_INPUT_ADDRESS);
   if (!chosen) {
     std::fprintf(stderr, "velmora-cli: an image choice was refused; nothing downloaded\n");
-    return 1;
+    return CLI_NOTHING;
   }
 
   if (o.station) return RunStation(host, dlg, o, stop);
@@ -259,9 +273,10 @@ int main(int argc, char** argv) {
   if (stop.Received() != 0) return 128 + stop.Received();
   const RunResult r = RunOnce(host, dlg, o.timeoutSeconds, stop, [] {});
   if (!r.started) {
-    std::fprintf(stderr, "velmora-cli: the run could not start\n");
-    return 1;
+    std::fprintf(stderr, "velmora-cli: the run could not start; nothing downloaded\n");
+    return CLI_NOTHING;
   }
   if (stop.Received() != 0) return 128 + stop.Received();
-  return r.failed == 0 ? 0 : 1;
+  if (r.timedOut) return CLI_TIMEOUT;
+  return r.failed == 0 ? CLI_COMPLETED : CLI_FAILED;
 }

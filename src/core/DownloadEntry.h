@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "DloadFile.h"
 #include "EngineTimers.h"
@@ -70,6 +71,7 @@ struct DownloadEntry {
   /// Outcome of the entry in the current run: RESULT_NONE when it was not
   /// bound at DownLoad, else running until it completes or leaves the run.
   int m_nResult = RESULT_NONE;
+  std::string m_strReason;  ///< why the entry left its last run (the error line it logged); empty while it runs or completed
 
   /// Back to block 0 of a step with no retries or refusals counted and no
   /// retry marker outstanding.

@@ -4,12 +4,16 @@
 
 #include <string>
 
+#include "platform/SerialPort.h"
+
 /// The device COM `port` stands for ("/dev/ttyACM2"), or empty when the
 /// number is unmapped or out of range.
 std::string PortDeviceHint(int port);
 
-/// Why COM `port` could not be opened when the reason is the operator's
-/// rights on its device, with the fix (the device's group, such as dialout,
-/// or the udev rule in contrib/). Empty when rights are not the reason, and
-/// after the first time for the same device, so an entry's log says it once.
-std::string PortOpenFailureHint(int port);
+/// The entry's log line for a port that failed: the device ("COM5" when
+/// `device` is empty, i.e. the number has none), the cause with the OS's
+/// errno name, and what to do about it where there is something to do:
+/// "/dev/ttyACM3: permission denied (EACCES); add yourself to the dialout
+/// group ...". `holder` is the entry number (1..20) of this program that
+/// holds the device, 0 when none does.
+std::string PortFailureLine(int port, const std::string& device, const PortFailure& failure, int holder = 0);

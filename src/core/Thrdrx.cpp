@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "PortHint.h"
 #include "comm/QTextQ.h"
 #include "comm/Trace.h"
 #include "comm/bsscomm.h"
@@ -65,6 +66,10 @@ bool CThreadRX::Init(IWindow* dialog, CBssComm* link, CQTextQ* queue, int entry)
     m_pLink = link;
     m_pTextQ = queue;
     m_nEntry = entry;
+    // Copied here, on the dialog's thread: the link's own copy is cleared
+    // by a Close that may run while this thread reports the device gone.
+    m_strDevice = link ? link->OpenDevice() : std::string();
+    m_nPort = link ? link->PortNumber() : 0;
     m_bStarted = true;
   }
   m_gate.notify_all();
@@ -116,6 +121,7 @@ int CThreadRX::Run() {
       // A pulled cable or a handset that hung up: say so in the entry's log,
       // or its "Error!" would come without a reason.
       LogThread("USB 연결 상태를 확인하세요.", LOG_ERROR);
+      LogThread(PortFailureLine(m_nPort, m_strDevice, m_pLink->PortFailureNow()), LOG_ERROR);
       return 0;
     }
     if (wait != PortWait::RxChar) return 0;

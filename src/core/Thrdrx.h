@@ -79,6 +79,8 @@ class CThreadRX {
   CQTextQ* m_pTextQ = nullptr;
   CBssComm* m_pLink = nullptr;
   int m_nEntry = 0;
+  std::string m_strDevice;  // the link's device, for the line when it fails
+  int m_nPort = 0;
 
   std::mutex m_endLock;
   std::condition_variable m_endCv;

@@ -96,7 +96,12 @@ bool CVelmoraDlg::OpenEntry(int i) {
   e.m_comm.Init(&m_host, &e.m_textQ);
   if (!e.m_comm.Open()) {
     PutLog(i, LOG_INFO, "USB 연결 상태를 확인하세요.");
-    if (const std::string hint = PortOpenFailureHint(e.m_nComPort); !hint.empty()) PutLog(i, LOG_ERROR, hint);
+    const std::string& device = e.m_comm.TriedDevice();
+    int holder = 0;  // an entry of ours that has the device open
+    for (int k = 0; k < MAX_ENTRIES && !device.empty(); ++k)
+      if (k != i && m_entries[k].m_comm.OpenDevice() == device) holder = k + 1;
+    e.m_strReason = PortFailureLine(e.m_nComPort, device, e.m_comm.OpenFailure(), holder);
+    PutLog(i, LOG_ERROR, e.m_strReason);
     Disconnect(i);
     return false;
   }

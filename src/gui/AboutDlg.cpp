@@ -7,6 +7,7 @@
 #include "AppIcon.h"
 #include "DialogUnits.h"
 #include "Window.h"
+#include "VelmoraVersion.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QString::fromUtf8("Velmora 정보"));
@@ -23,7 +24,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   icon->setGeometry(iconRect);
   icon->setPixmap(VelmoraIcon().pixmap(std::min(iconRect.width(), iconRect.height())));
 
-  auto* name = new QLabel(QStringLiteral("Velmora [WZB-K470] V5.1"), this);
+  // The version is the build's own (CMake's project VERSION), as --version says.
+  auto* name = new QLabel(QStringLiteral("Velmora [WZB-K470] V" VELMORA_VERSION), this);
   name->setObjectName(QStringLiteral("name"));
   name->setGeometry(du.ToPixels(40, 10, 161, 8));
 

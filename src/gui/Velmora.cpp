@@ -9,8 +9,22 @@
 #include "PortWatcher.h"
 #include "QtDialogHost.h"
 #include "VelmoraDlg.h"
+#include "VelmoraVersion.h"
 #include "VelmoraWindow.h"
+#include "comm/Trace.h"
 #include "WindowArgs.h"
+
+namespace {
+
+int AnswerInfoOption(const WindowArgs& options) {
+  if (options.help)
+    std::fputs(WindowUsage(), stdout);
+  else
+    std::printf("velmora %s\n", VELMORA_VERSION);
+  return 0;
+}
+
+}  // namespace
 
 CVelmoraApp::CVelmoraApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Velmora"));
@@ -26,6 +40,8 @@ int CVelmoraApp::InitInstance() {
     std::fprintf(stderr, "velmora: %s\n%s", error.c_str(), WindowUsage());
     return 2;
   }
+  if (options->help || options->version) return AnswerInfoOption(*options);
+  if (options->trace) SetTraceEnabled(true);
   CVelmoraWindow window;
   CQtDialogHost host(window);
   {
@@ -47,6 +63,14 @@ int CVelmoraApp::InitInstance() {
 }
 
 int main(int argc, char** argv) {
+  // --help and --version need no display: they are answered before Qt
+  // looks for one (an install without a desktop asks them too). With Qt's
+  // own options among the arguments they are answered after it.
+  QStringList args;
+  for (int k = 1; k < argc; ++k) args << QString::fromLocal8Bit(argv[k]);
+  std::string error;
+  if (const std::optional<WindowArgs> early = ParseWindowArgs(args, error); early && (early->help || early->version))
+    return AnswerInfoOption(*early);
   CVelmoraApp app(argc, argv);
   return app.InitInstance();
 }

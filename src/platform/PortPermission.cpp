@@ -6,9 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <mutex>
-#include <set>
 #include <vector>
 
 namespace {
@@ -58,32 +55,17 @@ bool ProcessHas(gid_t gid) {
 
 std::string PortPermissionAdvice(const std::string& device) {
   struct stat st {};
-  std::string text = "Permission denied on " + device;
   const std::string rule = std::string("install ") + kUdevRulePath + " in /etc/udev/rules.d/";
-  if (stat(device.c_str(), &st) != 0) return text + ": " + rule + ".";
+  if (stat(device.c_str(), &st) != 0) return rule;
   const std::string group = GroupName(st.st_gid);
-  text += " (group " + group + ")";
   // Joining root's group is never the answer; only the rule is.
-  if (st.st_gid == 0) return text + ": " + rule + ".";
+  if (st.st_gid == 0) return "the device belongs to group root; " + rule;
   std::string user;
   gid_t primary = 0;
-  if (!User(user, primary)) return text + ": join group " + group + " and log in again, or " + rule + ".";
+  if (!User(user, primary)) return "add yourself to the " + group + " group and log in again, or " + rule;
   if (ListedIn(user, primary, st.st_gid) && !ProcessHas(st.st_gid))
-    return text + ": " + user + " is in group " + group + " but this session is not; log out and in again, or " +
-           rule + ".";
-  return text + ": add " + user + " to it (sudo usermod -aG " + group + " " + user + ") and log in again, or " +
-         rule + ".";
-}
-
-std::string PortPermissionHint(const std::string& device) {
-  if (device.empty() || access(device.c_str(), F_OK) != 0) return {};
-  if (access(device.c_str(), R_OK | W_OK) == 0) return {};
-  if (errno != EACCES && errno != EPERM) return {};
-  static std::mutex lock;
-  static std::set<std::string> advised;
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    if (!advised.insert(device).second) return {};
-  }
-  return PortPermissionAdvice(device);
+    return "you (" + user + ") are in the " + group + " group but this session is not; log out and in again, or " +
+           rule;
+  return "add yourself to the " + group + " group (sudo usermod -aG " + group + " " + user +
+         ") and log in again, or " + rule;
 }

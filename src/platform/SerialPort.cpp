@@ -1,5 +1,7 @@
 #include "platform/SerialPort.h"
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -33,4 +35,61 @@ std::unique_ptr<ISerialPort> CreateSerialPort() {
 SerialPortFactory SetSerialPortFactory(SerialPortFactory factory) {
   std::lock_guard<std::mutex> guard(FactoryLock());
   return std::exchange(CurrentFactory(), std::move(factory));
+}
+
+std::string PortFailure::ErrnoName() const {
+  if (err == 0) return {};
+  // A held lock (flock) is reported as EWOULDBLOCK, which is the same value
+  // as EAGAIN: name it as the lock's manual does.
+  if (err == EWOULDBLOCK) return "EWOULDBLOCK";
+  const char* name = ::strerrorname_np(err);
+  return name ? name : "errno " + std::to_string(err);
+}
+
+std::string PortFailure::Detail() const {
+  if (err == 0) return what;
+  const char* text = ::strerrordesc_np(err);  // unlike strerror, safe on any thread
+  return ErrnoName() + ": " + (text ? text : "unknown error");
+}
+
+const char* PortCauseText(PortCause cause) {
+  switch (cause) {
+    case PortCause::None: return "";
+    case PortCause::NotFound: return "not found";
+    case PortCause::PermissionDenied: return "permission denied";
+    case PortCause::Busy: return "busy";
+    case PortCause::NotATerminal: return "not a terminal";
+    case PortCause::IoError: return "I/O error";
+    case PortCause::TimedOut: return "timed out";
+    case PortCause::DeviceGone: return "device gone";
+  }
+  return "I/O error";
+}
+
+PortCause PortCauseOfErrno(int err, bool wasOpen) {
+  switch (err) {
+    case 0: return PortCause::IoError;
+    case ENOENT:
+    case ENXIO:
+    case ENOTDIR:
+      return PortCause::NotFound;
+    case ENODEV:
+      // An open device whose driver says "no such device" was unplugged.
+      return wasOpen ? PortCause::DeviceGone : PortCause::NotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return PortCause::PermissionDenied;
+    case EBUSY:
+    case EWOULDBLOCK:
+      return PortCause::Busy;
+    case ENOTTY:
+    case EISDIR:
+      return PortCause::NotATerminal;
+    case ETIMEDOUT: return PortCause::TimedOut;
+    case EIO:
+    case EPIPE:
+      return wasOpen ? PortCause::DeviceGone : PortCause::IoError;
+    default: return PortCause::IoError;
+  }
 }

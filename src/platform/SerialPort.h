@@ -31,6 +31,39 @@ enum class PortWait {
   Failed,       ///< the device failed or went away (hang-up, unplugged)
 };
 
+/// Why a port could not be opened or stopped working: a closed set, so that
+/// the operator can be told what to do about each.
+enum class PortCause {
+  None,              ///< no failure
+  NotFound,          ///< no such device (never there, or not bound)
+  PermissionDenied,  ///< the device exists but this user may not open it
+  Busy,              ///< another process or another entry holds it
+  NotATerminal,      ///< the path is not a serial device (a file, a directory)
+  IoError,           ///< the device or its driver failed
+  TimedOut,          ///< the device did not take the bytes in time
+  DeviceGone,        ///< the device went away while it was in use
+};
+
+/// The cause of a failure with the OS's own detail.
+struct PortFailure {
+  PortCause cause = PortCause::None;
+  int err = 0;           ///< errno, 0 when the OS gave none (a hang-up)
+  std::string what;      ///< the failing step ("open /dev/ttyACM3", "device hung up")
+
+  /// "EACCES" for err, or empty when there is none.
+  std::string ErrnoName() const;
+  /// "EACCES: Permission denied", or `what` when there is no errno.
+  std::string Detail() const;
+};
+
+/// "permission denied", "busy", ... ("" for None).
+const char* PortCauseText(PortCause cause);
+
+/// The cause an errno stands for when `call` failed on a device: open and
+/// set-up calls, or calls on a device that was open (then ENODEV and EIO mean
+/// it went away).
+PortCause PortCauseOfErrno(int err, bool wasOpen);
+
 /// A serial port. Errors are kept per object (LastError), never globally.
 ///
 /// Threads: one thread (the dialog's) opens, configures, writes and closes;
@@ -96,6 +129,10 @@ class ISerialPort {
 
   /// Text of the last failure on this object, for trace lines.
   virtual const std::string& LastError() const = 0;
+
+  /// Cause and detail of the last failure on this object. Backends that do
+  /// not sort their failures report an I/O error with LastError's text.
+  virtual PortFailure LastFailure() const { return {PortCause::IoError, 0, LastError()}; }
 };
 
 using SerialPortFactory = std::function<std::unique_ptr<ISerialPort>()>;

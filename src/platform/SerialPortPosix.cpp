@@ -43,11 +43,17 @@ CSerialPortPosix::~CSerialPortPosix() {
   if (IsOpen()) Close();
 }
 
-bool CSerialPortPosix::Fail(const std::string& what, int err) {
+bool CSerialPortPosix::Fail(const std::string& what, int err, PortCause cause) {
   std::lock_guard<std::mutex> guard(m_errorLock);
   m_strError = what;
   if (err != 0) m_strError += ": " + std::system_category().message(err);
+  m_failure = {cause != PortCause::None ? cause : PortCauseOfErrno(err, true), err, what};
   return false;
+}
+
+PortFailure CSerialPortPosix::LastFailure() const {
+  std::lock_guard<std::mutex> guard(m_errorLock);
+  return m_failure;
 }
 
 int CSerialPortPosix::Enter(int* eventFd) {
@@ -65,28 +71,31 @@ void CSerialPortPosix::Leave() {
 
 bool CSerialPortPosix::Open(const std::string& device) {
   std::lock_guard<std::mutex> guard(m_lock);
+  // Nothing was open before a failure here: ENODEV and EIO mean the device
+  // is absent or broken, not that it went away.
+  auto failOpen = [this](const std::string& what, int err) { return Fail(what, err, PortCauseOfErrno(err, false)); };
   if (m_fd >= 0) return Fail("already open", EBUSY);
   const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Fail("open " + device, errno);
+  if (fd < 0) return failOpen("open " + device, errno);
   // The lock first: a device somebody else holds must not have its mode
   // changed by a refused opener. TIOCEXCL then keeps out openers that do not
   // take the lock (root is not kept out by it, hence both).
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
     ::close(fd);
-    return Fail("lock " + device, err);
+    return failOpen("lock " + device, err);
   }
   if (::ioctl(fd, TIOCEXCL) != 0) {
     const int err = errno;
     ::close(fd);
-    return Fail("exclusive " + device, err);
+    return failOpen("exclusive " + device, err);
   }
   const int efd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (efd < 0) {
     const int err = errno;
     ::ioctl(fd, TIOCNXCL);
     ::close(fd);
-    return Fail("eventfd", err);
+    return failOpen("eventfd", err);
   }
   m_fd = fd;
   m_eventFd = efd;
@@ -223,7 +232,7 @@ PortWait CSerialPortPosix::WaitEvent() {
     // cannot be read any more (a pty slave reports it once nobody holds the
     // master).
     if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-      Fail(fds[0].revents & POLLHUP ? "device hung up" : "device error", 0);
+      Fail(fds[0].revents & POLLHUP ? "device hung up" : "device error", 0, PortCause::DeviceGone);
       result = PortWait::Failed;
       break;
     }
@@ -308,7 +317,7 @@ bool CSerialPortPosix::Write(const uint8_t* data, uint32_t count) {
     pollfd out{fd, POLLOUT, 0};
     const int r = ::poll(&out, 1, wait);
     if (r < 0 && errno != EINTR) ok = Fail("poll", errno);
-    else if (r > 0 && (out.revents & (POLLHUP | POLLERR | POLLNVAL))) ok = Fail("device gone", EIO);
+    else if (r > 0 && (out.revents & (POLLHUP | POLLERR | POLLNVAL))) ok = Fail("device gone", EIO, PortCause::DeviceGone);
   }
   // The bytes count as written once the kernel has taken them all. Waiting
   // for its queue to drain as well would hold the dialog's thread for a

@@ -53,11 +53,15 @@ class CSerialPortPosix : public ISerialPort {
   bool Close() override;
   /// The last failure; read it on the thread that saw the call fail.
   const std::string& LastError() const override { return m_strError; }
+  /// The cause of the last failure, sorted from its errno.
+  PortFailure LastFailure() const override;
 
  private:
   int Enter(int* eventFd = nullptr);  // the descriptor for one call, or -1 when closed
   void Leave();  // ends a call begun by a successful Enter
-  bool Fail(const std::string& what, int err);
+  /// Records a failure; `cause` None takes the cause from `err` as for a
+  /// device that was open.
+  bool Fail(const std::string& what, int err, PortCause cause = PortCause::None);
   bool ClearModemLine(int fd, int line, const char* name);
 
   mutable std::mutex m_lock;       // guards the descriptors and m_nInFlight
@@ -68,6 +72,7 @@ class CSerialPortPosix : public ISerialPort {
   std::atomic<bool> m_bClosing{false};
   std::atomic<uint32_t> m_nWriteTimeoutMs{1000};
   std::atomic<uint32_t> m_mask{0};
-  std::mutex m_errorLock;  // failures may be seen on either thread
+  mutable std::mutex m_errorLock;  // failures may be seen on either thread
   std::string m_strError;
+  PortFailure m_failure;
 };

@@ -22,17 +22,25 @@ bool Number(const char* text, long lo, long hi, long& out) {
 std::string SimUsage() {
   return std::string(
              "usage: velmora-sim --count N [--first-com K] [--erase-delay MS] [--pace BPS]\n"
-             "                   [--fault SPEC ...] [--stdin-stop]\n"
+             "                   [--fault SPEC ...] [--stdin-stop] | --help | --version\n"
              "Simulated handsets in download mode, one pseudo-terminal each. Prints one\n"
-             "line COM<n>=<device> per handset, then serves until SIGINT or SIGTERM (or,\n"
-             "with --stdin-stop, until standard input ends) and prints a summary per\n"
-             "handset to standard error.\n"
+             "line COM<n>=<device> per handset (velmora-cli --port takes these lines as they\n"
+             "are), then serves until SIGINT or SIGTERM (or, with --stdin-stop, until standard\n"
+             "input ends) and prints a summary per handset to standard error.\n"
              "  --count N         handsets (1..30)\n"
              "  --first-com K     COM number of the first handset (default 1)\n"
              "  --erase-delay MS  time an erase takes before it is acknowledged\n"
              "  --pace BPS        bytes per second each way (5760 = 57600 baud 8N1)\n"
-             "  --fault SPEC      a misbehaviour; may be given many times\n") +
-         SimFaultHelp();
+             "  --fault SPEC      a misbehaviour; may be given many times\n"
+             "  --stdin-stop      also stop when standard input ends\n"
+             "  --version         print the program's name and version\n"
+             "  --help            print this text\n") +
+         SimFaultHelp() +
+         "Exit status: 0 after a stop, 1 when the handsets could not be set up, 2 for a\n"
+         "wrong command line.\n"
+         "Examples:\n"
+         "  velmora-sim --count 2\n"
+         "  velmora-sim --count 4 --first-com 3 --pace 5760 --fault 4/silence:5,2 --stdin-stop\n";
 }
 
 bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std::string& error) {
@@ -43,6 +51,9 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
     long n = 0;
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+      return true;
+    } else if (arg == "--version") {
+      options.version = true;
       return true;
     } else if (arg == "--stdin-stop") {
       options.stdinStop = true;

@@ -15,6 +15,7 @@ struct SimOptions {
   uint32_t paceBps = 0;
   bool stdinStop = false;
   bool help = false;
+  bool version = false;  ///< --version: print the name and version, serve nothing
   /// Faults with the COM number they are for (0 = every handset).
   std::vector<std::pair<int, SimFault>> faults;
 };

@@ -11,6 +11,7 @@
 
 #include "sim/SimBench.h"
 #include "sim/SimOptions.h"
+#include "VelmoraVersion.h"
 
 int main(int argc, char** argv) {
   SimOptions options;
@@ -21,6 +22,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(SimUsage().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("velmora-sim %s\n", VELMORA_VERSION);
     return 0;
   }
 

@@ -1,42 +1,19 @@
 // velmora-cli --search over a fake sysfs/dev tree: the program itself, run
 // as the operator's scripts run it.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "PhoneImage.h"
 #include "PortTree.h"
+#include "RunProgram.h"
 #include "sim/SimBench.h"
 
 namespace {
 
-struct CliResult {
-  int status = -1;
-  std::string out, err;
-};
+using CliResult = ProgramResult;
 
-/// Runs velmora-cli with `args` (already quoted as the shell needs).
-CliResult RunCli(const std::string& args, const CTempDir& scratch) {
-  const std::string errPath = scratch.path() + "/stderr.txt";
-  const std::string command = std::string(VELMORA_CLI) + " " + args + " 2>" + errPath;
-  CliResult r;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return r;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) r.out.append(buf, n);
-  const int raw = pclose(pipe);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  std::ifstream in(errPath);
-  std::stringstream err;
-  err << in.rdbuf();
-  r.err = err.str();
-  return r;
-}
+CliResult RunCli(const std::string& args, const CTempDir& scratch) { return RunProgram(VELMORA_CLI, args, scratch); }
 
 class CliSearchTest : public ::testing::Test {
  protected:
@@ -61,7 +38,7 @@ TEST_F(CliSearchTest, ListsTheHandsetsPortsInSocketOrder) {
 TEST_F(CliSearchTest, NoHandsetIsAFailure) {
   m_tree.AddTty("ttyS0", "serial8250");
   const CliResult r = RunCli("--search " + Roots(), m_scratch);
-  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.status, 3) << r.err;  // no port usable
   EXPECT_EQ(r.out, "Message: no handset port found\n");
 }
 

@@ -19,6 +19,7 @@
 #include "VelmoraDlg.h"
 #include "platform/PortMap.h"
 #include "platform/PortPermission.h"
+#include "pty/PtyPair.h"
 
 namespace {
 
@@ -125,9 +126,9 @@ TEST_F(ManualListTest, DeviceNotificationsAreIgnoredWhileAutoDetectIsOff) {
 
 /// Runs in a child without root's rights (nobody) when the tests run as
 /// root, for whom every device would open. Exits 0 when the entry's log
-/// said the advice, naming the node's `group` and the udev rule, exactly
-/// once across two attempts.
-[[noreturn]] void ExpectAdviceOnceAsUnprivileged(const std::string& node, const std::string& group) {
+/// named the device and the cause after the system's own line on each of
+/// two attempts, with the fix: the node's `group` and the udev rule.
+[[noreturn]] void ExpectCauseAsUnprivileged(const std::string& node, const std::string& group) {
   auto fail = [](const std::string& why) {
     std::fprintf(stderr, "%s\n", why.c_str());
     std::_Exit(1);
@@ -144,28 +145,28 @@ TEST_F(ManualListTest, DeviceNotificationsAreIgnoredWhileAutoDetectIsOff) {
     if (dlg.Connect(0)) fail("the port opened");
     host.DispatchPending();
   }
-  int advice = 0, usbCheck = 0;
+  const std::string cause = node + ": permission denied (EACCES); ";
+  int usbCheck = 0, causes = 0;
   for (const LogLine& line : host.m_logs[0]) {
     if (line.text == "USB 연결 상태를 확인하세요.") ++usbCheck;
-    if (line.text.find("Permission denied on " + node) == std::string::npos) continue;
-    ++advice;
-    if (line.text.find("group " + group) == std::string::npos) fail("no group in: " + line.text);
+    if (line.text.rfind(cause, 0) != 0) continue;
+    ++causes;
+    if (causes > usbCheck) fail("cause before the system's line: " + line.text);
+    if (line.text.find(group + " group") == std::string::npos) fail("no group in: " + line.text);
     if (line.text.find("contrib/99-velmora.rules") == std::string::npos) fail("no udev rule in: " + line.text);
+    if (dlg.m_entries[0].m_strReason != line.text) fail("reason is not the line: " + dlg.m_entries[0].m_strReason);
   }
   if (usbCheck != 2) fail("USB line " + std::to_string(usbCheck) + " times");
-  if (advice != 1) fail("advice " + std::to_string(advice) + " times");
+  if (causes != 2) fail("cause " + std::to_string(causes) + " times");
   std::_Exit(0);
 }
 
-TEST(PortPermissionTest, DeniedPortIsExplainedOnceWithTheFix) {
+TEST(PortPermissionTest, DeniedPortIsExplainedWithTheFix) {
   const group* dialout = getgrnam("dialout");
   if (dialout == nullptr) GTEST_SKIP() << "no dialout group on this machine";
-  CTempDir dir;
-  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-  const std::string node = dir.path() + "/ttyACM0";
-  const int fd = open(node.c_str(), O_CREAT | O_WRONLY, 0600);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  const std::string node = pty.SlavePath();
   // Root may hand the node to dialout as udev would; others keep their own
   // group and lock themselves out instead.
   if (getuid() == 0) {
@@ -178,19 +179,32 @@ TEST(PortPermissionTest, DeniedPortIsExplainedOnceWithTheFix) {
   ASSERT_EQ(stat(node.c_str(), &st), 0);
   const group* owner = getgrgid(st.st_gid);
   ASSERT_NE(owner, nullptr);
-  EXPECT_EXIT(ExpectAdviceOnceAsUnprivileged(node, owner->gr_name), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(ExpectCauseAsUnprivileged(node, owner->gr_name), ::testing::ExitedWithCode(0), "");
 }
 
-TEST(PortPermissionTest, NoAdviceForMissingOrAccessibleDevices) {
+TEST(PortPermissionTest, AdviceNamesTheFixWhateverTheRights) {
   CTempDir dir;
-  EXPECT_EQ(PortPermissionHint(dir.path() + "/absent"), "");
-  EXPECT_EQ(PortPermissionHint(""), "");
   const std::string open = dir.Write("open", {0});
-  EXPECT_EQ(PortPermissionHint(open), "");
-  // The advice itself names the fix whatever the rights.
   const std::string advice = PortPermissionAdvice(open);
-  EXPECT_EQ(advice.rfind("Permission denied on " + open, 0), 0u) << advice;
   EXPECT_NE(advice.find("contrib/99-velmora.rules"), std::string::npos) << advice;
+  EXPECT_EQ(PortPermissionAdvice(dir.path() + "/absent"), "install contrib/99-velmora.rules in /etc/udev/rules.d/");
+}
+
+TEST_F(ManualListTest, APortHeldByAnotherEntryNamesThatEntry) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.Ok());
+  // Two numbers for one device, as a renamed node can leave them.
+  CPortMap::Instance().Set(1, pty.SlavePath());
+  CPortMap::Instance().Set(2, pty.SlavePath());
+  m_dlg->m_entries[0].m_nComPort = 1;
+  m_dlg->m_entries[1].m_nComPort = 2;
+  ASSERT_TRUE(m_dlg->Connect(0));
+  EXPECT_FALSE(m_dlg->Connect(1));
+  m_host.DispatchPending();
+  const std::string cause = pty.SlavePath() + ": busy (EWOULDBLOCK); held by Entry 1";
+  EXPECT_EQ(m_dlg->m_entries[1].m_strReason, cause);
+  ASSERT_FALSE(m_host.m_logs[1].empty());
+  EXPECT_EQ(m_host.m_logs[1].back().text, cause);
 }
 
 }  // namespace

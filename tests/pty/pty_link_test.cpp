@@ -102,12 +102,15 @@ TEST_F(PtyLinkTest, HangingUpTheMasterEndsTheThread) {
   EXPECT_EQ(wnd.Count(WM_ENTRY_RXEND + kEntry), 1);
   EXPECT_TRUE(thread->StopRequested());
   EXPECT_TRUE(link.Release());
-  // The reason reaches the entry's log.
+  // The reason reaches the entry's log, with the device and its cause.
   CTextQItem line;
   ASSERT_TRUE(queue.Get(line));
   EXPECT_EQ(line.kind, LOG_ERROR);
   EXPECT_EQ(line.text, "USB 연결 상태를 확인하세요.");
-  EXPECT_EQ(wnd.Count(WM_ENTRY_LOG + kEntry), 1);
+  ASSERT_TRUE(queue.Get(line));
+  EXPECT_EQ(line.kind, LOG_ERROR);
+  EXPECT_EQ(line.text, pty.SlavePath() + ": device gone");
+  EXPECT_EQ(wnd.Count(WM_ENTRY_LOG + kEntry), 2);
 }
 
 TEST_F(PtyLinkTest, SecondOpenOfAHeldPortFails) {
@@ -120,6 +123,9 @@ TEST_F(PtyLinkTest, SecondOpenOfAHeldPortFails) {
     EXPECT_FALSE(second.Open());
     EXPECT_EQ(trace.Text(), "Failt to open Comm\n");
     EXPECT_EQ(second.m_bOpen, 0);
+    EXPECT_EQ(second.OpenFailure().cause, PortCause::Busy);
+    EXPECT_EQ(second.OpenFailure().ErrnoName(), "EWOULDBLOCK");
+    EXPECT_EQ(second.TriedDevice(), pty.SlavePath());
   }
   link.Release();
   EXPECT_TRUE(second.Open());  // released means free again
@@ -203,6 +209,11 @@ TEST_F(PtyPortTest, HangUpReportsFailed) {
   pty.CloseMaster();
   EXPECT_EQ(BoundedWait(), PortWait::Failed);
   EXPECT_FALSE(port.LastError().empty());
+  EXPECT_EQ(port.LastFailure().cause, PortCause::DeviceGone);
+  // What is left of the device is gone for writes too.
+  const uint8_t b = 0x41;
+  EXPECT_FALSE(port.Write(&b, 1));
+  EXPECT_EQ(port.LastFailure().cause, PortCause::DeviceGone);
 }
 
 TEST_F(PtyPortTest, ModemLinesOfAPtyAreToleratedAndNonTtysRefused) {
@@ -210,8 +221,12 @@ TEST_F(PtyPortTest, ModemLinesOfAPtyAreToleratedAndNonTtysRefused) {
   EXPECT_TRUE(port.Purge());
   CSerialPortPosix notTty;
   EXPECT_FALSE(notTty.Open("/dev/null"));
+  EXPECT_EQ(notTty.LastFailure().cause, PortCause::NotATerminal);
+  EXPECT_EQ(notTty.LastFailure().Detail(), "ENOTTY: Inappropriate ioctl for device");
   EXPECT_FALSE(notTty.Open("/nonexistent/port"));
   EXPECT_FALSE(notTty.LastError().empty());
+  EXPECT_EQ(notTty.LastFailure().cause, PortCause::NotFound);
+  EXPECT_EQ(notTty.LastFailure().ErrnoName(), "ENOENT");
 }
 
 TEST_F(PtyPortTest, WriteThatCannotDrainTimesOut) {
@@ -223,6 +238,7 @@ TEST_F(PtyPortTest, WriteThatCannotDrainTimesOut) {
   EXPECT_GE(took, std::chrono::milliseconds(150));
   EXPECT_LT(took, std::chrono::seconds(3));
   EXPECT_NE(port.LastError().find("timed out"), std::string::npos);
+  EXPECT_EQ(port.LastFailure().cause, PortCause::TimedOut);
 }
 
 // With XON/XOFF on, the line takes 0x11 and 0x13 out of what the handset

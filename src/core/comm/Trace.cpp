@@ -1,7 +1,11 @@
 #include "comm/Trace.h"
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <string>
 #include <utility>
 
 namespace {
@@ -18,7 +22,19 @@ TraceSink& CurrentSink() {
   return sink;
 }
 
+std::atomic<bool>& Enabled() {
+  static std::atomic<bool> enabled{[] {
+    const char* value = std::getenv("VELMORA_TRACE");
+    return value != nullptr && std::strcmp(value, "1") == 0;
+  }()};
+  return enabled;
+}
+
 }  // namespace
+
+void SetTraceEnabled(bool on) { Enabled() = on; }
+
+bool TraceEnabled() { return Enabled().load(); }
 
 void Trace(std::string_view text) {
   // The sink is called with the lock held, so a sink that is being replaced
@@ -30,7 +46,15 @@ void Trace(std::string_view text) {
     sink(text);
     return;
   }
-  std::fwrite(text.data(), 1, text.size(), stderr);
+  if (!Enabled().load()) return;
+  // Some texts open with a line break to end what was written before them
+  // ("\nEND__RX"); here every trace ends its own line instead, so those
+  // would only leave blank lines.
+  while (!text.empty() && text.front() == '\n') text.remove_prefix(1);
+  if (text.empty()) return;
+  std::string line(text);
+  if (line.back() != '\n') line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
 }
 

@@ -90,14 +90,19 @@ bool CBssComm::Init(ILinkEvents* events, CQTextQ* queue) {
 bool CBssComm::Open() {
   m_bOpen = 0;
   m_strDevice.clear();
+  m_strTriedDevice.clear();
+  m_openFailure = {};
   m_rx.Clear();
   const std::optional<std::string> device = CPortMap::Instance().Device(m_nPort);
   if (!device) {
+    m_openFailure = {PortCause::NotFound, 0, "no device for COM" + std::to_string(m_nPort)};
     Trace("Failt to open Comm\n");
     return false;
   }
+  m_strTriedDevice = *device;
   if (!m_hComm) m_hComm = CreateSerialPort();
   if (!m_hComm) {
+    m_openFailure = {PortCause::IoError, 0, "no serial port backend"};
     Trace("Failt to open Comm\n");
     return false;
   }
@@ -105,6 +110,7 @@ bool CBssComm::Open() {
   // be refused by its own lock; start from a closed port instead.
   if (m_hComm->IsOpen()) m_hComm->Close();
   if (!m_hComm->Open(*device)) {
+    m_openFailure = m_hComm->LastFailure();
     Trace("Failt to open Comm\n");
     return false;
   }
@@ -113,6 +119,7 @@ bool CBssComm::Open() {
   m_hComm->Purge();
   m_hComm->SetTimeouts(0, kWriteTimeoutMs);
   if (!ApplyLineSettings()) {
+    m_openFailure = m_hComm->LastFailure();
     m_bOpen = 0;
     m_hComm->Close();
     return false;
@@ -121,6 +128,11 @@ bool CBssComm::Open() {
   m_bOpen = 1;
   m_strDevice = *device;
   return true;
+}
+
+PortFailure CBssComm::PortFailureNow() const {
+  if (!m_hComm) return {};
+  return m_hComm->LastFailure();
 }
 
 bool CBssComm::ApplyLineSettings() {

@@ -74,11 +74,19 @@ class CBssComm {
   uint8_t PortNumber() const { return m_nPort; }
   /// The device the open link was opened on; empty when it is not open.
   const std::string& OpenDevice() const { return m_strDevice; }
+  /// The device the last Open tried; empty when COM m_nPort had none.
+  const std::string& TriedDevice() const { return m_strTriedDevice; }
+  /// Why the last Open failed (cause None after a successful one).
+  const PortFailure& OpenFailure() const { return m_openFailure; }
+  /// The port's last failure, whatever call it was (a wait that ended
+  /// because the device went away, for instance).
+  PortFailure PortFailureNow() const;
 
   /// Opens the device mapped to COM m_nPort (an unmapped number fails like
   /// an absent port), sets the event mask, queues, purges, time-outs and the
   /// line settings, then waits 100 ms. On failure traces
-  /// "Failt to open Comm\n" and returns false with m_bOpen 0.
+  /// "Failt to open Comm\n" and returns false with m_bOpen 0; OpenFailure
+  /// then says why.
   bool Open();
 
   /// 57600 baud, 8N1, binary, DTR off, XON/XOFF both ways.
@@ -194,6 +202,8 @@ class CBssComm {
   void PostLog(int kind, const std::string& text);
 
   std::unique_ptr<ISerialPort> m_hComm;
+  std::string m_strTriedDevice;
+  PortFailure m_openFailure;
   ILinkEvents* m_pEvents = nullptr;
   CQTextQ* m_pTextQ = nullptr;
   CFrameDecoder m_rx;
