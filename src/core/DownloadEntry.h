@@ -2,8 +2,11 @@
 // queue, its receive thread and its place in the download.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "DloadFile.h"
 #include "Thrdrx.h"
@@ -44,4 +47,12 @@ struct DownloadEntry {
   /// Outcome of the entry in the current run: RESULT_NONE when it was not
   /// bound at DownLoad, else running until it completes or leaves the run.
   int m_nResult = RESULT_NONE;
+  std::string m_strReason;  ///< why the entry left its last run (the error line it logged); empty while it runs or completed
+
+  // What the run report tells of the entry's last run (set at DownLoad).
+  int m_nRunPort = 0;         ///< COM number it was bound to when the run started
+  int m_nBlocksSent = 0;      ///< data blocks sent the normal way, resends not counted
+  int m_nRetries = 0;         ///< retry markers and repeated requests
+  std::chrono::system_clock::time_point m_runStart{}, m_runEnd{};
+  std::vector<CTextQItem> m_runLog;  ///< every log line of the run, in order
 };
