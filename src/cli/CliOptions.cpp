@@ -8,7 +8,7 @@ const char* CliUsage() {
   return "usage: velmora-cli [--help] [--phone FILE] [--change-downloader] [--input-address] [--boot FILE]\n"
          "                   [--qbfs FILE] [--resource FILE] [--efs2 DIR] [--port N=DEVICE ...]\n"
          "                   [--search | --station [--settle SECONDS]] [--sysfs-root DIR] [--dev-root DIR]\n"
-         "                   [--yes] [--timeout SECONDS] [--create-resource DIR]\n"
+         "                   [--yes] [--timeout SECONDS] [--report FILE] [--create-resource DIR]\n"
          "  --port N=DEVICE   bind COM N (1..30) to DEVICE through the manual port list\n"
          "  --search          bind the handsets' ports found by Port Search and print them;\n"
          "                    without an image nothing is downloaded (status 1 when none is found)\n"
@@ -22,6 +22,9 @@ const char* CliUsage() {
          "  --sysfs-root DIR  scan DIR instead of /sys (for test trees)\n"
          "  --dev-root DIR    scan DIR instead of /dev (for test trees)\n"
          "  --timeout SECONDS longest run (each batch's with --station; default 600)\n"
+         "  --report FILE     write a JSON report of the run to FILE: images with their SHA-256,\n"
+         "                    and per handset its port, result, reason, counts and log lines\n"
+         "                    (with --station one line per batch, JSON Lines)\n"
          "SIGINT or SIGTERM stops a run at once: every handset still running is reported failed\n"
          "and the status is 130 or 143.\n";
 }
@@ -58,6 +61,8 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
       if (!value(o.sysfsRoot)) return std::nullopt;
     } else if (arg == "--dev-root") {
       if (!value(o.devRoot)) return std::nullopt;
+    } else if (arg == "--report") {
+      if (!value(o.report)) return std::nullopt;
     } else if (arg == "--change-downloader") {
       o.changeDownloader = true;
     } else if (arg == "--input-address") {

@@ -17,6 +17,8 @@ struct CliOptions {
   double settleSeconds = 3.0;
   bool yes = false;
   bool help = false;  ///< --help: print the usage and do nothing else
+  /// --report FILE: a JSON report of the run (of each batch, one a line).
+  std::optional<std::string> report;
   int timeoutSeconds = 600;  ///< of one run (of each batch with --station)
   std::vector<std::pair<int, std::string>> ports;  ///< COM number, device
   /// Roots Port Search scans instead of /sys and /dev (test trees).
