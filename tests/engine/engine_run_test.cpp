@@ -1,7 +1,13 @@
 // Whole runs against in-process handsets on virtual time.
 #include "EngineFixture.h"
 
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
 #include "ControlIds.h"
+#include "JsonValue.h"
 
 namespace {
 std::vector<uint8_t> Codes(const FakeHandset& h) {
@@ -171,6 +177,44 @@ TEST_F(EngineTest, TheRunsEndTellsWhichEntriesFailedAndWhyOnceEveryOutcomeIsKnow
   EXPECT_EQ(e[2].m_runLog.back().text, "응답이 없습니다.");
   EXPECT_EQ(b.host().m_controls[IDC_ELAPSED].text, elapsedText());
   EXPECT_TRUE(b.host().m_timers.empty());  // the clock stopped with the run
+}
+
+TEST_F(EngineTest, EveryRunLeavesItsReportInTheRunsFolderAndAnUnwritableOneCostsALogLine) {
+  auto& b = Bench(2);
+  b.BindAll();
+  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 2048, 0x10000));
+  const std::string runs = m_tmp.path() + "/state/velmora/runs";
+  b.dlg().m_strRunReportDir = runs;
+  for (int run = 1; run <= 2; ++run) {
+    b.DownLoad();
+    ASSERT_TRUE(b.RunToEnd());
+  }
+  std::vector<std::string> names;
+  for (const auto& f : std::filesystem::directory_iterator(runs)) names.push_back(f.path().filename().string());
+  ASSERT_EQ(names.size(), 2u);  // one per run, nothing left beside them
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(std::regex_match(name, std::regex(R"(\d{8}T\d{6}\.\d{3}[+-]\d{4}(-\d+)?\.json)")));
+    std::stringstream text;
+    text << std::ifstream(runs + "/" + name).rdbuf();
+    const auto report = JsonValue::Parse(text.str());
+    ASSERT_TRUE(report);
+    EXPECT_EQ((*report)["program"].s, "velmora");
+    EXPECT_EQ((*report)["completed"].Int(), 2);
+  }
+
+  // A file where the folder should be: the run goes on and says so once.
+  std::ofstream(m_tmp.path() + "/blocked") << "x";
+  b.dlg().m_strRunReportDir = m_tmp.path() + "/blocked/runs";
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  b.Pump();
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().m_entries[1].m_nResult, RESULT_COMPLETED);
+  int lines = 0;
+  for (int k = 0; k < 2; ++k)
+    for (const auto& l : b.host().m_logs[k]) lines += l.text.rfind("Run report not written: ", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(lines, 1);
 }
 
 TEST_F(EngineTest, ChangeDownloaderSwitchesToFlashProgrammingAtTheStartAddress) {
