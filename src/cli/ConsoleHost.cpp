@@ -61,7 +61,11 @@ void CConsoleHost::Print(const std::string& line) {
 
 void CConsoleHost::OnMessageBox(const std::string& text, uint32_t type) {
   (void)type;
-  Print("Message: " + text);
+  // Lines after the first stand indented under it: a box that lists failed
+  // entries must not read like the run's own result lines.
+  std::string shown = "Message: ";
+  for (char c : text) shown += c == '\n' ? std::string("\n         ") : std::string(1, c);
+  Print(shown);
 }
 
 void CConsoleHost::OnLogLine(int entry, Rgb colour, const std::string& text) {
