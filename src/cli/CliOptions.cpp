@@ -16,7 +16,7 @@ const char* CliUsage() {
          "                   [--input-address] [--boot FILE] [--qbfs FILE] [--resource FILE] [--efs2 DIR]\n"
          "                   [--port [COM]N=DEVICE ...] [--search | --station [--settle SECONDS]]\n"
          "                   [--sysfs-root DIR] [--dev-root DIR] [--yes] [--timeout SECONDS]\n"
-         "                   [--create-resource DIR]\n"
+         "                   [--report FILE] [--create-resource DIR]\n"
          "Writes the chosen images into every handset bound to an entry, all in parallel.\n"
          "Images (each is checked before any port is opened):\n"
          "  --phone FILE      phone code image\n"
@@ -45,7 +45,10 @@ const char* CliUsage() {
          "Run:\n"
          "  --yes             accept the caution questions (without it they are refused)\n"
          "  --timeout SECONDS longest run (each batch's with --station; default 600)\n"
-         "  --trace           diagnostic lines on standard error (also VELMORA_TRACE=1)\n"
+         "  --report FILE     write a JSON report of the run to FILE: images with their SHA-256,\n"
+         "                    and per handset its port, result, reason, counts and log lines\n"
+         "                    (with --station one line per batch, JSON Lines)\n"
+         "         "  --trace           diagnostic lines on standard error (also VELMORA_TRACE=1)\n"
          "  --version         print the program's name and version\n"
          "  --help            print this text\n"
          "SIGINT or SIGTERM stops a run at once: every handset still running is reported failed.\n"
@@ -98,6 +101,8 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
       if (!value(o.sysfsRoot)) return std::nullopt;
     } else if (arg == "--dev-root") {
       if (!value(o.devRoot)) return std::nullopt;
+    } else if (arg == "--report") {
+      if (!value(o.report)) return std::nullopt;
     } else if (arg == "--change-downloader") {
       o.changeDownloader = true;
     } else if (arg == "--input-address") {

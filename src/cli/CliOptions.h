@@ -29,6 +29,8 @@ struct CliOptions {
   bool help = false;     ///< --help: print the usage and do nothing else
   bool version = false;  ///< --version: print the name and version and do nothing else
   bool trace = false;    ///< --trace: diagnostic lines on standard error
+  /// --report FILE: a JSON report of the run (of each batch, one a line).
+  std::optional<std::string> report;
   int timeoutSeconds = 600;  ///< of one run (of each batch with --station)
   std::vector<std::pair<int, std::string>> ports;  ///< COM number, device
   /// Roots Port Search scans instead of /sys and /dev (test trees).

@@ -63,7 +63,11 @@ void CConsoleHost::OnMessageBox(const std::string& text, uint32_t type) {
   // A question answered No only because --yes was not given says so, or
   // the operator would not know how to go on.
   const bool refused = (type & MB_BUTTONMASK) == MB_YESNO && m_nYesNoAnswer != IDYES;
-  Print("Message: " + text + (refused ? " (pass --yes to accept)" : ""));
+  // Lines after the first stand indented under it: a box that lists failed
+  // entries must not read like the run's own result lines.
+  std::string shown = "Message: ";
+  for (char c : text) shown += c == '\n' ? std::string("\n         ") : std::string(1, c);
+  Print(shown + (refused ? " (pass --yes to accept)" : ""));
 }
 
 void CConsoleHost::OnLogLine(int entry, Rgb colour, const std::string& text) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -17,6 +18,7 @@
 #include "PortHint.h"
 #include "PortSearchOptions.h"
 #include "PortWatcher.h"
+#include "RunReport.h"
 #include "StopSignal.h"
 #include "VelmoraDlg.h"
 #include "VelmoraVersion.h"
@@ -47,6 +49,25 @@ void PrintBoundPorts(const CVelmoraDlg& dlg) {
   if (dlg.PortCount() == 0) std::printf("Message: no handset port found\n");
   std::fflush(stdout);
 }
+
+/// The --report file: one JSON document per run, a line each. The whole
+/// file is written anew after every run, so that it is never seen half
+/// written.
+class CReportFile {
+ public:
+  explicit CReportFile(std::optional<std::string> path) : m_path(std::move(path)) {}
+  void Add(const CVelmoraDlg& dlg) {
+    if (!m_path) return;
+    m_content += BuildRunReport(dlg, "velmora-cli") + "\n";
+    std::string error;
+    if (!WriteFileAtomically(*m_path, m_content, error))
+      std::fprintf(stderr, "velmora-cli: report not written: %s\n", error.c_str());
+  }
+
+ private:
+  std::optional<std::string> m_path;
+  std::string m_content;
+};
 
 struct RunResult {
   bool started = false;
@@ -99,9 +120,13 @@ RunResult RunOnce(CConsoleHost& host, CVelmoraDlg& dlg, int timeoutSeconds, CSto
   }
 
   for (const auto& [i, port] : bound) {
-    const bool completed = dlg.m_entries[i].m_nResult == RESULT_COMPLETED;
+    const DownloadEntry& e = dlg.m_entries[i];
+    const bool completed = e.m_nResult == RESULT_COMPLETED;
     ++(completed ? result.completed : result.failed);
-    std::printf("Entry %d [COM%d]: %s\n", i + 1, port, completed ? "completed" : "failed");
+    if (completed)
+      std::printf("Entry %d [COM%d]: completed\n", i + 1, port);
+    else
+      std::printf("Entry %d [COM%d]: failed (%s)\n", i + 1, port, e.m_strReason.c_str());
   }
   std::fflush(stdout);
   return result;
@@ -118,7 +143,8 @@ PortSnapshot TakeSnapshot(const CVelmoraDlg& dlg) {
 }
 
 /// Batch after batch until a stop signal; returns the exit status.
-int RunStation(CConsoleHost& host, CVelmoraDlg& dlg, const CliOptions& o, CStopSignal& stop) {
+int RunStation(CConsoleHost& host, CVelmoraDlg& dlg, const CliOptions& o, CStopSignal& stop,
+               CReportFile& report) {
   HotPlugOptions watch = CPortWatcher::DefaultOptions();
   if (o.sysfsRoot || o.devRoot) {
     // A test tree: its device directory is watched, not the machine's.
@@ -170,6 +196,7 @@ int RunStation(CConsoleHost& host, CVelmoraDlg& dlg, const CliOptions& o, CStopS
       waitForChange = true;
       continue;
     }
+    report.Add(dlg);
     ++batches;
     completed += r.completed;
     failed += r.failed;
@@ -268,7 +295,8 @@ int main(int argc, char** argv) {
     return CLI_NOTHING;
   }
 
-  if (o.station) return RunStation(host, dlg, o, stop);
+  CReportFile report(o.report);
+  if (o.station) return RunStation(host, dlg, o, stop, report);
 
   if (stop.Received() != 0) return 128 + stop.Received();
   const RunResult r = RunOnce(host, dlg, o.timeoutSeconds, stop, [] {});
@@ -276,6 +304,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velmora-cli: the run could not start; nothing downloaded\n");
     return CLI_NOTHING;
   }
+  report.Add(dlg);
+  std::printf("Completed %d, failed %d\n", r.completed, r.failed);
+  std::fflush(stdout);
   if (stop.Received() != 0) return 128 + stop.Received();
   if (r.timedOut) return CLI_TIMEOUT;
   return r.failed == 0 ? CLI_COMPLETED : CLI_FAILED;

@@ -2,9 +2,11 @@
 // queue, its receive thread and its place in the download.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DloadFile.h"
 #include "EngineTimers.h"
@@ -81,4 +83,10 @@ struct DownloadEntry {
     m_nRefusals = 0;
     m_bMarkerSent = 0;
   }
+  // What the run report tells of the entry's last run (set at DownLoad).
+  int m_nRunPort = 0;         ///< COM number it was bound to when the run started
+  int m_nBlocksSent = 0;      ///< data blocks sent the normal way, resends not counted
+  int m_nRetries = 0;         ///< retry markers and repeated requests
+  std::chrono::system_clock::time_point m_runStart{}, m_runEnd{};
+  std::vector<CTextQItem> m_runLog;  ///< every log line of the run, in order
 };

@@ -59,7 +59,10 @@ intptr_t CVelmoraDlg::WindowProc(uint32_t message, uintptr_t wParam, intptr_t lP
     case WM_SLIDER_CHANGED:
       return OnSliderChanged();
     case WM_TIMER:
-      if (wParam < static_cast<uintptr_t>(MAX_ENTRIES)) OnEntryTimer(static_cast<int>(wParam));
+      if (wParam < static_cast<uintptr_t>(MAX_ENTRIES))
+        OnEntryTimer(static_cast<int>(wParam));
+      else if (wParam == static_cast<uintptr_t>(ELAPSED_TIMER_ID) && m_bRunning)
+        ShowElapsedTime();
       return 0;
     case WM_DEVICECHANGE: {
       if (wParam != DBT_DEVICEARRIVAL && wParam != DBT_DEVICEREMOVECOMPLETE) return 0;

@@ -24,6 +24,7 @@
 //   VelmoraDlgInterrupt.cpp stopping a run from outside
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -50,6 +51,10 @@ extern EfsFileList g_efsFileList;
 /// remembered (the user's home directory on this platform).
 extern const char kPathSeparator;
 std::string DefaultImageDirectory();
+
+/// The run's one-second timer of the elapsed time; the entries' timers
+/// are their indexes 0..19.
+constexpr int ELAPSED_TIMER_ID = 100;
 
 class CVelmoraDlg {
  public:
@@ -181,6 +186,13 @@ class CVelmoraDlg {
   /// Inside a step's end (drops, advance): entries leaving then must not
   /// end the step a second time.
   int m_bInStepEnd = 0;
+  /// Wall-clock start and end of the last run (for its report).
+  std::chrono::system_clock::time_point m_runStart{}, m_runEnd{};
+  /// Folder that gets a report file of every run; empty: none is written.
+  std::string m_strRunReportDir;
+  /// The run's last step was of flash kind and sent its final jump: its end
+  /// shows the completion box.
+  int m_bCompletionBox = 0;
   /// Result of the PrepareStep that NextEfsStep ran.
   bool m_bStepPrepared = true;
   /// Seconds an erase may go unanswered before its entry is given up; read
@@ -239,6 +251,11 @@ class CVelmoraDlg {
   void LeaveRun(int i);
   void AfterEntryLeft();
   void CheckRunEnded();
+  /// Everything that happens once a run has ended, however it ended: the
+  /// elapsed time's last update, the completion box, the run report.
+  void EndRun(bool completionBox);
+  /// The last error line entry i logged in this run, empty when none.
+  std::string LastErrorLine(int i) const;
   int AliveCount() const;
   bool AllAliveFinished() const;
   bool IsBootKindStep() const;

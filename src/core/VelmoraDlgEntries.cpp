@@ -249,7 +249,20 @@ void CVelmoraDlg::OnDownLoad() {
   ResetProgress();
   m_startClock = m_host.ClockMs();
   m_nEraseLimitS = CRegistry::ReadSeconds(kEraseLimitSetting, kDefaultEraseLimitS);
-  for (auto& e : m_entries) e.m_nResult = RESULT_NONE;
+  m_runStart = std::chrono::system_clock::now();
+  m_runEnd = m_runStart;
+  m_bCompletionBox = 0;
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    DownloadEntry& e = m_entries[i];
+    e.m_nResult = RESULT_NONE;
+    // Before the links open: a port that fails to open says why here.
+    e.m_strReason.clear();
+    e.m_nRunPort = e.m_nComPort;
+    e.m_nBlocksSent = 0;
+    e.m_nRetries = 0;
+    e.m_runStart = e.m_runEnd = m_runStart;
+    e.m_runLog.clear();
+  }
   // Links stay open between runs; one still holding a port that is now
   // another entry's would make that entry's open fail on the port's lock.
   CloseStaleLinks();
@@ -283,5 +296,8 @@ void CVelmoraDlg::OnDownLoad() {
     SendFirstRequest(i);
     ArmTimer(i, TIMER_REQUEST, kRequestMs);
   }
+  // The elapsed time counts on while the handsets are quiet, not only when
+  // a block or an erase moves it.
+  m_host.SetTimer(ELAPSED_TIMER_ID, 1000);
   m_host.SetFocus(IDC_ENTRY_SLIDER);
 }

@@ -18,6 +18,8 @@ void CVelmoraDlg::InterruptRun() {
     // entry outside the run and is dropped (OnEntryPacket).
     if (e.m_nResult == RESULT_RUNNING) {
       e.m_nResult = RESULT_FAILED;
+      e.m_strReason = kInterrupted;
+      e.m_runEnd = std::chrono::system_clock::now();
       PutLog(k, LOG_ERROR, kInterrupted);
       ShowEntryError(k);
     }
@@ -42,9 +44,11 @@ void CVelmoraDlg::InterruptRun() {
   m_nAlive = 0;
   m_bInStepEnd = 0;
   m_nStep = IMAGE_BOOTLOADER;
+  const bool wasRunning = m_bRunning == 1;
   m_bRunning = 0;
   EnableControls(1);
   UpdateData(false);
+  if (wasRunning) EndRun(false);
 }
 
 bool CVelmoraDlg::QueryClose() {

@@ -34,6 +34,9 @@ void CVelmoraDlg::PutLog(int i, int kind, const std::string& text) {
 void CVelmoraDlg::DrainLog(int i, bool force) {
   CTextQItem item;
   while (m_entries[i].m_textQ.Get(item)) {
+    // Kept whether or not the view shows it: the run's report tells the
+    // whole story of the entry, and its last error line is why it failed.
+    m_entries[i].m_runLog.push_back(item);
     if (force)
       AppendLine(i, KindColour(item.kind), item.text);
     else

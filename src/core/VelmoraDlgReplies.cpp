@@ -28,6 +28,7 @@ void CVelmoraDlg::RetryEntry(int i) {
     SendRetryMarker(i);
   else
     m_entries[i].m_comm.Resend();
+  m_entries[i].m_nRetries += 1;
 }
 
 bool CVelmoraDlg::RetryAfterRefusal(int i, const char* logText) {
@@ -84,6 +85,7 @@ bool CVelmoraDlg::HandleResponse(int i) {
     }
     if (!CountRefusal(i)) return false;
     e.m_comm.Resend();
+    e.m_nRetries += 1;
     PutLog(i, LOG_INFO, "ACK, but crc error. Retry.");
     ArmTimer(i, TIMER_BLOCK, kBlockMs);
     return false;
@@ -117,6 +119,7 @@ bool CVelmoraDlg::HandleResponse(int i) {
         return true;
       }
       m_host.MessageBox("version이 다릅니다.다른 tool을 이용하세요.", MB_OK);
+      e.m_strReason = "version이 다릅니다.다른 tool을 이용하세요.";
       GiveUpEntry(i, "");
       return false;
     }
@@ -128,6 +131,7 @@ bool CVelmoraDlg::HandleResponse(int i) {
     case NAK_INVALID_CMD:
       if (e.m_bBootVersionAsked == 1) {
         m_host.MessageBox("버젼 정보 요청을 할 수 없습니다.(Invalid command)", MB_OK);
+        e.m_strReason = "버젼 정보 요청을 할 수 없습니다.(Invalid command)";
         GiveUpEntry(i, "");
         return false;
       }

@@ -42,6 +42,7 @@ bool CVelmoraDlg::SendEntryBlock(int i) {
     return false;
   e.m_comm.SendBlock(e.m_blockReq);
   if (e.m_bMarkerSent == 0) e.m_lastBlock = e.m_blockReq;
+  e.m_nBlocksSent += 1;
   return true;
 }
 
@@ -166,6 +167,7 @@ void CVelmoraDlg::Advance(int i) {
       g_efsFileList.nextIndex = 0;
       PutLog(i, LOG_INFO, "Downloading Completed.");
       e.m_nResult = RESULT_COMPLETED;
+      e.m_runEnd = std::chrono::system_clock::now();
       // The controls come back with the run's end, not with this entry's:
       // others may still await their reply to the jump.
       CheckRunEnded();
@@ -277,7 +279,8 @@ void CVelmoraDlg::FinalJump(bool completedCaption) {
       ShowEntryProgress(k);
     ArmTimer(k, TIMER_REQUEST, kFinalJumpMs);
   }
-  if (completedCaption) m_host.MessageBox("Download Completed.", MB_OK);
+  // The box waits for the run's end, when every entry's outcome is known.
+  if (completedCaption) m_bCompletionBox = 1;
 }
 
 void CVelmoraDlg::GiveUpEntry(int i, const std::string& reason) {
@@ -297,10 +300,24 @@ void CVelmoraDlg::GiveUpEntry(int i, const std::string& reason) {
   if (inRun) LeaveRun(i);
 }
 
+std::string CVelmoraDlg::LastErrorLine(int i) const {
+  const auto& log = m_entries[i].m_runLog;
+  for (auto it = log.rbegin(); it != log.rend(); ++it)
+    if (it->kind == LOG_ERROR) return it->text;
+  return {};
+}
+
 void CVelmoraDlg::LeaveRun(int i) {
   DownloadEntry& e = m_entries[i];
   if (!m_bRunning || e.m_nResult != RESULT_RUNNING) return;
   e.m_nResult = RESULT_FAILED;
+  // The line that says why is usually still queued.
+  DrainLog(i, true);
+  // A reason set on the way out (a box's text) stands; a port that went
+  // away says nothing in the log unless its receive thread did.
+  if (e.m_strReason.empty()) e.m_strReason = LastErrorLine(i);
+  if (e.m_strReason.empty()) e.m_strReason = "USB 연결 상태를 확인하세요.";
+  e.m_runEnd = std::chrono::system_clock::now();
   ShowEntryError(i);
   AfterEntryLeft();
 }
@@ -327,6 +344,7 @@ void CVelmoraDlg::CheckRunEnded() {
     SelectNextEfsFile();
   }
   EnableControls(1);
+  EndRun(m_bCompletionBox == 1);
 }
 
 void CVelmoraDlg::StopRun(const std::string& reason) {
@@ -336,12 +354,16 @@ void CVelmoraDlg::StopRun(const std::string& reason) {
     m_host.KillTimer(k);
     e.m_nState = STATE_IDLE;
     PutLog(k, LOG_ERROR, reason);
+    DrainLog(k, true);
     e.m_nResult = RESULT_FAILED;
+    e.m_strReason = reason;
+    e.m_runEnd = std::chrono::system_clock::now();
     ShowEntryError(k);
   }
   m_nStep = IMAGE_BOOTLOADER;
   m_bRunning = 0;
   EnableControls(1);
+  EndRun(false);
 }
 
 void CVelmoraDlg::OnEntryTimer(int i) {
@@ -359,6 +381,7 @@ void CVelmoraDlg::OnEntryTimer(int i) {
     } else {
       e.m_comm.Resend();
     }
+    e.m_nRetries += 1;
     ArmTimer(i, e.m_nTimerType, e.m_nTimerMs);
   } else if (e.m_nTimerType == TIMER_ERASE) {
     ShowElapsedTime();

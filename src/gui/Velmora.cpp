@@ -8,6 +8,7 @@
 #include "HostBinding.h"
 #include "PortWatcher.h"
 #include "QtDialogHost.h"
+#include "RunReport.h"
 #include "VelmoraDlg.h"
 #include "VelmoraVersion.h"
 #include "VelmoraWindow.h"
@@ -46,6 +47,9 @@ int CVelmoraApp::InitInstance() {
   CQtDialogHost host(window);
   {
     CVelmoraDlg dialog(host);
+    // Every run leaves its report there, so that a shift's work can be
+    // traced handset by handset.
+    dialog.m_strRunReportDir = DefaultRunReportDir();
     // Handsets plugged in or pulled out while the window is open.
     CPortWatcher watcher(host);
     BindDialog(host, dialog, &watcher);

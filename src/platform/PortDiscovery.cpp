@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <system_error>
 
@@ -26,6 +27,23 @@ std::map<std::string, std::vector<std::string>> LinksByTarget(const fs::path& di
 }
 
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+/// The serial number of the USB device a tty hangs on: the nearest
+/// directory above the tty's device that describes a USB device (it has an
+/// idVendor file) holds it. Empty when there is none.
+std::string UsbSerial(const fs::path& ttyDir) {
+  std::error_code ec;
+  fs::path dir = fs::canonical(ttyDir / "device", ec);
+  if (ec) return {};
+  for (int up = 0; up < 4 && !dir.empty() && dir != dir.root_path(); ++up, dir = dir.parent_path()) {
+    if (!fs::exists(dir / "idVendor", ec)) continue;
+    std::ifstream in(dir / "serial");
+    std::string serial;
+    std::getline(in, serial);
+    return serial;
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -123,12 +141,26 @@ bool CPortDiscovery::IdentifyWith(const std::string& kernelName, const LinkIndex
   if (!ec) out.driver = driver.filename().string();
   if (auto it = byId.find(kernelName); it != byId.end()) out.byId = it->second;
   if (auto it = byPath.find(kernelName); it != byPath.end()) out.byPath = it->second;
+  out.usbSerial = UsbSerial(fs::path(m_options.sysfsRoot) / "class" / "tty" / kernelName);
   std::string overlong;
   if (!PortIdentityFits(out, &overlong)) {
     Skip(overlong);
     return false;
   }
   return true;
+}
+
+bool CPortDiscovery::IdentifyDevice(const std::string& device, PortIdentity& out) const {
+  const fs::path classTty = fs::path(m_options.sysfsRoot) / "class" / "tty";
+  std::error_code ec;
+  // The name as given first (a node of the device directory may itself be
+  // a link), then the node it finally resolves to.
+  std::string name = fs::path(device).filename().string();
+  if (name.empty() || !fs::exists(classTty / name, ec)) {
+    name = fs::canonical(device, ec).filename().string();
+    if (ec || name.empty() || !fs::exists(classTty / name, ec)) return false;
+  }
+  return Identify(name, out);
 }
 
 std::vector<std::string> CPortDiscovery::Find() const {

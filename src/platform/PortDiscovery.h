@@ -26,6 +26,7 @@ struct PortIdentity {
   std::string driver;              ///< basename of device/driver, may be empty
   std::vector<std::string> byId;   ///< names in /dev/serial/by-id pointing at it
   std::vector<std::string> byPath; ///< names in /dev/serial/by-path pointing at it
+  std::string usbSerial;           ///< serial number of the USB device behind it, may be empty
 };
 
 /// True when one of `fragments` occurs (case-sensitively) in the kernel
@@ -65,6 +66,11 @@ class CPortDiscovery {
   /// Builds the identity of tty `kernelName` from the two trees. False (with
   /// a trace line) when one of its names is over MAX_PORT_NAME_LENGTH bytes.
   bool Identify(const std::string& kernelName, PortIdentity& out) const;
+
+  /// The identity of the tty that device path `device` opens (devRoot/ttyACM0,
+  /// a by-id link, ...). False when no tty of the sysfs tree answers to it
+  /// (a pseudo terminal, an unknown path).
+  bool IdentifyDevice(const std::string& device, PortIdentity& out) const;
 
   const PortDiscoveryOptions& Options() const { return m_options; }
 

@@ -1,7 +1,13 @@
 // Whole runs against in-process handsets on virtual time.
 #include "EngineFixture.h"
 
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
 #include "ControlIds.h"
+#include "JsonValue.h"
 
 namespace {
 std::vector<uint8_t> Codes(const FakeHandset& h) {
@@ -129,6 +135,85 @@ TEST_F(EngineTest, TheControlsComeBackOnlyWhenTheLastEntryHasAnsweredTheFinalJum
   EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
   EXPECT_TRUE(b.host().m_controls[IDC_PHONE_CODE].enabled);
+}
+
+TEST_F(EngineTest, TheRunsEndTellsWhichEntriesFailedAndWhyOnceEveryOutcomeIsKnown) {
+  auto& b = Bench(3);
+  b.BindAll();
+  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 4 * 1024, 0x10000));
+  b.handset(1).onBlock = [](int k) { return k == 1 ? BlockAction::NakFailed : BlockAction::Ack; };
+  int jumps = 0;  // entry 3's handset never answers the final jump
+  b.handset(2).onRequest = [&](const std::vector<uint8_t>& r) -> std::optional<std::vector<uint8_t>> {
+    if (r[0] == 0xC0 && ++jumps >= 2) return std::vector<uint8_t>{};
+    return std::nullopt;
+  };
+  b.DownLoad();
+  const uint32_t start = b.host().Now();
+  ASSERT_TRUE(b.RunUntil([&] { return b.dlg().m_entries[0].m_nResult == RESULT_COMPLETED; }, 60000));
+  EXPECT_EQ(b.dlg().m_bRunning, 1);
+  EXPECT_TRUE(b.host().m_boxes.empty());  // entry 3's outcome is not known yet
+  auto elapsedText = [&] {
+    const uint32_t seconds = (b.host().Now() - start) / 1000;
+    return "Elapsed time : 0 min " + std::to_string(seconds) + " sec";
+  };
+  // Nothing moves while entry 3 waits for its jump's reply; the clock does.
+  const uint32_t mark = b.host().Now() + 3000;
+  ASSERT_TRUE(b.RunUntil([&] { return b.host().Now() >= mark; }, 60000));
+  EXPECT_EQ(b.host().m_controls[IDC_ELAPSED].text, elapsedText());
+  ASSERT_TRUE(b.RunToEnd());
+
+  ASSERT_EQ(b.host().m_boxes.size(), 1u);
+  EXPECT_EQ(b.host().m_boxes[0].text,
+            "Download Completed.\nEntry 2 [COM2]: Flash error!!\nEntry 3 [COM3]: 응답이 없습니다.");
+  const DownloadEntry* e = b.dlg().m_entries;
+  EXPECT_EQ(e[0].m_strReason, "");
+  EXPECT_EQ(e[1].m_strReason, "Flash error!!");
+  EXPECT_EQ(e[2].m_strReason, "응답이 없습니다.");
+  EXPECT_EQ(e[0].m_nBlocksSent, 4);
+  EXPECT_EQ(e[1].m_nBlocksSent, 2);  // the refused block was the second
+  EXPECT_EQ(e[0].m_nRetries, 0);
+  EXPECT_EQ(e[2].m_nRetries, 2);     // the final jump twice more
+  EXPECT_EQ(e[2].m_runLog.back().text, "응답이 없습니다.");
+  EXPECT_EQ(b.host().m_controls[IDC_ELAPSED].text, elapsedText());
+  EXPECT_TRUE(b.host().m_timers.empty());  // the clock stopped with the run
+}
+
+TEST_F(EngineTest, EveryRunLeavesItsReportInTheRunsFolderAndAnUnwritableOneCostsALogLine) {
+  auto& b = Bench(2);
+  b.BindAll();
+  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 2048, 0x10000));
+  const std::string runs = m_tmp.path() + "/state/velmora/runs";
+  b.dlg().m_strRunReportDir = runs;
+  for (int run = 1; run <= 2; ++run) {
+    b.DownLoad();
+    ASSERT_TRUE(b.RunToEnd());
+  }
+  std::vector<std::string> names;
+  for (const auto& f : std::filesystem::directory_iterator(runs)) names.push_back(f.path().filename().string());
+  ASSERT_EQ(names.size(), 2u);  // one per run, nothing left beside them
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(std::regex_match(name, std::regex(R"(\d{8}T\d{6}\.\d{3}[+-]\d{4}(-\d+)?\.json)")));
+    std::stringstream text;
+    text << std::ifstream(runs + "/" + name).rdbuf();
+    const auto report = JsonValue::Parse(text.str());
+    ASSERT_TRUE(report);
+    EXPECT_EQ((*report)["program"].s, "velmora");
+    EXPECT_EQ((*report)["completed"].Int(), 2);
+  }
+
+  // A file where the folder should be: the run goes on and says so once.
+  std::ofstream(m_tmp.path() + "/blocked") << "x";
+  b.dlg().m_strRunReportDir = m_tmp.path() + "/blocked/runs";
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  b.Pump();
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().m_entries[1].m_nResult, RESULT_COMPLETED);
+  int lines = 0;
+  for (int k = 0; k < 2; ++k)
+    for (const auto& l : b.host().m_logs[k]) lines += l.text.rfind("Run report not written: ", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(lines, 1);
 }
 
 TEST_F(EngineTest, ChangeDownloaderSwitchesToFlashProgrammingAtTheStartAddress) {
@@ -366,6 +451,7 @@ TEST_F(EngineTest, InterruptStopsTheRunAtOnceAndTheNextDownLoadStartsAfresh) {
     EXPECT_FALSE(b.handset(k).dev->open);
     EXPECT_EQ(e.m_nComPort, k + 1);  // still bound for the next DownLoad
     EXPECT_EQ(CountLog(b.host(), k, "Download interrupted."), 1);
+    EXPECT_EQ(e.m_strReason, "Download interrupted.");
     EXPECT_EQ(b.host().m_bars[k].m_strText, "Error!");
   }
   // Nothing goes out afterwards: not on a late reply, not on a timer.

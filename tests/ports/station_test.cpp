@@ -118,7 +118,7 @@ TEST_F(StationTest, ThreeBatchesAsHandsetsAreSwappedOneOldAndOnePulledMidBatch) 
   Pull("ttyACM3", 3);
   ASSERT_TRUE(cli.WaitForText("Batch 2: ", kBatchMs)) << cli.Output();
   EXPECT_EQ(BatchLines(cli.Output(), 2),
-            "Entry 3 [COM3]: completed\nEntry 4 [COM4]: failed\nEntry 5 [COM5]: completed\n"
+            "Entry 3 [COM3]: completed\nEntry 4 [COM4]: failed (USB 연결 상태를 확인하세요.)\nEntry 5 [COM5]: completed\n"
             "Batch 2: 2 completed, 1 failed\n");
 
   Pull("ttyACM5", 2);
@@ -128,7 +128,8 @@ TEST_F(StationTest, ThreeBatchesAsHandsetsAreSwappedOneOldAndOnePulledMidBatch) 
   ASSERT_TRUE(cli.WaitForText("Batch 3: ", kBatchMs)) << cli.Output();
   // The old boot version is refused: the version is asked in this run too.
   EXPECT_EQ(BatchLines(cli.Output(), 3),
-            "Entry 1 [COM1]: failed\nEntry 2 [COM2]: completed\nBatch 3: 1 completed, 1 failed\n");
+            "Entry 1 [COM1]: failed (version이 다릅니다.다른 tool을 이용하세요.)\nEntry 2 [COM2]: completed\n"
+            "Batch 3: 1 completed, 1 failed\n");
 
   const auto stopped = std::chrono::steady_clock::now();
   ASSERT_TRUE(cli.Signal(SIGTERM));
@@ -161,7 +162,7 @@ TEST_F(StationTest, SignalMidRunReportsTheRunAndFreesThePort) {
   EXPECT_LE(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(kStopMs));
   const std::string out = cli.Output();
   EXPECT_NE(out.find("Entry 1: Download interrupted.\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("\nEntry 1 [COM1]: failed\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\nEntry 1 [COM1]: failed (Download interrupted.)\nCompleted 0, failed 1\n"), std::string::npos) << out;
   EXPECT_EQ(m_sims.Handset(0).Record().transfersDone, 0);
 
   auto port = CreateSerialPort();

@@ -1,0 +1,351 @@
+#include "RunReport.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "PortSearchOptions.h"
+#include "VelmoraDlg.h"
+#include "platform/PortDiscovery.h"
+#include "platform/PortMap.h"
+
+#ifndef VELMORA_VERSION
+#define VELMORA_VERSION "unknown"
+#endif
+
+namespace fs = std::filesystem;
+
+// ---- SHA-256 (FIPS 180-4) ----
+
+namespace {
+constexpr uint32_t kRound[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+constexpr uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+std::string ToHex(const uint8_t* bytes, size_t n) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (size_t k = 0; k < n; ++k) {
+    out += kDigits[bytes[k] >> 4];
+    out += kDigits[bytes[k] & 0xF];
+  }
+  return out;
+}
+}  // namespace
+
+CSha256::CSha256()
+    : m_h{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+
+void CSha256::Block(const uint8_t* p) {
+  uint32_t w[64];
+  for (int t = 0; t < 16; ++t)
+    w[t] = (uint32_t{p[4 * t]} << 24) | (uint32_t{p[4 * t + 1]} << 16) | (uint32_t{p[4 * t + 2]} << 8) | p[4 * t + 3];
+  for (int t = 16; t < 64; ++t) {
+    const uint32_t s0 = Rotr(w[t - 15], 7) ^ Rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
+    const uint32_t s1 = Rotr(w[t - 2], 17) ^ Rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
+    w[t] = w[t - 16] + s0 + w[t - 7] + s1;
+  }
+  uint32_t a = m_h[0], b = m_h[1], c = m_h[2], d = m_h[3], e = m_h[4], f = m_h[5], g = m_h[6], h = m_h[7];
+  for (int t = 0; t < 64; ++t) {
+    const uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[t] + w[t];
+    const uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    h = g;
+    g = f;
+    f = e;
+    e = d + t1;
+    d = c;
+    c = b;
+    b = a;
+    a = t1 + t2;
+  }
+  m_h[0] += a;
+  m_h[1] += b;
+  m_h[2] += c;
+  m_h[3] += d;
+  m_h[4] += e;
+  m_h[5] += f;
+  m_h[6] += g;
+  m_h[7] += h;
+}
+
+void CSha256::Update(const void* data, size_t length) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  m_nLength += length;
+  while (length > 0) {
+    const size_t take = std::min(length, sizeof m_buffer - m_nBuffered);
+    std::memcpy(m_buffer + m_nBuffered, p, take);
+    m_nBuffered += take;
+    p += take;
+    length -= take;
+    if (m_nBuffered == sizeof m_buffer) {
+      Block(m_buffer);
+      m_nBuffered = 0;
+    }
+  }
+}
+
+std::array<uint8_t, 32> CSha256::Final() {
+  const uint64_t bits = m_nLength * 8;
+  const uint8_t one = 0x80, zero = 0;
+  Update(&one, 1);
+  while (m_nBuffered != 56) Update(&zero, 1);
+  uint8_t tail[8];
+  for (int k = 0; k < 8; ++k) tail[k] = static_cast<uint8_t>(bits >> (56 - 8 * k));
+  Update(tail, 8);
+  std::array<uint8_t, 32> out{};
+  for (int k = 0; k < 8; ++k)
+    for (int j = 0; j < 4; ++j) out[4 * k + j] = static_cast<uint8_t>(m_h[k] >> (24 - 8 * j));
+  return out;
+}
+
+std::string CSha256::Hex(const std::string& data) {
+  CSha256 sha;
+  sha.Update(data.data(), data.size());
+  const auto digest = sha.Final();
+  return ToHex(digest.data(), digest.size());
+}
+
+bool HashFile(const std::string& path, uint64_t& size, std::string& sha256) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  CSha256 sha;
+  char buf[65536];
+  size = 0;
+  while (in) {
+    in.read(buf, sizeof buf);
+    const std::streamsize n = in.gcount();
+    if (n <= 0) break;
+    sha.Update(buf, static_cast<size_t>(n));
+    size += static_cast<uint64_t>(n);
+  }
+  if (in.bad()) return false;
+  const auto digest = sha.Final();
+  sha256 = ToHex(digest.data(), digest.size());
+  return true;
+}
+
+// ---- times and JSON ----
+
+namespace {
+struct LocalTime {
+  std::tm tm{};
+  int millis = 0;
+};
+
+LocalTime Local(std::chrono::system_clock::time_point t) {
+  using namespace std::chrono;
+  LocalTime out;
+  const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count();
+  std::time_t secs = static_cast<std::time_t>(ms / 1000);
+  out.millis = static_cast<int>(ms % 1000);
+  if (out.millis < 0) {
+    out.millis += 1000;
+    --secs;
+  }
+  localtime_r(&secs, &out.tm);
+  return out;
+}
+
+/// "+0200" from strftime's %z.
+std::string Zone(const std::tm& tm) {
+  char z[8] = {};
+  std::strftime(z, sizeof z, "%z", &tm);
+  return z;
+}
+
+std::string Json(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char esc[8];
+          std::snprintf(esc, sizeof esc, "\\u%04x", c);
+          out += esc;
+        } else {
+          out += static_cast<char>(c);  // UTF-8 passes as it is
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonOrNull(const std::string& text) { return text.empty() ? "null" : Json(text); }
+
+std::string JsonList(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (size_t k = 0; k < items.size(); ++k) out += (k ? "," : "") + Json(items[k]);
+  return out + "]";
+}
+
+std::string HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+const char* ResultName(int result) {
+  switch (result) {
+    case RESULT_COMPLETED: return "completed";
+    case RESULT_FAILED: return "failed";
+    case RESULT_RUNNING: return "running";
+    default: return "none";
+  }
+}
+
+void AddImage(std::string& out, bool& first, const char* kind, const std::string& path) {
+  uint64_t size = 0;
+  std::string sha;
+  const bool read = HashFile(path, size, sha);
+  out += first ? "" : ",";
+  first = false;
+  out += "{\"kind\":" + Json(kind) + ",\"path\":" + Json(path) + ",\"size\":" +
+         (read ? std::to_string(size) : "null") + ",\"sha256\":" + JsonOrNull(read ? sha : "") + "}";
+}
+
+std::string Images(const CVelmoraDlg& dlg) {
+  std::string out = "[";
+  bool first = true;
+  if (dlg.m_bBootLoader == 1) AddImage(out, first, "boot", dlg.m_strBootPath);
+  if (dlg.m_bResource == 1) AddImage(out, first, "resource", dlg.m_strResourcePath);
+  if (dlg.m_bQbfs == 1) AddImage(out, first, "qbfs", dlg.m_strQbfsPath);
+  if (dlg.m_bEfs2 == 1)
+    for (int k = 2; k <= g_efsFileList.lastIndex && k < EfsFileList::MAX_NAMES; ++k)
+      AddImage(out, first, "efs2", g_efsFileList.folderPath + g_efsFileList.names[k]);
+  if (dlg.m_bPhoneCode == 1) AddImage(out, first, "phone", dlg.m_strPhonePath);
+  return out + "]";
+}
+
+std::string Entry(int i, const DownloadEntry& e) {
+  const std::string device = CPortMap::Instance().Device(e.m_nRunPort).value_or("");
+  const PortDiscoveryOptions options = PortSearchOptions();
+  PortIdentity id;
+  const bool known = !device.empty() && CPortDiscovery(options).IdentifyDevice(device, id);
+  std::vector<std::string> byPath, byId;
+  if (known) {
+    for (const auto& n : id.byPath) byPath.push_back((fs::path(options.devRoot) / "serial" / "by-path" / n).string());
+    for (const auto& n : id.byId) byId.push_back((fs::path(options.devRoot) / "serial" / "by-id" / n).string());
+  }
+  std::vector<std::string> log;
+  for (const auto& item : e.m_runLog) log.push_back(item.text);
+  return "{\"entry\":" + std::to_string(i + 1) + ",\"com\":" + std::to_string(e.m_nRunPort) +
+         ",\"device\":" + JsonOrNull(device) + ",\"by_path\":" + JsonList(byPath) + ",\"by_id\":" + JsonList(byId) +
+         ",\"usb_serial\":" + JsonOrNull(known ? id.usbSerial : "") + ",\"result\":" + Json(ResultName(e.m_nResult)) +
+         ",\"reason\":" + JsonOrNull(e.m_strReason) + ",\"blocks_sent\":" + std::to_string(e.m_nBlocksSent) +
+         ",\"retries\":" + std::to_string(e.m_nRetries) + ",\"start\":" + Json(IsoTime(e.m_runStart)) +
+         ",\"end\":" + Json(IsoTime(e.m_runEnd)) + ",\"log\":" + JsonList(log) + "}";
+}
+}  // namespace
+
+std::string IsoTime(std::chrono::system_clock::time_point t) {
+  const LocalTime lt = Local(t);
+  char text[48];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &lt.tm);
+  const std::string zone = Zone(lt.tm);
+  char tail[24];
+  std::snprintf(tail, sizeof tail, ".%03d%.3s:%s", lt.millis, zone.c_str(), zone.size() >= 5 ? zone.c_str() + 3 : "00");
+  return std::string(text) + tail;
+}
+
+std::string BuildRunReport(const CVelmoraDlg& dlg, const std::string& program) {
+  int completed = 0, failed = 0;
+  std::string entries = "[";
+  bool first = true;
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    const DownloadEntry& e = dlg.m_entries[i];
+    if (e.m_nResult == RESULT_NONE) continue;
+    completed += e.m_nResult == RESULT_COMPLETED ? 1 : 0;
+    failed += e.m_nResult == RESULT_FAILED ? 1 : 0;
+    entries += (first ? "" : ",") + Entry(i, e);
+    first = false;
+  }
+  entries += "]";
+  return "{\"program\":" + Json(program) + ",\"version\":" + Json(VELMORA_VERSION) +
+         ",\"start\":" + Json(IsoTime(dlg.m_runStart)) + ",\"end\":" + Json(IsoTime(dlg.m_runEnd)) +
+         ",\"host\":" + JsonOrNull(HostName()) + ",\"images\":" + Images(dlg) + ",\"entries\":" + entries +
+         ",\"completed\":" + std::to_string(completed) + ",\"failed\":" + std::to_string(failed) + "}";
+}
+
+// ---- files ----
+
+bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error) {
+  const std::string temp = path + ".tmp" + std::to_string(getpid());
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = temp + ": " + std::strerror(errno);
+    return false;
+  }
+  size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = temp + ": " + std::strerror(errno);
+      ::close(fd);
+      ::unlink(temp.c_str());
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  // On disk before the name points at it: a crash leaves the old report or
+  // the new one, never an empty file.
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    error = temp + ": " + std::strerror(errno);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    error = path + ": " + std::strerror(errno);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string DefaultRunReportDir() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state && state[0] == '/') return (fs::path(state) / "velmora" / "runs").string();
+  const char* home = std::getenv("HOME");
+  if (home && home[0] == '/') return (fs::path(home) / ".local" / "state" / "velmora" / "runs").string();
+  return {};
+}
+
+bool WriteRunReportInto(const std::string& dir, const CVelmoraDlg& dlg, const std::string& program,
+                        std::string& error) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) {
+    error = dir + ": " + ec.message();
+    return false;
+  }
+  // Named by the start time in the basic ISO 8601 form (no colons), so
+  // that the files sort by time.
+  const LocalTime lt = Local(dlg.m_runStart);
+  char name[64];
+  std::strftime(name, sizeof name, "%Y%m%dT%H%M%S", &lt.tm);
+  std::string base = std::string(name) + "." + std::to_string(1000 + lt.millis).substr(1) + Zone(lt.tm);
+  fs::path path = fs::path(dir) / (base + ".json");
+  for (int n = 2; fs::exists(path, ec) && n < 100; ++n) path = fs::path(dir) / (base + "-" + std::to_string(n) + ".json");
+  return WriteFileAtomically(path.string(), BuildRunReport(dlg, program) + "\n", error);
+}
