@@ -8,8 +8,11 @@
 #
 # deb_test.sh FILE.deb            check that package
 # deb_test.sh --cpack BUILD_DIR   make the package of BUILD_DIR with cpack first
-# --sanitized: the programs are a sanitizer build, whose runtime libraries a
-# shipped package never carries; they are left out of the dependency check.
+# --sanitized: the programs are a sanitizer build (the test suite's), whose
+# runtime libraries a shipped package never carries; they are left out of the
+# dependency check. Its link also keeps libraries the Release link drops
+# (libGLX, libOpenGL through Qt); those may come with a dependency's own
+# dependencies. A Release package must name each linked library's package.
 set -euo pipefail
 
 deb="" build="" sanitized=0
@@ -39,7 +42,13 @@ root="$scratch/root"
 dpkg -x "$deb" "$root"
 version=$(dpkg-deb -f "$deb" Version)
 depends=$(dpkg-deb -f "$deb" Depends)
-depends_names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//')
+names() { tr ',|' '\n\n' | sed 's/^ *//; s/[ (:].*//' | grep .; }
+depends_names=$(names <<<"$depends")
+if [ $sanitized -eq 1 ]; then
+  for d in $depends_names; do
+    depends_names+=$'\n'$(dpkg-query -W -f='${Pre-Depends},${Depends}\n' "$d" 2>/dev/null | names || true)
+  done
+fi
 programs=(velmora velmora-cli velmora-sim)
 
 # Runs an installed program with a generous bound; its output lands in $out.
