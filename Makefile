@@ -2,7 +2,7 @@
 JOBS ?= 2
 CMAKE_FLAGS ?= -G Ninja
 
-.PHONY: all bootstrap build build-asan build-tsan test test-asan test-tsan demo clean fuzz build-fuzz soak bench
+.PHONY: all bootstrap build build-asan build-tsan test test-asan test-tsan demo deb clean fuzz build-fuzz soak bench
 
 all: build
 
@@ -32,6 +32,15 @@ test-tsan: build-tsan
 
 demo: build
 	scripts/demo
+
+# The Debian package of a Release build (build-deb/velmora_<version>_<arch>.deb),
+# checked as the test suite checks it: unpacked into a scratch root, its
+# programs run from there.
+deb: bootstrap
+	cmake -S . -B build-deb $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build build-deb -j$(JOBS)
+	cd build-deb && cpack -G DEB
+	tests/package/deb_test.sh "$$(ls -t build-deb/velmora_*.deb | head -n 1)"
 
 # libFuzzer targets (clang-14), each run for FUZZ_SECONDS on a corpus seeded
 # from the tests; a crash lands in tests/fuzz/findings/<target>/, where the
@@ -80,4 +89,4 @@ soak: bootstrap
 	cd $(SOAK_BUILD) && SOAK_ROUNDS=$(SOAK_ROUNDS) SOAK_SEED=$(SOAK_SEED) tests/soak_tests --gtest_filter='Soak*'
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-deb
