@@ -184,12 +184,13 @@ TEST_F(PortSearchTest, NumbersAreWholeAndKeptWhileTheDeviceStays) {
   for (int n = 1; n <= 11; ++n) CPortMap::Instance().Remove(n);
 
   // A second device joins; the first keeps COM12 and the new one takes the
-  // lowest free number. When the first leaves, its number is free again.
+  // lowest free number; the entries follow the numbers. When the first
+  // leaves, its device is no longer behind a number.
   m_tree.AddTty("ttyACM1", "kvxuart");
   m_tree.AddByPath(std::string(kSocket) + "1.2:1.0", "ttyACM1");
   Search();
-  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 12);
-  EXPECT_EQ(m_dlg->m_entries[1].m_nComPort, 1);
+  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 1);
+  EXPECT_EQ(m_dlg->m_entries[1].m_nComPort, 12);
   m_tree.Unplug("ttyACM0");
   m_tree.AddTty("ttyACM2", "kvxuart");
   m_tree.AddByPath(std::string(kSocket) + "1.3:1.0", "ttyACM2");
