@@ -8,10 +8,13 @@ const char* CliUsage() {
   return "usage: velmora-cli [--help] [--phone FILE] [--change-downloader] [--input-address] [--boot FILE]\n"
          "                   [--qbfs FILE] [--resource FILE] [--efs2 DIR] [--port N=DEVICE ...]\n"
          "                   [--search | --station [--settle SECONDS]] [--sysfs-root DIR] [--dev-root DIR]\n"
-         "                   [--yes] [--timeout SECONDS] [--create-resource DIR]\n"
+         "                   [--yes] [--timeout SECONDS] [--create-resource DIR] [--forget-ports]\n"
          "  --port N=DEVICE   bind COM N (1..30) to DEVICE through the manual port list\n"
-         "  --search          bind the handsets' ports found by Port Search and print them;\n"
-         "                    without an image nothing is downloaded (status 1 when none is found)\n"
+         "  --search          bind the handsets' ports found by Port Search and print them (entry,\n"
+         "                    number, device, USB socket); without an image nothing is downloaded\n"
+         "                    (status 1 when none is found)\n"
+         "  --forget-ports    forget the COM numbers kept for USB sockets (or serials); asks first\n"
+         "                    unless --yes is given\n"
          "  --station         download batch after batch: ports are found as Port Search does and\n"
          "                    followed as handsets are plugged in and pulled out; a batch starts once\n"
          "                    a handset is bound and no port came or went for the settle time, the\n"
@@ -78,6 +81,8 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
       }
       o.settleSeconds = seconds;
       settleGiven = true;
+    } else if (arg == "--forget-ports") {
+      o.forgetPorts = true;
     } else if (arg == "--yes") {
       o.yes = true;
     } else if (arg == "--timeout") {
@@ -118,6 +123,10 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
   }
   if (o.station && !o.HasImage()) {
     error = "--station needs an image to download";
+    return std::nullopt;
+  }
+  if (o.forgetPorts && (o.search || o.station || !o.ports.empty() || o.HasImage() || o.createResource)) {
+    error = "--forget-ports goes alone (with --yes at most)";
     return std::nullopt;
   }
   if (o.search && !o.ports.empty()) {

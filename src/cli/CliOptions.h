@@ -15,6 +15,8 @@ struct CliOptions {
   bool station = false;
   /// Seconds without a port arriving or leaving before a batch starts.
   double settleSeconds = 3.0;
+  /// --forget-ports: clear the kept COM numbers (asks unless --yes).
+  bool forgetPorts = false;
   bool yes = false;
   bool help = false;  ///< --help: print the usage and do nothing else
   int timeoutSeconds = 600;  ///< of one run (of each batch with --station)

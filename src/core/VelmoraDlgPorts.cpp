@@ -105,8 +105,9 @@ void CVelmoraDlg::OnForgetPorts() {
   // Renumbering would take ports from running entries.
   if (m_bRunning) return;
   if (m_host.MessageBox(kForgetPortsQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return;
+  // A store that cannot be written has said so in the trace already.
   const int forgotten = CPortMap::Instance().ForgetStored();
-  Trace("Port numbers: " + std::to_string(forgotten) + " kept numbers forgotten\n");
+  if (forgotten >= 0) Trace("Port numbers: " + std::to_string(forgotten) + " kept numbers forgotten\n");
   // The ports present are numbered afresh, in socket order.
   OnPortSearch();
 }

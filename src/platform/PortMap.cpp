@@ -109,10 +109,10 @@ int CPortMap::ForgetStored() {
   std::lock_guard<std::mutex> guard(m_lock);
   m_store.Refresh();
   const int n = m_store.Clear();
-  m_store.Save();
+  const bool saved = m_store.Save();
   for (auto& slot : m_slots)
     if (!slot.identity.empty()) slot = PortClaim{};
-  return n;
+  return saved ? n : -1;
 }
 
 int CPortMap::StoredCount() {

@@ -63,7 +63,8 @@ class CPortMap {
   void Clear();
 
   /// Forgets every kept number and every mapping made for an identity;
-  /// returns how many numbers were kept.
+  /// returns how many numbers were kept, or -1 when the store could not be
+  /// written.
   int ForgetStored();
 
   /// How many numbers are kept now.

@@ -113,14 +113,15 @@ int CPortStore::Clear() {
   return n;
 }
 
-void CPortStore::Save() {
-  if (!m_dirty || !m_hooks.save) return;
+bool CPortStore::Save() {
+  if (!m_dirty || !m_hooks.save) return true;
   if (m_hooks.save(Format(m_records))) {
     m_dirty = false;
     m_reportedUnwritable = false;
-    return;
+    return true;
   }
   TraceOnce(m_reportedUnwritable, "Port numbers: the store cannot be written; numbers are kept for this run only\n");
+  return false;
 }
 
 std::vector<std::string> CPortStore::Format(const std::vector<PortRecord>& records) {

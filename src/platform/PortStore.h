@@ -79,8 +79,8 @@ class CPortStore {
   int Clear();
 
   /// Writes the records through the hook when they changed since the last
-  /// save; a failure is reported once.
-  void Save();
+  /// save; a failure is reported once and gives false.
+  bool Save();
 
   const std::vector<PortRecord>& Records() const { return m_records; }
 
