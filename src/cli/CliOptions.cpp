@@ -16,7 +16,7 @@ const char* CliUsage() {
          "                   [--input-address] [--boot FILE] [--qbfs FILE] [--resource FILE] [--efs2 DIR]\n"
          "                   [--port [COM]N=DEVICE ...] [--search | --station [--settle SECONDS]]\n"
          "                   [--sysfs-root DIR] [--dev-root DIR] [--yes] [--timeout SECONDS]\n"
-         "                   [--report FILE] [--create-resource DIR]\n"
+         "                   [--report FILE] [--create-resource DIR] [--forget-ports]\n"
          "Writes the chosen images into every handset bound to an entry, all in parallel.\n"
          "Images (each is checked before any port is opened):\n"
          "  --phone FILE      phone code image\n"
@@ -31,8 +31,11 @@ const char* CliUsage() {
          "  --port N=DEVICE   bind COM N (1..30) to DEVICE through the manual port list; COMN=DEVICE\n"
          "                    (the lines velmora-sim prints) is taken too. A COM number may be given\n"
          "                    once, a device for one COM number only\n"
-         "  --search          bind the handsets' ports found by Port Search and print them;\n"
-         "                    without an image nothing is downloaded (status 3 when none is found)\n"
+         "  --search          bind the handsets' ports found by Port Search and print them (entry,\n"
+         "                    number, device, USB socket); without an image nothing is downloaded\n"
+         "                    (status 3 when none is found)\n"
+         "  --forget-ports    forget the COM numbers kept for USB sockets (or serials); asks first\n"
+         "                    unless --yes is given\n"
          "  --station         download batch after batch: ports are found as Port Search does and\n"
          "                    followed as handsets are plugged in and pulled out; a batch starts once\n"
          "                    a handset is bound and no port came or went for the settle time, the\n"
@@ -123,6 +126,8 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
       }
       o.settleSeconds = seconds;
       settleGiven = true;
+    } else if (arg == "--forget-ports") {
+      o.forgetPorts = true;
     } else if (arg == "--yes") {
       o.yes = true;
     } else if (arg == "--timeout") {
@@ -164,6 +169,10 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
   }
   if (o.station && !o.HasImage()) {
     error = "--station needs an image to download";
+    return std::nullopt;
+  }
+  if (o.forgetPorts && (o.search || o.station || !o.ports.empty() || o.HasImage() || o.createResource)) {
+    error = "--forget-ports goes alone (with --yes at most)";
     return std::nullopt;
   }
   if (o.search && !o.ports.empty()) {

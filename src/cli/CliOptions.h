@@ -25,6 +25,8 @@ struct CliOptions {
   bool station = false;
   /// Seconds without a port arriving or leaving before a batch starts.
   double settleSeconds = 3.0;
+  /// --forget-ports: clear the kept COM numbers (asks unless --yes).
+  bool forgetPorts = false;
   bool yes = false;
   bool help = false;     ///< --help: print the usage and do nothing else
   bool version = false;  ///< --version: print the name and version and do nothing else

@@ -17,12 +17,14 @@
 #include "ControlIds.h"
 #include "PortHint.h"
 #include "PortSearchOptions.h"
+#include "PortStoreSettings.h"
 #include "PortWatcher.h"
 #include "RunReport.h"
 #include "StopSignal.h"
 #include "VelmoraDlg.h"
 #include "VelmoraVersion.h"
 #include "comm/Trace.h"
+#include "Registry.h"
 #include "platform/PortMap.h"
 
 namespace {
@@ -39,12 +41,16 @@ bool Choose(CConsoleHost& host, int id, const std::string& answer, bool folder, 
   return chosenFlag == 1;
 }
 
-/// One line per bound entry: "Entry 1 [COM1] /dev/ttyACM0".
+/// One line per bound entry: "Entry 1 [COM1] /dev/ttyACM0 <socket>" (no
+/// socket when the port hangs on none known).
 void PrintBoundPorts(const CVelmoraDlg& dlg) {
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     const int port = dlg.m_entries[i].m_nComPort;
     if (port == 0) continue;
-    std::printf("Entry %d %s %s\n", i + 1, dlg.m_strPortLabel[i].c_str(), PortDeviceHint(port).c_str());
+    std::string line = "Entry " + std::to_string(i + 1) + " " + dlg.m_strPortLabel[i] + " " + PortDeviceHint(port);
+    const std::string socket = PortSocketHint(port);
+    if (!socket.empty()) line += " " + socket;
+    std::printf("%s\n", line.c_str());
   }
   if (dlg.PortCount() == 0) std::printf("Message: no handset port found\n");
   std::fflush(stdout);
@@ -213,6 +219,33 @@ int RunStation(CConsoleHost& host, CVelmoraDlg& dlg, const CliOptions& o, CStopS
   return 128 + stop.Received();
 }
 
+/// --forget-ports: clears the kept numbers after asking on the terminal
+/// (an answer other than y or yes, or none, keeps them).
+int ForgetPorts(bool yes) {
+  AttachPortStore();
+  CPortMap& map = CPortMap::Instance();
+  const int kept = map.StoredCount();
+  if (!yes) {
+    std::printf("Forget the %d kept COM numbers? [y/N] ", kept);
+    std::fflush(stdout);
+    char answer[16] = {};
+    const bool read = std::fgets(answer, sizeof answer, stdin) != nullptr;
+    const std::string a(answer);
+    if (!read || (a != "y\n" && a != "yes\n" && a != "Y\n" && a != "y" && a != "yes")) {
+      std::printf("Nothing forgotten\n");
+      return 1;
+    }
+  }
+  const int forgotten = map.ForgetStored();
+  if (forgotten < 0) {
+    std::fprintf(stderr, "velmora-cli: the kept COM numbers could not be forgotten (%s)\n",
+                 CRegistry::StorePath().c_str());
+    return 1;
+  }
+  std::printf("Forgot %d kept COM numbers\n", forgotten);
+  return 0;
+}
+
 int CreateResource(CConsoleHost& host, const std::string& dir) {
   host.m_folderAnswers.push_back(dir);
   const size_t before = host.m_boxes.size();
@@ -246,6 +279,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velmora-cli: %s; nothing downloaded\n", problem->c_str());
     return CLI_NOTHING;
   }
+  if (o.forgetPorts) return ForgetPorts(o.yes);
   // Before any thread exists, so that every thread inherits the mask.
   CStopSignal stop;
   if ((o.search || o.station) && (o.sysfsRoot || o.devRoot))

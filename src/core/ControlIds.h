@@ -43,6 +43,8 @@ constexpr int IDC_ENTRY_COMBO = 1071;
 constexpr int IDC_TAB = 1000;
 
 constexpr int IDM_ABOUTBOX = 0x10;
+/// The context menu's command that forgets the kept COM numbers.
+constexpr int IDM_FORGET_PORTS = 0x20;
 
 /// Per-entry controls, index = entry index (0..19).
 constexpr int kEntryCheckIds[20] = {1016, 1017, 1018, 1019, 1020, 1021, 1022, 1023, 1097, 1105,

@@ -19,3 +19,12 @@ std::string PortFailureLine(int port, const std::string& device, const PortFailu
     default: return line;
   }
 }
+
+std::string PortSocketHint(int port) { return CPortMap::Instance().Socket(port); }
+
+std::string PortLabelHint(int port) {
+  std::string text = PortDeviceHint(port);
+  const std::string socket = PortSocketHint(port);
+  if (!text.empty() && !socket.empty()) text += "  " + socket;
+  return text;
+}

@@ -17,3 +17,10 @@ std::string PortDeviceHint(int port);
 /// group ...". `holder` is the entry number (1..20) of this program that
 /// holds the device, 0 when none does.
 std::string PortFailureLine(int port, const std::string& device, const PortFailure& failure, int holder = 0);
+
+/// The USB socket (by-path name) of the device behind COM `port`, or empty.
+std::string PortSocketHint(int port);
+
+/// The device and its socket, "/dev/ttyACM2  pci-0000:00:14.0-usb-0:1.3:1.0",
+/// or the device alone when its socket is unknown; empty when unmapped.
+std::string PortLabelHint(int port);

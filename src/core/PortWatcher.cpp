@@ -1,6 +1,7 @@
 #include "PortWatcher.h"
 
 #include "PortSearchOptions.h"
+#include "PortStoreSettings.h"
 #include "VelmoraDlg.h"
 #include "comm/Trace.h"
 #include "platform/PortMap.h"
@@ -52,7 +53,9 @@ void CPortWatcher::Dispatch(CVelmoraDlg& dlg) {
     // changes: a device that leaves and comes back finds its old number
     // freed first.
     const bool arrived = change.event == HotPlugEvent::Arrived;
-    const int number = arrived ? map.Assign(change.device) : map.Number(change.device);
+    // An arrival is known by its socket (or serial) where it has one, so it
+    // gets the number kept for it.
+    const int number = arrived ? map.Assign(PortClaimFor(change.device)) : map.Number(change.device);
     if (number == 0) {
       if (arrived) Trace("No free COM number for " + change.device + "\n");
       continue;

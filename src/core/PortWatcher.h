@@ -6,8 +6,8 @@
 // Hosts: when the loop receives that wake-up (IsWakeUp), call Dispatch(dlg)
 // on the dialog's thread instead of handing the message to the dialog.
 // Dispatch gives each device its COM number from CPortMap (the number it
-// already has, else the lowest free one) and calls, with that number in the
-// notification's `number`,
+// already has, else the one kept for its socket or serial, else the lowest
+// free one) and calls, with that number in the notification's `number`,
 //   dlg.WindowProc(WM_DEVICECHANGE, DBT_DEVICEARRIVAL or
 //                  DBT_DEVICEREMOVECOMPLETE, (intptr_t)&notification)
 // once per pending notification, in the order the devices came and went.

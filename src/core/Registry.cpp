@@ -190,3 +190,43 @@ bool CRegistry::WriteString(const std::string& valueName, const std::string& val
   for (const std::string& line : lines) out += line + "\n";
   return ReplaceStore(path, out);
 }
+
+bool CRegistry::ReadSection(const std::string& name, std::vector<std::string>& lines) {
+  lines.clear();
+  std::string content;
+  bool exists = false;
+  if (!ReadStore(StorePath(), content, exists)) return false;
+  const std::string header = "[" + name + "]";
+  bool inSection = false;
+  for (const std::string& line : SplitLines(content)) {
+    if (IsSectionLine(line))
+      inSection = (line == header);
+    else if (inSection && !line.empty())
+      lines.push_back(line);
+  }
+  return true;
+}
+
+bool CRegistry::WriteSection(const std::string& name, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines)
+    if (HasLineBreak(line) || IsSectionLine(line)) return false;
+  const std::string path = StorePath();
+  std::string content;
+  bool exists = false;
+  if (!ReadStore(path, content, exists)) return false;
+  const std::string header = "[" + name + "]";
+  std::vector<std::string> out;
+  bool inSection = false;
+  for (const std::string& line : SplitLines(content)) {
+    if (IsSectionLine(line)) inSection = (line == header);
+    if (!inSection) out.push_back(line);
+  }
+  if (!lines.empty()) {
+    if (!out.empty() && !out.back().empty()) out.push_back("");
+    out.push_back(header);
+    out.insert(out.end(), lines.begin(), lines.end());
+  }
+  std::string text;
+  for (const std::string& line : out) text += line + "\n";
+  return ReplaceStore(path, text);
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 /// Whole seconds an erase may go unanswered before its entry is given up.
 inline constexpr const char* kEraseLimitSetting = "ERASE_LIMIT_S";
@@ -26,6 +27,16 @@ class CRegistry {
   /// False on any failure, including a value over MAX_VALUE_LENGTH
   /// characters or a name/value holding a line break. Never shows a message.
   static bool WriteString(const std::string& valueName, const std::string& value);
+
+  /// The lines of section `name` ("PORTS" for "[PORTS]"), none when the
+  /// store or the section does not exist. False when the store exists but
+  /// cannot be read.
+  static bool ReadSection(const std::string& name, std::vector<std::string>& lines);
+
+  /// Replaces the lines of section `name` (no lines: the section goes),
+  /// keeping everything else, in one step as WriteString does. False on any
+  /// failure, including a line that holds a line break or opens a section.
+  static bool WriteSection(const std::string& name, const std::vector<std::string>& lines);
 
   /// The file the values are kept in. By default
   /// $VELMORA_SETTINGS, else $XDG_CONFIG_HOME/velmora/settings.ini, else

@@ -101,6 +101,7 @@ intptr_t CVelmoraDlg::WindowProc(uint32_t message, uintptr_t wParam, intptr_t lP
     case IDC_INPUT_ADDRESS: OnInputAddress(); break;
     case IDC_OPEN: OnOpen(); break;
     case IDC_PORT_SEARCH: OnPortSearch(); break;
+    case IDM_FORGET_PORTS: OnForgetPorts(); break;
     case IDC_AUTO_DETECT: OnAutoDetect(); break;
     case IDC_CREATE_RESOURCE: OnCreateResourceBinary(); break;
     case IDC_ENTRY_COMBO: OnSelchangeEntryCombo(); break;

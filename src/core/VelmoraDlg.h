@@ -150,6 +150,9 @@ class CVelmoraDlg {
 
   // ---- ports ----
   void OnPortSearch();
+  /// Forgets the kept COM numbers (after asking) and searches again, so
+  /// that the ports present are numbered afresh in socket order.
+  void OnForgetPorts();
   void OnAutoDetect();
   void PortSelectionSetup();
   void ApplyAutoDetectVisibility();

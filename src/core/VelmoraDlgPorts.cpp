@@ -1,5 +1,6 @@
 // Binding handsets' ports to entries: Port Search, Auto Detect (arrival and
 // removal) and the manual list.
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -7,6 +8,7 @@
 #include "ControlIds.h"
 #include "PortHint.h"
 #include "PortSearchOptions.h"
+#include "PortStoreSettings.h"
 #include "VelmoraDlg.h"
 #include "comm/Trace.h"
 #include "platform/PortMap.h"
@@ -15,11 +17,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-/// Text of manual list item `number`: "COM3", or "COM3  /dev/ttyACM2" when
-/// the number stands for a device.
+constexpr const char* kForgetPortsQuestion =
+    "저장된 COM 번호를 모두 지우시겠습니까?\n연결된 포트는 USB 소켓 순서대로 새 번호를 받습니다.";
+
+/// Text of manual list item `number`: "COM3", or "COM3  /dev/ttyACM2  <socket>"
+/// when the number stands for a device (without the socket when unknown).
 std::string ListItemText(int number) {
   std::string text = "COM" + std::to_string(number);
-  const std::string device = PortDeviceHint(number);
+  const std::string device = PortLabelHint(number);
   if (!device.empty()) text += "  " + device;
   return text;
 }
@@ -28,7 +33,7 @@ std::string ListItemText(int number) {
 /// stands for; the labels themselves keep their "[COM%d]" texts.
 void ShowPortDevices(IDialogHost& host, const DownloadEntry (&entries)[MAX_ENTRIES]) {
   for (int i = 0; i < MAX_ENTRIES; ++i)
-    host.SetPortHint(i, entries[i].m_nComPort != 0 ? PortDeviceHint(entries[i].m_nComPort) : std::string());
+    host.SetPortHint(i, entries[i].m_nComPort != 0 ? PortLabelHint(entries[i].m_nComPort) : std::string());
   for (int n = 1; n <= MAX_COM_PORT; ++n) host.SetListItemText(IDC_PORT_LIST, n - 1, ListItemText(n));
 }
 
@@ -62,18 +67,31 @@ void CVelmoraDlg::OnPortSearch() {
   if (m_bRunning) return;
   const PortDiscoveryOptions options = PortSearchOptions();
   ForgetVanishedDevices(options.devRoot);
-  const std::vector<std::string> devices = CPortDiscovery(options).Find();
+  const std::vector<PortClaim> claims = PortClaimsFor(CPortDiscovery(options).Find());
   for (auto& e : m_entries) e.m_nComPort = 0;
-  int bound = 0;
-  for (const std::string& device : devices) {
-    if (bound == MAX_ENTRIES) break;
-    // The number comes whole from the map (COM12 stays 12): a device keeps
-    // it while it stays plugged in, a new one takes the lowest free number.
-    const int number = CPortMap::Instance().Assign(device);
-    if (number == 0) {
-      Trace("Port Search: no free COM number for " + device + "\n");
-      continue;
+  // The number comes whole from the map (COM12 stays 12): a port keeps the
+  // number kept for its socket (or serial), a new one takes the lowest
+  // free number. Ports are numbered in socket order, twenty at most; one
+  // left without a number makes room for the next.
+  std::vector<int> numbers;
+  for (size_t next = 0; next < claims.size() && numbers.size() < MAX_ENTRIES;) {
+    const size_t take = std::min(claims.size() - next, MAX_ENTRIES - numbers.size());
+    const std::vector<PortClaim> chunk(claims.begin() + static_cast<std::ptrdiff_t>(next),
+                                       claims.begin() + static_cast<std::ptrdiff_t>(next + take));
+    const std::vector<int> got = CPortMap::Instance().AssignAll(chunk);
+    for (size_t k = 0; k < take; ++k) {
+      if (got[k] != 0)
+        numbers.push_back(got[k]);
+      else
+        Trace("Port Search: no free COM number for " + chunk[k].device + "\n");
     }
+    next += take;
+  }
+  // Entries in COM-number order: entry n is the n-th socket of a bench set
+  // up in order, whatever order the ports were plugged in.
+  std::sort(numbers.begin(), numbers.end());
+  int bound = 0;
+  for (const int number : numbers) {
     m_entries[bound++].m_nComPort = number;
   }
   RefreshPortLabels();
@@ -82,7 +100,19 @@ void CVelmoraDlg::OnPortSearch() {
 
 void CVelmoraDlg::OnAutoDetect() { ApplyAutoDetectVisibility(); }
 
+void CVelmoraDlg::OnForgetPorts() {
+  // Renumbering would take ports from running entries.
+  if (m_bRunning) return;
+  if (m_host.MessageBox(kForgetPortsQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return;
+  // A store that cannot be written has said so in the trace already.
+  const int forgotten = CPortMap::Instance().ForgetStored();
+  if (forgotten >= 0) Trace("Port numbers: " + std::to_string(forgotten) + " kept numbers forgotten\n");
+  // The ports present are numbered afresh, in socket order.
+  OnPortSearch();
+}
+
 void CVelmoraDlg::PortSelectionSetup() {
+  AttachPortStore();
   m_bAutoDetect = 1;
   UpdateData(false);
   for (int n = 1; n <= MAX_COM_PORT; ++n) m_host.AddListItem(IDC_PORT_LIST, "COM" + std::to_string(n));

@@ -207,6 +207,10 @@ void CVelmoraWindow::FillContextMenu(QMenu& menu) {
   menu.addAction(QString::fromUtf8("최소화(&N)"), this, [this] { showMinimized(); });
   menu.addAction(QString::fromUtf8("닫기(&C)"), this, [this] { close(); });
   menu.addSeparator();
+  // The dialog logic asks before forgetting, as for any other command.
+  QAction* forget = menu.addAction(QString::fromUtf8("COM 번호 지우기(&F)..."), this,
+                                   [this] { Send(WM_COMMAND, static_cast<uintptr_t>(IDM_FORGET_PORTS)); });
+  forget->setData(IDM_FORGET_PORTS);
   QAction* about = menu.addAction(QString::fromUtf8("Velmora 정보(&A)..."), this, [this] { ShowAbout(); });
   about->setData(IDM_ABOUTBOX);
 }

@@ -1,6 +1,7 @@
 // The main window: every control of the template at its place, by id, plus
 // the window's own behaviour — Enter and Escape never close it, dragging its
-// background moves it, its context menu holds the About entry, and closing
+// background moves it, its context menu holds the About entry (and the one that forgets the kept COM
+// numbers), and closing
 // it is reported to its owner. What the controls mean is the dialog logic's
 // business; the window only tells its owner about clicks.
 #pragma once
@@ -40,8 +41,9 @@ class CVelmoraWindow : public QDialog {
   /// (and the close handler is not run).
   void SetCloseQuery(std::function<bool()> query) { m_closeQuery = std::move(query); }
 
-  /// Puts the window's commands into `menu`: minimise, close, a separator
-  /// and the About entry.
+  /// Puts the window's commands into `menu`: minimise, close, a separator,
+  /// the entry that forgets the kept COM numbers (sent as WM_COMMAND
+  /// IDM_FORGET_PORTS) and the About entry.
   void FillContextMenu(QMenu& menu);
   /// Opens the About box modally.
   void ShowAbout();

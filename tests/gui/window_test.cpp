@@ -119,12 +119,18 @@ TEST_F(WindowTest, ClosingReportsToTheOwnerThenEndsTheWindow) {
   EXPECT_FALSE(window.isVisible());
 }
 
-TEST_F(WindowTest, ContextMenuEndsWithTheAboutEntryBelowASeparator) {
+TEST_F(WindowTest, ContextMenuEndsWithForgetPortsAndAboutBelowASeparator) {
   QMenu menu;
   window.FillContextMenu(menu);
   const QList<QAction*> actions = menu.actions();
-  ASSERT_GE(actions.size(), 3);
-  EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+  ASSERT_GE(actions.size(), 4);
+  EXPECT_TRUE(actions[actions.size() - 3]->isSeparator());
+  QAction* forget = actions[actions.size() - 2];
+  EXPECT_EQ(forget->text().toStdString(), "COM 번호 지우기(&F)...");
+  std::vector<std::pair<uint32_t, uintptr_t>> sent;
+  window.SetMessageSink([&](uint32_t message, uintptr_t wParam) { sent.emplace_back(message, wParam); });
+  forget->trigger();
+  EXPECT_EQ(sent, (std::vector<std::pair<uint32_t, uintptr_t>>{{WM_COMMAND, IDM_FORGET_PORTS}}));
   QAction* about = actions.back();
   EXPECT_EQ(about->text().toStdString(), "Velmora 정보(&A)...");
   EXPECT_EQ(about->data().toInt(), IDM_ABOUTBOX);

@@ -2,6 +2,10 @@
 // as the operator's scripts run it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "PhoneImage.h"
@@ -17,6 +21,9 @@ CliResult RunCli(const std::string& args, const CTempDir& scratch) { return RunP
 
 class CliSearchTest : public ::testing::Test {
  protected:
+  // The kept COM numbers go to a settings file of the test's own.
+  void SetUp() override { setenv("VELMORA_SETTINGS", (m_scratch.path() + "/settings.ini").c_str(), 1); }
+  void TearDown() override { unsetenv("VELMORA_SETTINGS"); }
   std::string Roots() const { return "--sysfs-root " + m_tree.SysRoot() + " --dev-root " + m_tree.DevRoot(); }
 
   CPortTree m_tree;
@@ -32,7 +39,48 @@ TEST_F(CliSearchTest, ListsTheHandsetsPortsInSocketOrder) {
   m_tree.AddByPath("pci-0000:00:14.0-usb-0:1.9:1.0", "ttyACM1");
   const CliResult r = RunCli("--search " + Roots(), m_scratch);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "Entry 1 [COM1] " + m_tree.Node("ttyACM1") + "\nEntry 2 [COM2] " + m_tree.Node("ttyACM0") + "\n");
+  EXPECT_EQ(r.out, "Entry 1 [COM1] " + m_tree.Node("ttyACM1") + " pci-0000:00:14.0-usb-0:1.9:1.0\nEntry 2 [COM2] " +
+                       m_tree.Node("ttyACM0") + " pci-0000:00:14.0-usb-0:1.10:1.0\n");
+}
+
+TEST_F(CliSearchTest, SocketsKeepTheirNumbersFromOneRunToTheNextUntilForgotten) {
+  const std::string a = "pci-0000:00:14.0-usb-0:1.1:1.0", b = "pci-0000:00:14.0-usb-0:1.2:1.0",
+                    c = "pci-0000:00:14.0-usb-0:1.3:1.0";
+  m_tree.AddTty("ttyACM0", "kvxuart");
+  m_tree.AddByPath(a, "ttyACM0");
+  m_tree.AddTty("ttyACM1", "kvxuart");
+  m_tree.AddByPath(b, "ttyACM1");
+  CliResult r = RunCli("--search " + Roots(), m_scratch);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Entry 1 [COM1] " + m_tree.Node("ttyACM0") + " " + a + "\nEntry 2 [COM2] " +
+                       m_tree.Node("ttyACM1") + " " + b + "\n");
+
+  // Socket 1 empties, socket 3 fills, socket 2's handset comes back under
+  // another name: socket 2 keeps COM2, socket 3 takes COM3.
+  m_tree.Unplug("ttyACM0");
+  m_tree.Unplug("ttyACM1");
+  m_tree.AddTty("ttyACM0", "kvxuart");
+  m_tree.AddByPath(c, "ttyACM0");
+  m_tree.AddTty("ttyACM5", "kvxuart");
+  m_tree.AddByPath(b, "ttyACM5");
+  const std::string kept = "Entry 1 [COM2] " + m_tree.Node("ttyACM5") + " " + b + "\nEntry 2 [COM3] " +
+                           m_tree.Node("ttyACM0") + " " + c + "\n";
+  r = RunCli("--search " + Roots(), m_scratch);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, kept);
+
+  // Forgetting asks; no answer keeps the numbers.
+  r = RunCli("--forget-ports </dev/null", m_scratch);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "Forget the 3 kept COM numbers? [y/N] Nothing forgotten\n");
+  EXPECT_EQ(RunCli("--search " + Roots(), m_scratch).out, kept);
+  r = RunCli("--forget-ports --yes", m_scratch);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Forgot 3 kept COM numbers\n");
+  r = RunCli("--search " + Roots(), m_scratch);
+  EXPECT_EQ(r.out, "Entry 1 [COM1] " + m_tree.Node("ttyACM5") + " " + b + "\nEntry 2 [COM2] " +
+                       m_tree.Node("ttyACM0") + " " + c + "\n");
+  EXPECT_EQ(RunCli("--forget-ports --search", m_scratch).status, 2);
 }
 
 TEST_F(CliSearchTest, NoHandsetIsAFailure) {

@@ -3,7 +3,9 @@
 // entries, the COM numbers they get and what the window is told.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -184,12 +186,13 @@ TEST_F(PortSearchTest, NumbersAreWholeAndKeptWhileTheDeviceStays) {
   for (int n = 1; n <= 11; ++n) CPortMap::Instance().Remove(n);
 
   // A second device joins; the first keeps COM12 and the new one takes the
-  // lowest free number. When the first leaves, its number is free again.
+  // lowest free number; the entries follow the numbers. When the first
+  // leaves, its device is no longer behind a number.
   m_tree.AddTty("ttyACM1", "kvxuart");
   m_tree.AddByPath(std::string(kSocket) + "1.2:1.0", "ttyACM1");
   Search();
-  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 12);
-  EXPECT_EQ(m_dlg->m_entries[1].m_nComPort, 1);
+  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 1);
+  EXPECT_EQ(m_dlg->m_entries[1].m_nComPort, 12);
   m_tree.Unplug("ttyACM0");
   m_tree.AddTty("ttyACM2", "kvxuart");
   m_tree.AddByPath(std::string(kSocket) + "1.3:1.0", "ttyACM2");
@@ -229,6 +232,177 @@ TEST_F(PortSearchTest, DeviceWithoutItsNodeIsSkipped) {
   EXPECT_EQ(BoundDevices(1)[0], m_tree.Node("ttyACM1"));
   EXPECT_NE(TraceText().find("Serial device skipped, no node in " + m_tree.DevRoot() + ": ttyACM0\n"),
             std::string::npos);
+}
+
+// The numbers kept for sockets (or serials) in the settings file.
+class PortNumbersTest : public PortSearchTest {
+ protected:
+  static std::string SocketName(int s) { return std::string(kSocket) + "1." + std::to_string(s) + ":1.0"; }
+  /// A handset as tty `name` on hub socket `s`, known by `serial` when given.
+  void PlugAt(const std::string& name, int s, const std::string& serial = "") {
+    m_tree.AddTty(name, "kvxuart");
+    m_tree.AddByPath(SocketName(s), name);
+    if (!serial.empty()) m_tree.AddById("usb-Norvane_" + serial + "-if00", name);
+  }
+  /// As a new process would start: nothing mapped, only the file remembers.
+  void Restart() {
+    m_dlg.reset();
+    CPortMap::Instance().Clear();
+    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
+    m_host.SetDialog(m_dlg.get());
+    m_dlg->OnInitDialog();
+  }
+  std::vector<int> Numbers() const {
+    std::vector<int> out;
+    for (int i = 0; i < m_dlg->m_nPortCount; ++i) out.push_back(m_dlg->m_entries[i].m_nComPort);
+    return out;
+  }
+  std::string Settings() const { return ReadText(CRegistry::StorePath()); }
+  static std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+  }
+  /// Handset A on socket 1, B on 2; then A moves to socket 3.
+  std::vector<int> MoveOneHandset() {
+    PlugAt("ttyACM0", 1, "A");
+    PlugAt("ttyACM1", 2, "B");
+    Search();
+    EXPECT_EQ(Numbers(), (std::vector<int>{1, 2}));
+    m_tree.Unplug("ttyACM0");
+    PlugAt("ttyACM2", 3, "A");
+    Restart();
+    Search();
+    return Numbers();
+  }
+};
+
+TEST_F(PortNumbersTest, TwentySocketsKeepTheirNumbersWhateverThePlugOrderNamesAndRuns) {
+  for (int k = 0; k < MAX_ENTRIES; ++k) PlugAt("ttyACM" + std::to_string(k), k + 1);
+  Search();
+  ASSERT_EQ(m_dlg->m_nPortCount, MAX_ENTRIES);
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, i + 1);
+    EXPECT_EQ(BoundDevices(MAX_ENTRIES)[static_cast<size_t>(i)], m_tree.Node("ttyACM" + std::to_string(i)));
+  }
+  EXPECT_EQ(m_host.m_portHints[4], m_tree.Node("ttyACM4") + "  " + SocketName(5));
+  EXPECT_EQ(m_host.m_controls[IDC_PORT_LIST].items[4], "COM5  " + m_tree.Node("ttyACM4") + "  " + SocketName(5));
+  EXPECT_NE(Settings().find("[PORTS]\n"), std::string::npos) << Settings();
+
+  // Another run; the handsets come back in reverse order, so the kernel
+  // hands out their names the other way round.
+  for (int k = 0; k < MAX_ENTRIES; ++k) m_tree.Unplug("ttyACM" + std::to_string(k));
+  for (int s = MAX_ENTRIES; s >= 1; --s) PlugAt("ttyACM" + std::to_string(MAX_ENTRIES - s), s);
+  Restart();
+  Search();
+  ASSERT_EQ(m_dlg->m_nPortCount, MAX_ENTRIES);
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, i + 1);
+    EXPECT_EQ(CPortMap::Instance().Socket(i + 1), SocketName(i + 1));
+    EXPECT_EQ(BoundDevices(MAX_ENTRIES)[static_cast<size_t>(i)],
+              m_tree.Node("ttyACM" + std::to_string(MAX_ENTRIES - (i + 1))));
+  }
+}
+
+TEST_F(PortNumbersTest, AMovedHandsetLeavesItsNumberWithTheSocket) {
+  // Socket 1 keeps COM1 for whatever comes into it; socket 3 is new.
+  EXPECT_EQ(MoveOneHandset(), (std::vector<int>{2, 3}));
+  EXPECT_EQ(CPortMap::Instance().Device(3), m_tree.Node("ttyACM2"));
+}
+
+TEST_F(PortNumbersTest, AMovedHandsetTakesItsNumberAlongWhenKnownBySerial) {
+  ASSERT_TRUE(CRegistry::WriteString("PORT_IDENTITY", "serial"));
+  EXPECT_EQ(MoveOneHandset(), (std::vector<int>{1, 2}));
+  EXPECT_EQ(CPortMap::Instance().Device(1), m_tree.Node("ttyACM2"));
+  EXPECT_EQ(CPortMap::Instance().Socket(1), SocketName(3));
+}
+
+TEST_F(PortNumbersTest, APortWithoutSocketIsNumberedButNotKept) {
+  m_tree.AddTty("ttyACM0", "kvxuart");
+  PlugAt("ttyACM1", 1);
+  Search();
+  EXPECT_EQ(Numbers(), (std::vector<int>{1, 2}));
+  EXPECT_EQ(CPortMap::Instance().Socket(1), SocketName(1));
+  EXPECT_EQ(CPortMap::Instance().StoredCount(), 1);
+  EXPECT_EQ(m_host.m_portHints[1], m_tree.Node("ttyACM0"));
+}
+
+TEST_F(PortNumbersTest, TheThirtyFirstIdentityTakesTheNumberOfTheOneSeenLongestAgo) {
+  CPortMap& map = CPortMap::Instance();
+  auto claim = [](int k) {
+    return PortClaim{"/dev/ttyX" + std::to_string(k), "path:s" + std::to_string(k), "s" + std::to_string(k)};
+  };
+  for (int k = 1; k <= MAX_COM_PORT; ++k) ASSERT_EQ(map.Assign(claim(k)), k);
+  EXPECT_EQ(map.Assign(claim(31)), 0);  // all present: none gives its number up
+  map.Remove(30);  // seen leaving first: the longest ago
+  map.Remove(28);
+  map.Remove(29);
+  map.Clear();  // a new run: what was seen when comes from the file
+  for (int k = 1; k <= 27; ++k) ASSERT_EQ(map.Assign(claim(k)), k);
+  EXPECT_EQ(map.Assign(claim(31)), 30);
+  EXPECT_EQ(map.Assign(claim(30)), 28);
+  EXPECT_EQ(map.StoredCount(), MAX_COM_PORT);
+  EXPECT_EQ(Settings().find("path:s29\n") != std::string::npos, true) << Settings();
+}
+
+TEST_F(PortNumbersTest, ADamagedStoreIsReportedOnceAndRebuilt) {
+  {
+    std::ofstream out(CRegistry::StorePath());
+    out << "[VELMORA]\nBIN_PATH=/img/\n\n[PORTS]\nCOM5=3 path:" << SocketName(1)
+        << "\n\x01garbage\nCOM99=1 path:x\nCOM7=4 path:" << SocketName(1) << "\nCOM8=\n";
+  }
+  PlugAt("ttyACM0", 1);
+  PlugAt("ttyACM1", 2);
+  Search();
+  EXPECT_EQ(Numbers(), (std::vector<int>{1, 5}));
+  EXPECT_EQ(CPortMap::Instance().Device(5), m_tree.Node("ttyACM0"));
+  Search();
+  const std::string damaged = "Port numbers: the store was damaged; rebuilt from its readable lines\n";
+  const std::string trace = TraceText();
+  EXPECT_NE(trace.find(damaged), std::string::npos) << trace;
+  EXPECT_EQ(trace.find(damaged), trace.rfind(damaged)) << trace;
+  EXPECT_EQ(CRegistry::ReadString("BIN_PATH"), "/img/");
+  EXPECT_EQ(Settings().find("garbage"), std::string::npos) << Settings();
+  EXPECT_EQ(Settings().find("COM7="), std::string::npos) << Settings();
+
+  // A store that cannot be read at all: the numbers hold for this run, and
+  // that is said once.
+  CRegistry::SetStorePath(m_settings.path());
+  Restart();
+  Search();
+  Search();
+  EXPECT_EQ(Numbers(), (std::vector<int>{1, 5}));
+  const std::string unreadable = "Port numbers: the store cannot be read; numbers are kept for this run only\n";
+  EXPECT_EQ(TraceText().find(unreadable), TraceText().rfind(unreadable));
+  EXPECT_NE(TraceText().find(unreadable), std::string::npos);
+}
+
+TEST_F(PortNumbersTest, ForgettingAsksThenNumbersThePortsAfreshInSocketOrder) {
+  PlugAt("ttyACM0", 1);
+  PlugAt("ttyACM1", 2);
+  Search();
+  m_tree.Unplug("ttyACM0");
+  PlugAt("ttyACM2", 3);
+  Search();
+  ASSERT_EQ(Numbers(), (std::vector<int>{2, 3}));
+
+  m_host.m_nYesNoAnswer = IDNO;
+  m_host.Click(IDM_FORGET_PORTS);
+  m_host.DispatchPending();
+  EXPECT_EQ(CPortMap::Instance().StoredCount(), 3);
+  EXPECT_EQ(Numbers(), (std::vector<int>{2, 3}));
+
+  m_host.m_nYesNoAnswer = IDYES;
+  m_host.Click(IDM_FORGET_PORTS);
+  m_host.DispatchPending();
+  EXPECT_EQ(Numbers(), (std::vector<int>{1, 2}));
+  EXPECT_EQ(BoundDevices(2), (std::vector<std::string>{m_tree.Node("ttyACM1"), m_tree.Node("ttyACM2")}));
+  EXPECT_EQ(CPortMap::Instance().StoredCount(), 2);
+  ASSERT_EQ(m_host.m_boxes.size(), 2u);
+  EXPECT_EQ(m_host.m_boxes.back().text.rfind("저장된 COM 번호를 모두 지우시겠습니까?", 0), 0u);
 }
 
 TEST(PortDiscoveryTest, SplitPortMatchTrimsAndDropsEmptyParts) {

@@ -39,6 +39,13 @@ class StationTest : public ::testing::Test {
     m_tree.AddSysTty(name, "kvxuart");
     m_tree.AddNode(name, m_sims.Handset(k).SlavePath());
   }
+  /// Handset k in hub socket `s` as tty `name`: the socket's link is there
+  /// before the node appears, as udev leaves it.
+  void PlugAt(const std::string& name, int s, int k) {
+    m_tree.AddSysTty(name, "kvxuart");
+    m_tree.AddByPath("pci-0000:00:14.0-usb-0:1." + std::to_string(s) + ":1.0", name);
+    m_tree.AddNode(name, m_sims.Handset(k).SlavePath());
+  }
   /// Handset k on tty `name` is pulled out: the node goes, the line dies.
   void Pull(const std::string& name, int k) {
     m_tree.Unplug(name);
@@ -145,6 +152,31 @@ TEST_F(StationTest, ThreeBatchesAsHandsetsAreSwappedOneOldAndOnePulledMidBatch) 
   bool asked = false;
   for (const auto& req : old.requests) asked = asked || (!req.empty() && req[0] == 0xAB);
   EXPECT_TRUE(asked) << "the old handset was never asked for its boot version";
+}
+
+TEST_F(StationTest, SocketsKeepTheirNumbersFromBatchToBatch) {
+  ASSERT_TRUE(m_sims.Start(4, {}));
+  PlugAt("ttyACM0", 2, 0);  // found by the search: numbered in socket order
+  PlugAt("ttyACM1", 1, 1);
+  CChildProcess cli;
+  ASSERT_TRUE(cli.Start({VELMORA_CLI, "--station", "--settle", "0.8", "--sysfs-root", m_tree.SysRoot(),
+                         "--dev-root", m_tree.DevRoot(), "--phone", m_image, "--timeout", "120"}));
+  ASSERT_TRUE(cli.WaitForText("Batch 1: ", kBatchMs)) << cli.Output();
+  EXPECT_EQ(BatchLines(cli.Output(), 1),
+            "Entry 1 [COM1]: completed\nEntry 2 [COM2]: completed\nBatch 1: 2 completed, 0 failed\n");
+
+  // The next two go into the same sockets, socket 2 first, under new names:
+  // each socket's number comes back (the entries follow the arrivals).
+  Pull("ttyACM0", 0);
+  Pull("ttyACM1", 1);
+  PlugAt("ttyACM3", 2, 2);
+  PlugAt("ttyACM2", 1, 3);
+  ASSERT_TRUE(cli.WaitForText("Batch 2: ", kBatchMs)) << cli.Output();
+  EXPECT_EQ(BatchLines(cli.Output(), 2),
+            "Entry 1 [COM2]: completed\nEntry 2 [COM1]: completed\nBatch 2: 2 completed, 0 failed\n");
+  ASSERT_TRUE(cli.Signal(SIGTERM));
+  EXPECT_EQ(cli.Wait(kBatchMs), 143) << cli.Output();
+  for (int k = 0; k < 4; ++k) ExpectDownloaded(k);
 }
 
 TEST_F(StationTest, SignalMidRunReportsTheRunAndFreesThePort) {
