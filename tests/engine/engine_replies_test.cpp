@@ -331,14 +331,22 @@ TEST_F(FaultRunTest, EntryThatNeverFlashedIsDroppedWhenTheFirstFinishes) {
 
 TEST_F(FaultRunTest, HangUpDuringTheTransferEndsThatEntry) {
   auto& b = Prepare(2);
+  bool hungUp = false;
   b.handset(0).onBlock = [&](int k) {
-    if (k == 2) b.ports().HangUp("fake:COM1");
+    if (k == 2) {
+      b.ports().HangUp("fake:COM1");
+      hungUp = true;
+    }
     return k == 2 ? BlockAction::Silence : BlockAction::Ack;
   };
   b.DownLoad();
-  // The receive thread notices the hang-up on its own thread.
+  // The receive thread notices the hang-up on its own, real, time; virtual
+  // time waits for it, or the block's timer would end the entry first.
   ASSERT_TRUE(b.RunUntil([&] {
-    b.host().WaitPosted(10);
+    for (int waited = 0; hungUp && b.dlg().m_entries[0].m_comm.IsOpen() && waited < 30000; waited += 10) {
+      b.host().WaitPosted(10);
+      b.host().DispatchPending();
+    }
     return b.dlg().m_entries[0].m_nResult != RESULT_RUNNING;
   }, 3600000));
   ASSERT_TRUE(b.RunToEnd());
