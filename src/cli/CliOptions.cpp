@@ -51,7 +51,7 @@ const char* CliUsage() {
          "  --report FILE     write a JSON report of the run to FILE: images with their SHA-256,\n"
          "                    and per handset its port, result, reason, counts and log lines\n"
          "                    (with --station one line per batch, JSON Lines)\n"
-         "         "  --trace           diagnostic lines on standard error (also VELMORA_TRACE=1)\n"
+         "  --trace           diagnostic lines on standard error (also VELMORA_TRACE=1)\n"
          "  --version         print the program's name and version\n"
          "  --help            print this text\n"
          "SIGINT or SIGTERM stops a run at once: every handset still running is reported failed.\n"

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "PortSearchOptions.h"
-#include "comm/Registry.h"
+#include "Registry.h"
 #include "comm/Trace.h"
 
 namespace fs = std::filesystem;

@@ -107,7 +107,7 @@ TEST(CliReportTest, TheReportHoldsWhatTheHandsetsRecorded) {
   EXPECT_EQ(img["size"].Int(), static_cast<long>(size));
   EXPECT_EQ(img["sha256"].s, Shell("sha256sum " + image).substr(0, 64));
 
-  const std::vector<uint8_t> bytes = ReadFileBytes(image);
+  const std::vector<uint8_t> bytes = ReadFile(image);
   ASSERT_EQ(r["entries"].a.size(), 3u);
   for (int k = 0; k < 3; ++k) {
     SCOPED_TRACE(k);

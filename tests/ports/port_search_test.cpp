@@ -254,7 +254,7 @@ class PortNumbersTest : public PortSearchTest {
   }
   std::vector<int> Numbers() const {
     std::vector<int> out;
-    for (int i = 0; i < m_dlg->m_nPortCount; ++i) out.push_back(m_dlg->m_entries[i].m_nComPort);
+    for (int i = 0; i < m_dlg->PortCount(); ++i) out.push_back(m_dlg->m_entries[i].m_nComPort);
     return out;
   }
   std::string Settings() const { return ReadText(CRegistry::StorePath()); }
@@ -281,7 +281,7 @@ class PortNumbersTest : public PortSearchTest {
 TEST_F(PortNumbersTest, TwentySocketsKeepTheirNumbersWhateverThePlugOrderNamesAndRuns) {
   for (int k = 0; k < MAX_ENTRIES; ++k) PlugAt("ttyACM" + std::to_string(k), k + 1);
   Search();
-  ASSERT_EQ(m_dlg->m_nPortCount, MAX_ENTRIES);
+  ASSERT_EQ(m_dlg->PortCount(), MAX_ENTRIES);
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, i + 1);
@@ -297,7 +297,7 @@ TEST_F(PortNumbersTest, TwentySocketsKeepTheirNumbersWhateverThePlugOrderNamesAn
   for (int s = MAX_ENTRIES; s >= 1; --s) PlugAt("ttyACM" + std::to_string(MAX_ENTRIES - s), s);
   Restart();
   Search();
-  ASSERT_EQ(m_dlg->m_nPortCount, MAX_ENTRIES);
+  ASSERT_EQ(m_dlg->PortCount(), MAX_ENTRIES);
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, i + 1);
