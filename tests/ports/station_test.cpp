@@ -67,6 +67,12 @@ class StationTest : public ::testing::Test {
     EXPECT_TRUE(jumped) << "no jump request C0 before the first erase";
   }
   /// The output from the start of batch `k`'s result lines to its summary.
+  /// velmora-cli in station mode on the fake tree, downloading the image.
+  bool StartStation(CChildProcess& cli) {
+    return cli.Start({VELMORA_CLI, "--station", "--settle", "0.8", "--sysfs-root", m_tree.SysRoot(), "--dev-root",
+                      m_tree.DevRoot(), "--phone", m_image, "--timeout", "120"});
+  }
+
   static std::string BatchLines(const std::string& out, int k) {
     const std::string summary = "Batch " + std::to_string(k) + ": ";
     const size_t end = out.find(summary);
@@ -106,8 +112,7 @@ TEST_F(StationTest, ThreeBatchesAsHandsetsAreSwappedOneOldAndOnePulledMidBatch) 
   Plug("ttyACM0", 0);  // present at the start: found by the search
   Plug("ttyACM1", 1);
   CChildProcess cli;
-  ASSERT_TRUE(cli.Start({VELMORA_CLI, "--station", "--settle", "0.8", "--sysfs-root", m_tree.SysRoot(),
-                         "--dev-root", m_tree.DevRoot(), "--phone", m_image, "--timeout", "120"}));
+  ASSERT_TRUE(StartStation(cli));
 
   ASSERT_TRUE(cli.WaitForText("Batch 1: ", kBatchMs)) << cli.Output();
   EXPECT_EQ(BatchLines(cli.Output(), 1),
@@ -159,8 +164,7 @@ TEST_F(StationTest, SocketsKeepTheirNumbersFromBatchToBatch) {
   PlugAt("ttyACM0", 2, 0);  // found by the search: numbered in socket order
   PlugAt("ttyACM1", 1, 1);
   CChildProcess cli;
-  ASSERT_TRUE(cli.Start({VELMORA_CLI, "--station", "--settle", "0.8", "--sysfs-root", m_tree.SysRoot(),
-                         "--dev-root", m_tree.DevRoot(), "--phone", m_image, "--timeout", "120"}));
+  ASSERT_TRUE(StartStation(cli));
   ASSERT_TRUE(cli.WaitForText("Batch 1: ", kBatchMs)) << cli.Output();
   EXPECT_EQ(BatchLines(cli.Output(), 1),
             "Entry 1 [COM1]: completed\nEntry 2 [COM2]: completed\nBatch 1: 2 completed, 0 failed\n");
