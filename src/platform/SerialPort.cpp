@@ -1,6 +1,8 @@
 #include "platform/SerialPort.h"
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -30,6 +32,18 @@ std::unique_ptr<ISerialPort> CreateSerialPort() {
   // Called outside the lock: a test's factory may itself create ports.
   if (factory) return factory();
   return std::make_unique<CSerialPortPosix>();
+}
+
+PortWait ISerialPort::WaitEventFor(uint32_t timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const int queued = QueuedInput();
+    if (queued < 0) return PortWait::Failed;
+    if (queued > 0) return PortWait::RxChar;
+    if (!IsOpen()) return PortWait::MaskCleared;
+    if (std::chrono::steady_clock::now() >= deadline) return PortWait::TimedOut;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 SerialPortFactory SetSerialPortFactory(SerialPortFactory factory) {

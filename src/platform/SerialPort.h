@@ -29,6 +29,7 @@ enum class PortWait {
   RxChar,       ///< at least one character is queued
   MaskCleared,  ///< SetEventMask(0) was called (or Close), the normal stop
   Failed,       ///< the device failed or went away (hang-up, unplugged)
+  TimedOut,     ///< WaitEventFor only: nothing came within its time
 };
 
 /// Why a port could not be opened or stopped working: a closed set, so that
@@ -106,6 +107,11 @@ class ISerialPort {
   /// Blocks until a character is queued (when the mask holds EV_RXCHAR),
   /// the mask is cleared, or the device fails.
   virtual PortWait WaitEvent() = 0;
+
+  /// As WaitEvent, but gives up after `timeoutMs` with PortWait::TimedOut
+  /// (0: only looks). Backends wait natively; this fallback looks at the
+  /// queue once a millisecond, so it suits test doubles, not a real bench.
+  virtual PortWait WaitEventFor(uint32_t timeoutMs);
 
   /// Number of received bytes queued in the driver; -1 on failure. Also
   /// clears a pending error state of the port.
