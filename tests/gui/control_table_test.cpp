@@ -16,6 +16,7 @@
 
 #include "ControlIds.h"
 #include "ControlTable.h"
+#include "GuiTestUtil.h"
 #include "LogView.h"
 #include "MySliderCtrl.h"
 #include "TextProgressCtrl.h"
@@ -167,11 +168,8 @@ TEST_F(ControlTableTest, EveryControlHasThePlaceAndStateOfItsTemplateRow) {
 
 TEST_F(ControlTableTest, FirstEntrysViewAndStatusLieOnTopOfTheStack) {
   window.show();
-  for (int id : {kLogViewIds[0], kStatusIds[0]}) {
-    const QWidget* top = window.childAt(window.Control(id)->geometry().center());
-    while (top != nullptr && top->parentWidget() != &window) top = top->parentWidget();
-    EXPECT_EQ(top, window.Control(id)) << id;
-  }
+  for (int id : {kLogViewIds[0], kStatusIds[0]})
+    EXPECT_EQ(TopChildAt(window, window.Control(id)->geometry().center()), window.Control(id)) << id;
 }
 
 TEST_F(ControlTableTest, CaptionIconAndKoreanFont) {
