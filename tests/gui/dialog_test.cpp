@@ -138,7 +138,7 @@ TEST_F(DialogWindowTest, WhatTheDialogWritesForAnEntryIsSeenWhereTheOperatorLook
     dialog.PutLog(i, LOG_INFO, "line " + n);
   }
   dialog.RefreshPortLabels();
-  ASSERT_TRUE(WaitFor([&] { return window.LogView(MAX_ENTRIES - 1)->document()->blockCount() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return window.LogView(MAX_ENTRIES - 1)->document()->blockCount() == 2; }, 20000));
 
   const QList<QWidget*> children = window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
   std::vector<CTextProgressCtrl*> bars;
@@ -197,7 +197,7 @@ TEST_F(DialogWindowTest, LogLinesOfAConnectedEntryReachItsViewThroughTheQueueInC
   dialog.PutLog(3, LOG_INFO, "not connected");  // dropped when drained
   CLogView* view = window.LogView(2);
   EXPECT_EQ(view->toPlainText().toStdString(), "");  // posted, not yet handled
-  ASSERT_TRUE(WaitFor([&] { return view->document()->blockCount() == 4; }));
+  ASSERT_TRUE(WaitFor([&] { return view->document()->blockCount() == 4; }, 20000));
   EXPECT_EQ(view->toPlainText().toStdString(), "\nFlash error!!\n패킷 재전송합니다.\nDownloading Completed.");
   QApplication::processEvents();
   EXPECT_EQ(window.LogView(3)->toPlainText().toStdString(), "");
