@@ -72,5 +72,19 @@ inline int CountPixels(const QImage& image, const QRect& area, QRgb colour) {
   return n;
 }
 
+/// How many pixels of `image` inside `area` differ from `background`: the
+/// ink drawn on it.
+inline int Ink(const QImage& image, const QRect& area, QRgb background) {
+  const QRect r = area.intersected(image.rect());
+  return r.width() * r.height() - CountPixels(image, r, background);
+}
+
+/// The child of `window` that lies on top at `point`, or null.
+inline QWidget* TopChildAt(QWidget& window, QPoint point) {
+  QWidget* w = window.childAt(point);
+  while (w != nullptr && w->parentWidget() != &window) w = w->parentWidget();
+  return w;
+}
+
 /// The widget as drawn, one device pixel per logical pixel.
 inline QImage Grab(QWidget& w) { return w.grab().toImage().convertToFormat(QImage::Format_RGB32); }

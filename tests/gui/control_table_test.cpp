@@ -1,5 +1,6 @@
-// The main window against its template: ids, kinds, texts, places, and the
-// state every control is created in.
+// The main window as the dialog logic finds it: every id the logic addresses
+// is one widget of the kind the logic uses it as, with its text, and the
+// window is what its template builds.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -15,6 +16,7 @@
 
 #include "ControlIds.h"
 #include "ControlTable.h"
+#include "GuiTestUtil.h"
 #include "LogView.h"
 #include "MySliderCtrl.h"
 #include "TextProgressCtrl.h"
@@ -22,12 +24,30 @@
 
 namespace {
 
-// Controls the template creates hidden, and those it creates disabled.
-const std::set<int> kHidden = {1079, 1084, 1088, 1092, 1093, 1094, 1095, 1096, 1123, 1024, 1015, 1014, 1005,
-                               1026, 1034, 1028, 1027, 1035, 1029, 1050, 1006, 1071, 1000};
-const std::set<int> kDisabled = {1093, 1094, 1096, 1123, 1053, 1071, 1000, 1016, 1017, 1018, 1019, 1020,
-                                 1021, 1022, 1023, 1097, 1105, 1099, 1107, 1101, 1109, 1103, 1111, 1113,
-                                 1117, 1115, 1119};
+// What the logic does with a control: ticks it, presses it, writes a text
+// the operator may not change (Output) or may (Input), picks an item...
+enum class As { Toggle, Button, Check, Output, Input, Label, Combo, List, Slider, Bar, Log, Tab };
+
+bool Fits(QWidget* w, As as) {
+  auto* push = qobject_cast<QPushButton*>(w);
+  auto* edit = qobject_cast<QLineEdit*>(w);
+  auto* list = qobject_cast<QListWidget*>(w);
+  switch (as) {
+    case As::Toggle: return push != nullptr && push->isCheckable();
+    case As::Button: return push != nullptr && !push->isCheckable();
+    case As::Check: return qobject_cast<QCheckBox*>(w) != nullptr;
+    case As::Output: return edit != nullptr && edit->isReadOnly();
+    case As::Input: return edit != nullptr && !edit->isReadOnly();
+    case As::Label: return qobject_cast<QLabel*>(w) != nullptr;
+    case As::Combo: return qobject_cast<QComboBox*>(w) != nullptr;
+    case As::List: return list != nullptr && list->selectionMode() == QAbstractItemView::MultiSelection;
+    case As::Slider: return dynamic_cast<CMySliderCtrl*>(w) != nullptr;
+    case As::Bar: return dynamic_cast<CTextProgressCtrl*>(w) != nullptr;
+    case As::Log: return dynamic_cast<CLogView*>(w) != nullptr;
+    case As::Tab: return qobject_cast<QTabBar*>(w) != nullptr;
+  }
+  return false;
+}
 
 QString TextOf(QWidget* w) {
   if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
@@ -36,83 +56,72 @@ QString TextOf(QWidget* w) {
   return QString();
 }
 
+struct Use {
+  int id;
+  As as;
+  std::string text;
+};
+
+std::vector<Use> ControlsTheDialogAddresses() {
+  std::vector<Use> uses = {
+      {IDC_PHONE_CODE, As::Toggle, "PHONE Code"}, {IDC_BOOTLOADER, As::Toggle, "BootLoader"},
+      {IDC_RESOURCE, As::Toggle, "RESOURCE"}, {IDC_QBFS, As::Toggle, "QBFS"}, {IDC_EFS2, As::Toggle, "EFS2"},
+      {IDC_CREATE_RESOURCE, As::Button, "Create Resource Binary"}, {IDC_DOWNLOAD, As::Button, "DownLoad"},
+      {IDC_PORT_SEARCH, As::Button, "Port Search"}, {IDC_OPEN, As::Button, "Open"},
+      {IDC_CHANGE_DOWNLOADER, As::Check, "Change Downloader"}, {IDC_AUTO_DETECT, As::Check, "Auto Detect"},
+      {IDC_INPUT_ADDRESS, As::Check, "Input address"},
+      {IDC_DOWNLOAD_TYPE_LABEL, As::Label, "Download Type:"}, {IDC_FILE_LABEL, As::Label, "File:"},
+      {IDC_SIZE_LABEL, As::Label, "Size:"}, {IDC_BYTES_LABEL, As::Label, "bytes"},
+      {IDC_VERSION_LABEL, As::Label, "Version:"}, {IDC_BUILD_TIME_LABEL, As::Label, "Build time : "},
+      {IDC_DOWNLOAD_TYPE, As::Combo, ""}, {IDC_ENTRY_COMBO, As::Combo, ""}, {IDC_PORT_LIST, As::List, ""},
+      {IDC_ENTRY_SLIDER, As::Slider, ""}, {IDC_TAB, As::Tab, ""},
+  };
+  for (int id : {IDC_PHONE_TEXT, IDC_BOOT_TEXT, IDC_RESOURCE_TEXT, IDC_QBFS_TEXT, IDC_EFS_TEXT, IDC_ELAPSED,
+                 IDC_FILE_PATH, IDC_SIZE, IDC_VERSION, IDC_BUILD_TIME})
+    uses.push_back({id, As::Output, ""});
+  for (int id : {IDC_ENTRY_LABEL, IDC_ADDRESS1, IDC_ADDRESS2, IDC_ADDRESS3, IDC_ADDRESS4, IDC_ADDRESS5})
+    uses.push_back({id, As::Input, ""});
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    uses.push_back({kEntryCheckIds[i], As::Check, "Entry" + std::to_string(i + 1)});
+    uses.push_back({kPortLabelIds[i], As::Label, "-"});
+    uses.push_back({kProgressIds[i], As::Bar, ""});
+    uses.push_back({kLogViewIds[i], As::Log, ""});
+    uses.push_back({kStatusIds[i], As::Output, ""});
+  }
+  return uses;
+}
+
 class ControlTableTest : public ::testing::Test {
  protected:
   CVelmoraWindow window;
 };
 
-TEST_F(ControlTableTest, EveryIdOfTheTemplateIsOneWidgetFoundByItsObjectName) {
-  std::set<int> ids;
-  for (const ControlRow& row : MainDialogControls()) {
-    if (row.id == IDC_STATIC) continue;
-    EXPECT_TRUE(ids.insert(row.id).second) << "duplicate id " << row.id;
-    QWidget* w = window.Control(row.id);
-    ASSERT_NE(w, nullptr) << row.id;
-    EXPECT_EQ(window.findChildren<QWidget*>(QString::number(row.id), Qt::FindDirectChildrenOnly).size(), 1)
-        << row.id;
+TEST_F(ControlTableTest, EveryIdTheDialogAddressesIsOneWidgetOfTheKindItIsUsedAs) {
+  // Two names for one id would let one entry write into another's control.
+  std::set<int> addressed;
+  for (const Use& use : ControlsTheDialogAddresses()) {
+    EXPECT_TRUE(addressed.insert(use.id).second) << "id used twice: " << use.id;
+    QWidget* w = window.Control(use.id);
+    ASSERT_NE(w, nullptr) << use.id;
+    EXPECT_TRUE(Fits(w, use.as)) << use.id;
+    EXPECT_EQ(TextOf(w).toStdString(), use.text) << use.id;
+    EXPECT_EQ(window.findChildren<QWidget*>(QString::number(use.id), Qt::FindDirectChildrenOnly).size(), 1)
+        << use.id;
   }
-  // 39 controls of their own (14 image and run controls, 8 port and address
-  // controls, 4 around the slider, 13 of the hidden File Info area and the
-  // elapsed time), plus five per entry.
-  EXPECT_EQ(ids.size(), 39u + 5u * 20u);
-  for (int i = 0; i < MAX_ENTRIES; ++i) {
-    EXPECT_NE(dynamic_cast<QCheckBox*>(window.Control(kEntryCheckIds[i])), nullptr);
-    EXPECT_NE(dynamic_cast<QLabel*>(window.Control(kPortLabelIds[i])), nullptr);
-    EXPECT_NE(window.ProgressBar(i), nullptr);
-    EXPECT_NE(window.LogView(i), nullptr);
-    auto* status = dynamic_cast<QLineEdit*>(window.Control(kStatusIds[i]));
-    ASSERT_NE(status, nullptr);
-    EXPECT_TRUE(status->isReadOnly());
-  }
-}
+  // ... and the window holds no control of an id the logic cannot name.
+  std::set<int> built;
+  for (const ControlRow& row : MainDialogControls())
+    if (row.id != IDC_STATIC) built.insert(row.id);
+  EXPECT_EQ(built, addressed);
 
-TEST_F(ControlTableTest, KindsAndTextsOfTheNamedControls) {
-  struct Named {
-    int id;
-    const char* text;
-    bool checkable;
-  };
-  for (const Named& n : {Named{1077, "PHONE Code", true}, Named{1078, "BootLoader", true},
-                         Named{1079, "RESOURCE", true}, Named{1081, "QBFS", true}, Named{1080, "EFS2", true},
-                         Named{1126, "Create Resource Binary", false}, Named{1032, "DownLoad", false},
-                         Named{1091, "Port Search", false}, Named{1006, "Open", false}}) {
-    auto* button = dynamic_cast<QPushButton*>(window.Control(n.id));
-    ASSERT_NE(button, nullptr) << n.id;
-    EXPECT_EQ(button->text().toStdString(), n.text);
-    EXPECT_EQ(button->isCheckable(), n.checkable) << n.id;
-  }
-  EXPECT_TRUE(dynamic_cast<QPushButton*>(window.Control(1032))->isDefault());
-  for (auto [id, text] : {std::pair{1087, "Change Downloader"}, std::pair{1088, "Auto Detect"},
-                          std::pair{1092, "Input address"}}) {
-    auto* box = dynamic_cast<QCheckBox*>(window.Control(id));
-    ASSERT_NE(box, nullptr) << id;
-    EXPECT_EQ(box->text().toStdString(), text);
-  }
-  for (int i = 0; i < MAX_ENTRIES; ++i) {
-    EXPECT_EQ(TextOf(window.Control(kEntryCheckIds[i])).toStdString(), "Entry" + std::to_string(i + 1));
-    EXPECT_EQ(TextOf(window.Control(kPortLabelIds[i])).toStdString(), "-");
-  }
-  for (int id : {1082, 1083, 1084, 1086, 1085, 1053, 1005, 1034, 1035, 1050})
-    EXPECT_TRUE(dynamic_cast<QLineEdit*>(window.Control(id))->isReadOnly()) << id;
-  for (int id : {1075, 1093, 1094, 1095, 1096, 1123})
-    EXPECT_FALSE(dynamic_cast<QLineEdit*>(window.Control(id))->isReadOnly()) << id;
-  EXPECT_EQ(TextOf(window.Control(1024)).toStdString(), "Download Type:");
-  EXPECT_EQ(TextOf(window.Control(1029)).toStdString(), "Build time : ");
-
-  auto* type = dynamic_cast<QComboBox*>(window.Control(1015));
-  ASSERT_NE(type, nullptr);
+  EXPECT_TRUE(qobject_cast<QPushButton*>(window.Control(IDC_DOWNLOAD))->isDefault());
+  auto* type = qobject_cast<QComboBox*>(window.Control(IDC_DOWNLOAD_TYPE));
   ASSERT_EQ(type->count(), 3);
   EXPECT_EQ(type->itemText(1).toStdString(), "PROGRAM (CHANGE)");
-  auto* entries = dynamic_cast<QComboBox*>(window.Control(1071));
-  ASSERT_NE(entries, nullptr);
+  auto* entries = qobject_cast<QComboBox*>(window.Control(IDC_ENTRY_COMBO));
   ASSERT_EQ(entries->count(), 20);
   EXPECT_EQ(entries->itemText(0).toStdString(), "Entry1");
   EXPECT_EQ(entries->itemText(19).toStdString(), "Entry20");
-  auto* list = dynamic_cast<QListWidget*>(window.Control(1089));
-  ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->selectionMode(), QAbstractItemView::MultiSelection);
-  EXPECT_NE(dynamic_cast<CMySliderCtrl*>(window.Control(1074)), nullptr);
-  EXPECT_NE(dynamic_cast<QTabBar*>(window.Control(1000)), nullptr);
 }
 
 TEST_F(ControlTableTest, GroupBoxesAndPrefixesExistWithoutAnId) {
@@ -133,45 +142,34 @@ TEST_F(ControlTableTest, GroupBoxesAndPrefixesExistWithoutAnId) {
   EXPECT_EQ(prefixes, 5);
 }
 
-TEST_F(ControlTableTest, ShownAndEnabledAsTheTemplateCreatesThem) {
-  for (const ControlRow& row : MainDialogControls()) {
-    if (row.id == IDC_STATIC) continue;
-    QWidget* w = window.Control(row.id);
-    EXPECT_EQ(w->isHidden(), kHidden.count(row.id) == 1) << row.id;
-    EXPECT_EQ(w->isEnabled(), kDisabled.count(row.id) == 0) << row.id;
-  }
-}
-
-TEST_F(ControlTableTest, PlacesAreDialogUnitsOfTheDialogFont) {
+// Where each control lies and whether it is seen is what the operator works
+// with; the window tests check that (no seen control covers another, each
+// entry's controls read as that entry). Here: the window builds its template
+// faithfully, in units of the dialog font.
+TEST_F(ControlTableTest, EveryControlHasThePlaceAndStateOfItsTemplateRow) {
   const CDialogUnits& du = window.Units();
   EXPECT_GT(du.CellWidth(), 2);
   EXPECT_GT(du.CellHeight(), 6);
   EXPECT_EQ(window.size(), QSize(447 * du.CellWidth() / 4, 359 * du.CellHeight() / 8));
   EXPECT_EQ(window.minimumSize(), window.maximumSize());  // fixed size
-  EXPECT_EQ(window.Control(1032)->geometry(), du.ToPixels(13, 148, 106, 27));
-  // Entry 12: right column, check box 39 units wide, label 40 units right.
-  EXPECT_EQ(window.Control(1107)->geometry(), du.ToPixels(97, 267, 39, 10));
-  EXPECT_EQ(window.Control(1108)->geometry(), du.ToPixels(137, 267, 32, 8));
-  // Entry 9: left column, 36 units wide, label 37 units right.
-  EXPECT_EQ(window.Control(1097)->geometry(), du.ToPixels(21, 253, 36, 10));
-  EXPECT_EQ(window.Control(1098)->geometry(), du.ToPixels(58, 253, 34, 8));
-  EXPECT_EQ(window.Control(1142)->geometry(), du.ToPixels(319, 149, 111, 13));
-  for (int i = 0; i < MAX_ENTRIES; ++i) {
-    EXPECT_EQ(window.Control(kLogViewIds[i])->geometry(), du.ToPixels(204, 229, 229, 103));
-    EXPECT_EQ(window.Control(kStatusIds[i])->geometry(), du.ToPixels(205, 195, 116, 12));
+  for (const ControlRow& row : MainDialogControls()) {
+    if (row.id == IDC_STATIC) continue;
+    QWidget* w = window.Control(row.id);
+    const QRect place = du.ToPixels(row.x, row.y, row.w, row.h);
+    // A combo box's template height includes its drop-down list.
+    if (row.kind == ControlKind::ComboBox)
+      EXPECT_EQ(w->geometry().topLeft(), place.topLeft()) << row.id;
+    else
+      EXPECT_EQ(w->geometry(), place) << row.id;
+    EXPECT_EQ(w->isHidden(), !row.shown) << row.id;
+    EXPECT_EQ(w->isEnabled(), row.enabled) << row.id;
   }
 }
 
 TEST_F(ControlTableTest, FirstEntrysViewAndStatusLieOnTopOfTheStack) {
   window.show();
-  const QPoint inView = window.Control(1055)->geometry().center();
-  const QWidget* top = window.childAt(inView);
-  while (top != nullptr && top->parentWidget() != &window) top = top->parentWidget();
-  EXPECT_EQ(top, window.Control(1055));
-  const QPoint inStatus = window.Control(1059)->geometry().center();
-  top = window.childAt(inStatus);
-  while (top != nullptr && top->parentWidget() != &window) top = top->parentWidget();
-  EXPECT_EQ(top, window.Control(1059));
+  for (int id : {kLogViewIds[0], kStatusIds[0]})
+    EXPECT_EQ(TopChildAt(window, window.Control(id)->geometry().center()), window.Control(id)) << id;
 }
 
 TEST_F(ControlTableTest, CaptionIconAndKoreanFont) {
