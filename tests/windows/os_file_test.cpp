@@ -9,6 +9,7 @@
 
 #include "AtomicWrite.h"
 #include "OsFile.h"
+#include "RunReport.h"
 #include "platform/WinApi.h"
 #include "support/TempDir.h"
 
@@ -93,6 +94,21 @@ TEST(OsFileWin32, EnvironmentAndLocalTime) {
   ASSERT_TRUE(OsLocalTime(86400 * 365, tm));
   EXPECT_EQ(tm.tm_year, 71);
   EXPECT_FALSE(OsHostName().empty());
+}
+
+TEST(OsFileWin32, RunReportsGoBelowLocalAppData) {
+  CTempDir dir;
+  wchar_t old[MAX_PATH] = {};
+  const bool had = GetEnvironmentVariableW(L"LOCALAPPDATA", old, MAX_PATH) > 0;
+  ASSERT_TRUE(SetEnvironmentVariableW(L"LOCALAPPDATA", WideFromUtf8(dir / "사용자").c_str()));
+  const std::string runs = DefaultRunReportDir();
+  SetEnvironmentVariableW(L"LOCALAPPDATA", had ? old : nullptr);
+  EXPECT_EQ(runs, dir / "사용자" + "\\velmora\\runs");
+  std::string error;
+  std::error_code ec;
+  std::filesystem::create_directories(FsPath(runs), ec);
+  ASSERT_TRUE(WriteFileAtomically(runs + "\\report.json", "{}\n", error)) << error;
+  EXPECT_EQ(ReadFile(runs + "/report.json"), (std::vector<uint8_t>{'{', '}', '\n'}));
 }
 
 }  // namespace
