@@ -42,7 +42,10 @@ struct HotPlugOptions {
   PortTraceFn trace;
 };
 
-enum class HotPlugMode { Stopped, Udev, Directory };
+/// DeviceMap: Windows, the serial device map read every half second
+/// (HotPlugWin32.cpp); the other options but the fragments and the trace
+/// play no part there.
+enum class HotPlugMode { Stopped, Udev, Directory, DeviceMap };
 
 class CHotPlug {
  public:
@@ -69,6 +72,7 @@ class CHotPlug {
   bool StartDirectory();
   void RunDirectory();
   void RunUdev();
+  void RunDeviceMap();
   /// Brings `m_known` up to the directory's contents; reports the
   /// differences when `report` is set.
   void Rescan(bool report);
@@ -84,7 +88,9 @@ class CHotPlug {
   std::thread m_thread;
   int m_stopFd = -1;     ///< eventfd that wakes the thread to stop
   int m_watchFd = -1;    ///< inotify descriptor in directory mode
+#ifndef _WIN32
   std::unique_ptr<CUdevMonitor> m_udev;
+#endif
   std::string m_dir;     ///< the watched directory in directory mode
   /// Device paths reported (or found at start) and not yet removed. Only
   /// the monitor's thread touches it once the thread runs.
