@@ -2,7 +2,8 @@
 JOBS ?= 2
 CMAKE_FLAGS ?= -G Ninja
 
-.PHONY: all bootstrap build build-asan build-tsan test test-asan test-tsan demo deb clean fuzz build-fuzz soak bench
+.PHONY: all bootstrap build build-asan build-tsan test test-asan test-tsan demo deb clean fuzz build-fuzz soak bench \
+        windows test-windows
 
 all: build
 
@@ -21,14 +22,24 @@ build-tsan: bootstrap
 	cmake -S . -B build-tsan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZER=thread -DVELMORA_BUILD_GUI=OFF
 	cmake --build build-tsan -j$(JOBS)
 
-# The whole suite under ASan+UBSan, then the threaded tiers under TSan.
-test: test-asan test-tsan
+# The whole suite under ASan+UBSan, then the threaded tiers under TSan, then
+# the Windows programs and tests under Wine.
+test: test-asan test-tsan test-windows
 
 test-asan: build-asan
 	cd build-asan && ctest --output-on-failure -j$(JOBS) -LE slow
 
 test-tsan: build-tsan
 	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j$(JOBS) -L 'pty|thread'
+
+# The Windows programs (build-win/bin/*.exe), cross-built with mingw-w64.
+windows: bootstrap
+	cmake -S . -B build-win $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-win -j$(JOBS)
+
+# The Windows tier: the cross-built tests run under Wine in a fresh prefix.
+test-windows: windows
+	tests/windows/run build-win -j$(JOBS)
 
 demo: build
 	scripts/demo
@@ -89,4 +100,4 @@ soak: bootstrap
 	cd $(SOAK_BUILD) && SOAK_ROUNDS=$(SOAK_ROUNDS) SOAK_SEED=$(SOAK_SEED) tests/soak_tests --gtest_filter='Soak*'
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-deb
+	rm -rf build build-asan build-tsan build-fuzz build-deb build-win

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 #include <string>
-#include <sys/types.h>
+#include <sys/types.h>  // mode_t
 #include <utility>
 
 /// Writes all `count` bytes, resuming after a signal; false on any error.

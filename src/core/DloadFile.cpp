@@ -1,12 +1,9 @@
 #include "DloadFile.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "OsFile.h"
 #include "Window.h"
 #include "comm/Trace.h"
 
@@ -24,54 +21,6 @@ constexpr int kAddressAt = IMAGE_TRAILER_SIZE - kAddressBack;
 
 const char kDamagedText[] = "This is a damaged file,replace this file with a good one";
 const char kBadVersionText[] = "FILE의 s/w 버젼이 올바르지 않습니다.";
-
-// Owns one open descriptor for the length of one operation, so every path
-// out of an operation closes the file.
-class ReadOnlyFile {
- public:
-  ReadOnlyFile() = default;
-  ~ReadOnlyFile() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  ReadOnlyFile(const ReadOnlyFile&) = delete;
-  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-
-  // Non-blocking so that a FIFO or device named like an image cannot stall
-  // the dialog's thread; anything but a regular file is refused, as a
-  // folder cannot be opened as a file on the handsets' home platform.
-  bool Open(const std::string& path) {
-    do {
-      m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    } while (m_fd < 0 && errno == EINTR);
-    if (m_fd < 0) return false;
-    struct stat st {};
-    if (::fstat(m_fd, &st) == 0 && !S_ISREG(st.st_mode)) {
-      ::close(m_fd);
-      m_fd = -1;
-      return false;
-    }
-    return true;
-  }
-
-  bool Status(struct stat& st) const { return ::fstat(m_fd, &st) == 0; }
-
-  // Reads up to `count` bytes at `offset`; the number read, -1 on error.
-  ssize_t ReadAt(void* buffer, size_t count, off_t offset) const {
-    size_t done = 0;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (done < count) {
-      ssize_t n = ::pread(m_fd, out + done, count - done, offset + static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return -1;
-      if (n == 0) break;
-      done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-  }
-
- private:
-  int m_fd = -1;
-};
 
 uint32_t LittleEndian32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -115,17 +64,17 @@ bool CDloadFile::Load(const std::string& path, int kind) {
   m_nSwVersion = 0;
   m_strPath = path;
 
-  ReadOnlyFile file;
+  COsFile file;
   if (!file.Open(path)) {
     Message(FailToReadText(path), MB_OK | MB_ICONHAND);
     return false;
   }
-  struct stat st {};
-  if (!file.Status(st)) {
+  uint64_t length = 0;
+  std::time_t modified = 0;
+  if (!file.Status(length, modified)) {
     Message(FailToGetInfoText(path), MB_OK | MB_ICONINFORMATION);
     return false;
   }
-  const uint64_t length = static_cast<uint64_t>(st.st_size);
   uint64_t size = length;
   if ((kind == IMAGE_BOOTLOADER || kind == IMAGE_RESOURCE) && size % BLOCK_SIZE != 0) {
     size = (size / BLOCK_SIZE + 1) * BLOCK_SIZE;
@@ -142,8 +91,8 @@ bool CDloadFile::Load(const std::string& path, int kind) {
     // before its start is read.
     uint8_t trailer[IMAGE_TRAILER_SIZE];
     if (length < static_cast<uint64_t>(IMAGE_TRAILER_SIZE) ||
-        file.ReadAt(trailer, sizeof trailer, static_cast<off_t>(length - IMAGE_TRAILER_SIZE)) !=
-            static_cast<ssize_t>(sizeof trailer) ||
+        file.ReadAt(trailer, sizeof trailer, length - IMAGE_TRAILER_SIZE) !=
+            static_cast<int64_t>(sizeof trailer) ||
         std::memcmp(trailer, kTrailerMarker, sizeof kTrailerMarker) != 0) {
       Message(kDamagedText, MB_OK);
       return false;
@@ -168,13 +117,13 @@ bool CDloadFile::Load(const std::string& path, int kind) {
   }
 
   m_nSize = static_cast<uint32_t>(size);
-  m_buildTime = st.st_mtime;
+  m_buildTime = modified;
   return true;
 }
 
 bool CDloadFile::ReadBlock(uint32_t baseOffset, uint32_t blockIndex, BlockRecord& block,
                            bool& signaturePatched) {
-  ReadOnlyFile file;
+  COsFile file;
   if (!file.Open(m_strPath)) {
     Message(FailToReadText(m_strPath), MB_OK | MB_ICONHAND);
     return false;
@@ -186,7 +135,7 @@ bool CDloadFile::ReadBlock(uint32_t baseOffset, uint32_t blockIndex, BlockRecord
   block.address = static_cast<uint32_t>(offset);
   if (offset >= m_nSize) return false;
 
-  ssize_t got = file.ReadAt(block.data, BLOCK_SIZE, static_cast<off_t>(offset));
+  const int64_t got = file.ReadAt(block.data, BLOCK_SIZE, offset);
   if (got < 0) {
     Message(FailToReadText(m_strPath), MB_OK | MB_ICONHAND);
     return false;
@@ -214,7 +163,7 @@ void CDloadFile::FillMarkerBlock(BlockRecord& block) {
 std::string CDloadFile::FormatBuildTime() const {
   std::tm local {};
   std::time_t t = m_buildTime;
-  if (localtime_r(&t, &local) == nullptr) return std::string();
+  if (!OsLocalTime(t, local)) return std::string();
   char text[64];
   std::snprintf(text, sizeof text, "%d/%d/%d %d:%d:%d", local.tm_year + 1900, local.tm_mon + 1,
                 local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);

@@ -1,5 +1,9 @@
 // The remembered directories: named string values kept between runs. On
-// this platform they live in a small INI-style file instead of a registry.
+// Windows they live in the registry under SOFTWARE\NORVANE\VELMORA: written
+// under HKEY_CURRENT_USER (a user without administrator rights cannot write
+// HKEY_LOCAL_MACHINE), read from there first and then from
+// HKEY_LOCAL_MACHINE, so values an older installation left there keep
+// working. Elsewhere they live in a small INI-style file.
 #pragma once
 
 #include <string>
@@ -29,7 +33,8 @@ class CRegistry {
   static bool WriteString(const std::string& valueName, const std::string& value);
 
   /// The lines of section `name` ("PORTS" for "[PORTS]"), none when the
-  /// store or the section does not exist. False when the store exists but
+  /// store or the section does not exist. (On Windows a section is one
+  /// multi-string value named "[PORTS]".) False when the store exists but
   /// cannot be read.
   static bool ReadSection(const std::string& name, std::vector<std::string>& lines);
 
@@ -40,7 +45,8 @@ class CRegistry {
 
   /// The file the values are kept in. By default
   /// $VELMORA_SETTINGS, else $XDG_CONFIG_HOME/velmora/settings.ini, else
-  /// ~/.config/velmora/settings.ini. Tests point it elsewhere.
+  /// ~/.config/velmora/settings.ini. On Windows the key below HKCU and HKLM
+  /// instead, SOFTWARE\NORVANE\VELMORA by default. Tests point it elsewhere.
   static void SetStorePath(const std::string& path);
   static std::string StorePath();
 };

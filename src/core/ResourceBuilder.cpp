@@ -1,18 +1,13 @@
 #include "ResourceBuilder.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "AtomicWrite.h"
 #include "DloadFile.h"
+#include "OsFile.h"
 
 const char CResourceBuilder::kImageName[] = "K470_rsc.bin";
 
@@ -31,13 +26,8 @@ bool Excluded(const std::string& name) {
 // dot-less file taken for a folder lands here too).
 std::vector<std::string> ListFolder(const std::string& path) {
   std::vector<std::string> names;
-  DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) return names;
-  while (const dirent* e = ::readdir(dir)) {
-    std::string name = e->d_name;
-    if (!Excluded(name)) names.push_back(std::move(name));
-  }
-  ::closedir(dir);
+  OsListFolder(path, names);
+  names.erase(std::remove_if(names.begin(), names.end(), Excluded), names.end());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -49,22 +39,6 @@ void PutLittleEndian32(uint8_t* p, uint32_t value) {
   p[3] = static_cast<uint8_t>(value >> 24);
 }
 
-// Opens a file to copy; non-blocking so a FIFO cannot stall the build, and
-// only regular files are accepted.
-int OpenForCopy(const std::string& path) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return -1;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 }  // namespace
 
 CResourceBuilder::CResourceBuilder(CDloadFile& measurer) : m_measurer(measurer) {}
@@ -72,12 +46,8 @@ CResourceBuilder::CResourceBuilder(CDloadFile& measurer) : m_measurer(measurer) 
 void CResourceBuilder::SetRoot(const std::string& folder) {
   Clear();
   m_strRoot = folder;
-  if (m_strRoot.empty() || m_strRoot.back() != '/') m_strRoot += '/';
-  m_strCanonicalRoot.clear();
-  if (char* real = ::realpath(folder.c_str(), nullptr)) {
-    m_strCanonicalRoot = real;
-    std::free(real);
-  }
+  if (m_strRoot.empty() || !OsIsSeparator(m_strRoot.back())) m_strRoot += '/';
+  m_strCanonicalRoot = OsCanonicalPath(folder);
 }
 
 void CResourceBuilder::Clear() {
@@ -96,21 +66,19 @@ bool CResourceBuilder::Fail(ResourceStatus status, const std::string& text) {
 // folder; a dangling or looping link names nothing and is left out.
 bool CResourceBuilder::FollowLink(const std::string& fullPath) const {
   if (m_strCanonicalRoot.empty()) return false;
-  char* real = ::realpath(fullPath.c_str(), nullptr);
-  if (real == nullptr) return false;
-  std::string target = real;
-  std::free(real);
+  const std::string target = OsCanonicalPath(fullPath);
+  if (target.empty()) return false;
   const std::string& root = m_strCanonicalRoot;
-  if (root == "/") return true;
+  // A root that ends in a separator ("/", "C:\\") holds everything below it.
+  if (OsIsSeparator(root.back())) return target.size() > root.size() && target.compare(0, root.size(), root) == 0;
   return target.size() > root.size() && target.compare(0, root.size(), root) == 0 &&
-         target[root.size()] == '/';
+         OsIsSeparator(target[root.size()]);
 }
 
 bool CResourceBuilder::CollectResourceFiles(const std::string& relative) {
   const std::string folder = m_strRoot + relative;
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return true;
-  const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
+  OsFolderId id;
+  if (!OsFolderIdOf(folder, id)) return true;
   // A folder already on the walk's chain (reached again through a link or
   // a bind mount) would repeat forever; it adds nothing a second time.
   if (std::find(m_activeFolders.begin(), m_activeFolders.end(), id) != m_activeFolders.end()) {
@@ -128,8 +96,7 @@ bool CResourceBuilder::CollectResourceFiles(const std::string& relative) {
   for (const std::string& name : names) {
     const std::string path = relative.empty() ? name : relative + "/" + name;
     const std::string full = m_strRoot + path;
-    struct stat link {};
-    if (::lstat(full.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && !FollowLink(full)) continue;
+    if (OsIsLink(full) && !FollowLink(full)) continue;
     if (path.size() > MAX_PATH_LENGTH) {
       ok = Fail(RESOURCE_PATH_TOO_LONG, " Path longer than 111 characters: " + path);
       break;
@@ -154,14 +121,13 @@ bool CResourceBuilder::CollectResourceFiles(const std::string& relative) {
 
 bool CResourceBuilder::CopyFileData(int out, const ResourceEntry& entry, uint8_t* buffer) {
   const std::string source = m_strRoot + entry.hostPath;
-  int in = OpenForCopy(source);
-  if (in < 0) return Fail(RESOURCE_CANNOT_READ, " Fail to read from " + source);
+  COsFile in;
+  if (!in.Open(source)) return Fail(RESOURCE_CANNOT_READ, " Fail to read from " + source);
   uint32_t left = entry.size;
   bool ok = true;
   while (left > 0 && ok) {
     const size_t want = std::min<uint32_t>(left, static_cast<uint32_t>(BLOCK_SIZE));
-    ssize_t n = ::read(in, buffer, want);
-    if (n < 0 && errno == EINTR) continue;
+    const int64_t n = in.Read(buffer, want);
     // A file that shrank since it was measured would leave the directory
     // describing bytes that are not there.
     if (n <= 0) {
@@ -174,7 +140,6 @@ bool CResourceBuilder::CopyFileData(int out, const ResourceEntry& entry, uint8_t
     }
     left -= static_cast<uint32_t>(n);
   }
-  ::close(in);
   if (!ok) return false;
   const uint32_t tail = entry.size % BLOCK_SIZE;
   if (tail != 0) {

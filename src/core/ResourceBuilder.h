@@ -6,9 +6,10 @@
 
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <utility>
 #include <vector>
+
+#include "OsFile.h"
 
 class CDloadFile;
 
@@ -86,6 +87,6 @@ class CResourceBuilder {
   std::string m_strRoot;
   std::string m_strCanonicalRoot;  ///< where links may point to
   std::vector<ResourceEntry> m_entries;
-  std::vector<std::pair<dev_t, ino_t>> m_activeFolders;  ///< the walk's current chain
+  std::vector<OsFolderId> m_activeFolders;  ///< the walk's current chain
   ResourceResult m_result;
 };

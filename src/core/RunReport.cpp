@@ -1,8 +1,5 @@
 #include "RunReport.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,10 +9,13 @@
 #include <fstream>
 #include <system_error>
 
+#include "AtomicWrite.h"
+#include "OsFile.h"
 #include "PortSearchOptions.h"
 #include "VelmoraDlg.h"
 #include "platform/PortDiscovery.h"
 #include "platform/PortMap.h"
+#include "platform/Utf8Path.h"
 
 #ifndef VELMORA_VERSION
 #define VELMORA_VERSION "unknown"
@@ -146,7 +146,21 @@ namespace {
 struct LocalTime {
   std::tm tm{};
   int millis = 0;
+  long zoneSeconds = 0;  ///< local time minus UTC
 };
+
+// Seconds from 1970-01-01 of a calendar date and time taken as UTC.
+long long SecondsOfCivil(const std::tm& tm) {
+  // Days from civil (proleptic Gregorian), H. Hinnant's algorithm.
+  const long long y = tm.tm_year + 1900LL - (tm.tm_mon < 2 ? 1 : 0);
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const long long yoe = y - era * 400;
+  const long long m = tm.tm_mon + 1;
+  const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + tm.tm_mday - 1;
+  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const long long days = era * 146097 + doe - 719468;
+  return days * 86400 + tm.tm_hour * 3600LL + tm.tm_min * 60LL + tm.tm_sec;
+}
 
 LocalTime Local(std::chrono::system_clock::time_point t) {
   using namespace std::chrono;
@@ -158,14 +172,17 @@ LocalTime Local(std::chrono::system_clock::time_point t) {
     out.millis += 1000;
     --secs;
   }
-  localtime_r(&secs, &out.tm);
+  OsLocalTime(secs, out.tm);
+  out.zoneSeconds = static_cast<long>(SecondsOfCivil(out.tm) - static_cast<long long>(secs));
   return out;
 }
 
-/// "+0200" from strftime's %z.
-std::string Zone(const std::tm& tm) {
+/// "+0200": worked out from the local time, as not every C library's %z
+/// gives the offset (some give the zone's name).
+std::string Zone(const LocalTime& lt) {
+  const long minutes = (lt.zoneSeconds >= 0 ? lt.zoneSeconds : -lt.zoneSeconds) / 60;
   char z[8] = {};
-  std::strftime(z, sizeof z, "%z", &tm);
+  std::snprintf(z, sizeof z, "%c%02ld%02ld", lt.zoneSeconds < 0 ? '-' : '+', minutes / 60 % 100, minutes % 60);
   return z;
 }
 
@@ -199,11 +216,7 @@ std::string JsonList(const std::vector<std::string>& items) {
   return out + "]";
 }
 
-std::string HostName() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0) return {};
-  return name;
-}
+std::string HostName() { return OsHostName(); }
 
 const char* ResultName(int result) {
   switch (result) {
@@ -262,7 +275,7 @@ std::string IsoTime(std::chrono::system_clock::time_point t) {
   const LocalTime lt = Local(t);
   char text[48];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &lt.tm);
-  const std::string zone = Zone(lt.tm);
+  const std::string zone = Zone(lt);
   char tail[24];
   std::snprintf(tail, sizeof tail, ".%03d%.3s:%s", lt.millis, zone.c_str(), zone.size() >= 5 ? zone.c_str() + 3 : "00");
   return std::string(text) + tail;
@@ -290,51 +303,41 @@ std::string BuildRunReport(const CVelmoraDlg& dlg, const std::string& program) {
 // ---- files ----
 
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error) {
-  const std::string temp = path + ".tmp" + std::to_string(getpid());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = temp + ": " + std::strerror(errno);
-    return false;
-  }
-  size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = temp + ": " + std::strerror(errno);
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
   // On disk before the name points at it: a crash leaves the old report or
   // the new one, never an empty file.
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    error = temp + ": " + std::strerror(errno);
-    ::unlink(temp.c_str());
+  CAtomicFile file(path);
+  if (!file.Create(0644)) {
+    error = path + ": " + OsLastErrorText();
     return false;
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    error = path + ": " + std::strerror(errno);
-    ::unlink(temp.c_str());
+  if (!WriteFully(file.Fd(), content.data(), content.size()) || !file.Sync()) {
+    error = path + ": " + OsLastErrorText();
+    return false;
+  }
+  if (!file.Close() || !file.Replace()) {
+    error = path + ": " + OsLastErrorText();
     return false;
   }
   return true;
 }
 
 std::string DefaultRunReportDir() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state && state[0] == '/') return (fs::path(state) / "velmora" / "runs").string();
-  const char* home = std::getenv("HOME");
-  if (home && home[0] == '/') return (fs::path(home) / ".local" / "state" / "velmora" / "runs").string();
+#ifdef _WIN32
+  const std::string local = OsEnvironment("LOCALAPPDATA");
+  if (!local.empty()) return Utf8FromPath(PathFromUtf8(local) / "velmora" / "runs");
+#else
+  const std::string state = OsEnvironment("XDG_STATE_HOME");
+  if (!state.empty() && state[0] == '/') return (fs::path(state) / "velmora" / "runs").string();
+  const std::string home = OsEnvironment("HOME");
+  if (!home.empty() && home[0] == '/') return (fs::path(home) / ".local" / "state" / "velmora" / "runs").string();
+#endif
   return {};
 }
 
 bool WriteRunReportInto(const std::string& dir, const CVelmoraDlg& dlg, const std::string& program,
                         std::string& error) {
   std::error_code ec;
-  fs::create_directories(dir, ec);
+  fs::create_directories(PathFromUtf8(dir), ec);
   if (ec) {
     error = dir + ": " + ec.message();
     return false;
@@ -344,8 +347,9 @@ bool WriteRunReportInto(const std::string& dir, const CVelmoraDlg& dlg, const st
   const LocalTime lt = Local(dlg.m_runStart);
   char name[64];
   std::strftime(name, sizeof name, "%Y%m%dT%H%M%S", &lt.tm);
-  std::string base = std::string(name) + "." + std::to_string(1000 + lt.millis).substr(1) + Zone(lt.tm);
-  fs::path path = fs::path(dir) / (base + ".json");
-  for (int n = 2; fs::exists(path, ec) && n < 100; ++n) path = fs::path(dir) / (base + "-" + std::to_string(n) + ".json");
-  return WriteFileAtomically(path.string(), BuildRunReport(dlg, program) + "\n", error);
+  std::string base = std::string(name) + "." + std::to_string(1000 + lt.millis).substr(1) + Zone(lt);
+  fs::path path = PathFromUtf8(dir) / (base + ".json");
+  for (int n = 2; fs::exists(path, ec) && n < 100; ++n)
+    path = PathFromUtf8(dir) / (base + "-" + std::to_string(n) + ".json");
+  return WriteFileAtomically(Utf8FromPath(path), BuildRunReport(dlg, program) + "\n", error);
 }

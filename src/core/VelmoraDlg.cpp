@@ -1,17 +1,27 @@
 #include "VelmoraDlg.h"
 
-#include <cstdlib>
-
 #include "ControlIds.h"
+#include "OsFile.h"
 
 EfsFileList g_efsFileList;
 
+#ifdef _WIN32
+const char kPathSeparator = '\\';
+const char kPathSeparators[] = "\\/";
+#else
 const char kPathSeparator = '/';
+const char kPathSeparators[] = "/";
+#endif
 
 std::string DefaultImageDirectory() {
-  const char* home = std::getenv("HOME");
-  std::string dir = (home && *home) ? home : "/";
-  if (dir.back() != kPathSeparator) dir += kPathSeparator;
+#ifdef _WIN32
+  std::string dir = OsEnvironment("USERPROFILE");
+  if (dir.empty()) dir = "C:\\";
+#else
+  std::string dir = OsEnvironment("HOME");
+  if (dir.empty()) dir = "/";
+#endif
+  if (!OsIsSeparator(dir.back())) dir += kPathSeparator;
   return dir;
 }
 

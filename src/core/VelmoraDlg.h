@@ -47,9 +47,11 @@ struct EfsFileList {
 
 extern EfsFileList g_efsFileList;
 
-/// Path separator and the directory a file dialog opens in when nothing is
-/// remembered (the user's home directory on this platform).
+/// The path separator paths are joined with, every separator a path may hold
+/// ("\\/" on Windows), and the directory a file dialog opens in when nothing
+/// is remembered (the user's home directory).
 extern const char kPathSeparator;
+extern const char kPathSeparators[];
 std::string DefaultImageDirectory();
 
 /// The run's one-second timer of the elapsed time; the entries' timers

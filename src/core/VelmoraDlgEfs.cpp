@@ -1,12 +1,10 @@
 // The EFS2 folder: its files are listed once when it is chosen and sent
 // one after another, each announced by name.
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include "ControlIds.h"
 #include "FolderBrowser.h"
+#include "OsFile.h"
 #include "VelmoraDlg.h"
 
 namespace {
@@ -22,15 +20,12 @@ bool CVelmoraDlg::ListEfsFolder(const std::string& folder) {
   list.lastIndex = 1;
 
   std::vector<std::string> entries;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* d = readdir(dir)) {
-      std::string name = d->d_name;
-      if (name == "." || name == "..") continue;
-      if (name.find("cvs") != std::string::npos || name.find("CVS") != std::string::npos) continue;
-      entries.push_back(name);
-    }
-    closedir(dir);
-  }
+  OsListFolder(folder, entries);
+  entries.erase(std::remove_if(entries.begin(), entries.end(),
+                               [](const std::string& name) {
+                                 return name.find("cvs") != std::string::npos || name.find("CVS") != std::string::npos;
+                               }),
+                entries.end());
   // One known order for every run: by name, byte order.
   std::sort(entries.begin(), entries.end());
 
@@ -39,8 +34,7 @@ bool CVelmoraDlg::ListEfsFolder(const std::string& folder) {
   };
   for (const std::string& name : entries) {
     const std::string path = list.folderPath + name;
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (OsKindOf(path) != OsPathKind::File) {
       leftOut(name, "not a file");
       continue;
     }
@@ -72,9 +66,9 @@ void CVelmoraDlg::OnEfs2() {
       return;
     }
     std::string chosen = browser.GetPath();
-    while (chosen.size() > 1 && chosen.back() == kPathSeparator) chosen.pop_back();
+    while (chosen.size() > 1 && OsIsSeparator(chosen.back())) chosen.pop_back();
     list.folderPath = chosen + kPathSeparator;
-    const size_t slash = chosen.find_last_of(kPathSeparator);
+    const size_t slash = chosen.find_last_of(kPathSeparators);
     list.folderName = slash == std::string::npos ? chosen : chosen.substr(slash + 1);
     if (!CBssComm::FitsEfsField(list.folderName, EFS_FOLDER_FIELD)) {
       m_host.MessageBox("EFS2 folder name too long or not representable in code page 949: " + list.folderName,

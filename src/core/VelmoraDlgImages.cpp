@@ -21,12 +21,12 @@ std::string RememberedDirectory(const char* value) {
 }
 
 std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.find_last_of(kPathSeparator);
+  const size_t slash = path.find_last_of(kPathSeparators);
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 bool HasBinExtension(const std::string& path) {
-  const size_t slash = path.find_last_of(kPathSeparator);
+  const size_t slash = path.find_last_of(kPathSeparators);
   const size_t dot = path.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
   std::string ext = path.substr(dot + 1);

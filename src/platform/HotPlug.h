@@ -84,7 +84,9 @@ class CHotPlug {
   std::thread m_thread;
   int m_stopFd = -1;     ///< eventfd that wakes the thread to stop
   int m_watchFd = -1;    ///< inotify descriptor in directory mode
+#ifndef _WIN32
   std::unique_ptr<CUdevMonitor> m_udev;
+#endif
   std::string m_dir;     ///< the watched directory in directory mode
   /// Device paths reported (or found at start) and not yet removed. Only
   /// the monitor's thread touches it once the thread runs.

@@ -1,6 +1,7 @@
 // Why a handset's port that exists cannot be opened: the operator lacks the
 // rights on its device node. The advice names the node's group and the udev
-// rule shipped with the program.
+// rule shipped with the program. On Windows the port is held by another
+// program.
 #pragma once
 
 #include <string>

@@ -1,11 +1,11 @@
 #include "platform/PortSpec.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/PortMap.h"
+#include "platform/Utf8Path.h"
 
 std::optional<std::pair<int, std::string>> ParsePortSpec(const std::string& spec, std::string* error) {
   auto fail = [&](const std::string& why) -> std::optional<std::pair<int, std::string>> {
@@ -27,16 +27,14 @@ std::optional<std::pair<int, std::string>> ParsePortSpec(const std::string& spec
 
 std::optional<std::string> PortListProblem(const std::vector<std::pair<int, std::string>>& ports) {
   for (size_t a = 0; a < ports.size(); ++a) {
-    struct stat sa {};
-    const bool aExists = stat(ports[a].second.c_str(), &sa) == 0;
     for (size_t b = 0; b < a; ++b) {
       if (ports[a].first == ports[b].first)
         return "COM" + std::to_string(ports[a].first) + " is given twice (" + ports[b].second + ", " +
                ports[a].second + ")";
-      struct stat sb {};
+      // Two names of one device node (a link and its target) are one port.
+      std::error_code ec;
       const bool same = ports[a].second == ports[b].second ||
-                        (aExists && stat(ports[b].second.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-                         sa.st_ino == sb.st_ino);
+                        std::filesystem::equivalent(PathFromUtf8(ports[a].second), PathFromUtf8(ports[b].second), ec);
       if (same)
         return ports[a].second + " is given for two COM numbers (COM" + std::to_string(ports[b].first) + ", COM" +
                std::to_string(ports[a].first) + ")";

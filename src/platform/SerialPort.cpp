@@ -2,12 +2,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <thread>
-#include <cstring>
 #include <mutex>
+#include <thread>
 #include <utility>
-
-#include "platform/SerialPortPosix.h"
 
 namespace {
 
@@ -31,7 +28,7 @@ std::unique_ptr<ISerialPort> CreateSerialPort() {
   }
   // Called outside the lock: a test's factory may itself create ports.
   if (factory) return factory();
-  return std::make_unique<CSerialPortPosix>();
+  return CreateOsSerialPort();
 }
 
 PortWait ISerialPort::WaitEventFor(uint32_t timeoutMs) {
@@ -49,21 +46,6 @@ PortWait ISerialPort::WaitEventFor(uint32_t timeoutMs) {
 SerialPortFactory SetSerialPortFactory(SerialPortFactory factory) {
   std::lock_guard<std::mutex> guard(FactoryLock());
   return std::exchange(CurrentFactory(), std::move(factory));
-}
-
-std::string PortFailure::ErrnoName() const {
-  if (err == 0) return {};
-  // A held lock (flock) is reported as EWOULDBLOCK, which is the same value
-  // as EAGAIN: name it as the lock's manual does.
-  if (err == EWOULDBLOCK) return "EWOULDBLOCK";
-  const char* name = ::strerrorname_np(err);
-  return name ? name : "errno " + std::to_string(err);
-}
-
-std::string PortFailure::Detail() const {
-  if (err == 0) return what;
-  const char* text = ::strerrordesc_np(err);  // unlike strerror, safe on any thread
-  return ErrnoName() + ": " + (text ? text : "unknown error");
 }
 
 const char* PortCauseText(PortCause cause) {

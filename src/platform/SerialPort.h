@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-/// Event-mask bit: a character was received.
+/// Event-mask bit: a character was received (the value of the Win32 one).
 constexpr uint32_t EV_RXCHAR = 0x0001;
 
 /// The fixed line settings of a handset's port.
@@ -45,10 +45,12 @@ enum class PortCause {
   DeviceGone,        ///< the device went away while it was in use
 };
 
-/// The cause of a failure with the OS's own detail.
+/// The cause of a failure with the OS's own detail. ErrnoName and Detail are
+/// defined by each OS's backend file: errno names on POSIX, the system's
+/// error codes (GetLastError) on Windows.
 struct PortFailure {
   PortCause cause = PortCause::None;
-  int err = 0;           ///< errno, 0 when the OS gave none (a hang-up)
+  int err = 0;           ///< errno (GetLastError on Windows), 0 when the OS gave none
   std::string what;      ///< the failing step ("open /dev/ttyACM3", "device hung up")
 
   /// "EACCES" for err, or empty when there is none.
@@ -145,6 +147,10 @@ using SerialPortFactory = std::function<std::unique_ptr<ISerialPort>()>;
 
 /// Creates a port with the current factory (the OS backend by default).
 std::unique_ptr<ISerialPort> CreateSerialPort();
+
+/// A port of this OS's own backend, whatever the factory: defined by the
+/// backend's file (SerialPortPosix.cpp, SerialPortWin32.cpp).
+std::unique_ptr<ISerialPort> CreateOsSerialPort();
 
 /// Replaces the factory used by CreateSerialPort; an empty function restores
 /// the OS backend. Returns the previous factory. For tests.

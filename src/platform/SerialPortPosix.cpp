@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <system_error>
 
 namespace {
@@ -38,6 +39,23 @@ bool BaudToSpeed(uint32_t baud, speed_t& speed) {
 bool NoModemLines(int err) { return err == ENOTTY || err == EINVAL; }
 
 }  // namespace
+
+std::unique_ptr<ISerialPort> CreateOsSerialPort() { return std::make_unique<CSerialPortPosix>(); }
+
+std::string PortFailure::ErrnoName() const {
+  if (err == 0) return {};
+  // A held lock (flock) is reported as EWOULDBLOCK, which is the same value
+  // as EAGAIN: name it as the lock's manual does.
+  if (err == EWOULDBLOCK) return "EWOULDBLOCK";
+  const char* name = ::strerrorname_np(err);
+  return name ? name : "errno " + std::to_string(err);
+}
+
+std::string PortFailure::Detail() const {
+  if (err == 0) return what;
+  const char* text = ::strerrordesc_np(err);  // unlike strerror, safe on any thread
+  return ErrnoName() + ": " + (text ? text : "unknown error");
+}
 
 CSerialPortPosix::~CSerialPortPosix() {
   if (IsOpen()) Close();

@@ -1,7 +1,5 @@
 #include "comm/bsscomm.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -10,6 +8,7 @@
 #include <thread>
 
 #include "comm/BlockRecord.h"
+#include "comm/CodePage949.h"
 #include "comm/LinkEvents.h"
 #include "comm/QTextQ.h"
 #include "comm/Trace.h"
@@ -34,29 +33,6 @@ const char* const kEraseStatus = "Flash erase 중.. 잠시만 기다리세요";
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// The handsets keep file names in code page 949. False for text that is not
-// valid UTF-8, holds a character the code page lacks, or holds a NUL (which
-// would end the name early on the handset).
-bool ToCodePage949(const std::string& utf8, std::string& out) {
-  out.clear();
-  if (utf8.find('\0') != std::string::npos) return false;
-  if (utf8.empty()) return true;
-  iconv_t cd = ::iconv_open("CP949", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  // No character takes more bytes in code page 949 than in UTF-8.
-  std::string buffer(utf8.size() + 4, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
-  char* outPtr = buffer.data();
-  size_t outLeft = buffer.size();
-  const bool ok = ::iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) && inLeft == 0 &&
-                  ::iconv(cd, nullptr, nullptr, &outPtr, &outLeft) != static_cast<size_t>(-1);
-  ::iconv_close(cd);
-  if (!ok) return false;
-  buffer.resize(buffer.size() - outLeft);
-  out = std::move(buffer);
-  return true;
-}
 
 bool ConvertForField(const std::string& name, int field, std::string& out) {
   return ToCodePage949(name, out) && out.size() + 1 <= static_cast<size_t>(std::max(field, 0));
