@@ -1,15 +1,54 @@
 #include "CliOptions.h"
 
+#ifdef _WIN32
+#include <filesystem>
+#include <system_error>
+
+#include "platform/Utf8Path.h"
+#include "platform/WinApi.h"
+#else
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/PortMap.h"
 #include "platform/PortSpec.h"
+
+namespace {
+
+#ifdef _WIN32
+/// --port on Windows: "N" or "COMN" alone, or with "=COMN" (or "=\\.\COMN")
+/// naming the same port, binds COM N to the OS's port N. The OS numbers its
+/// ports: COM 3 standing for the port COM5 would be a label that lies.
+std::optional<std::pair<int, std::string>> ParseWindowsPort(const std::string& spec, std::string& why) {
+  const size_t eq = spec.find('=');
+  std::string number = spec.substr(0, eq);
+  if (number.rfind("COM", 0) == 0) number.erase(0, 3);
+  const std::string device = "\\\\.\\COM" + number;
+  const int n = OsComNumber(device);
+  if (n == 0) {
+    why = "needs N, COMN or N=COMN with N in 1.." + std::to_string(MAX_COM_PORT) + ", not '" + spec + "'";
+    return std::nullopt;
+  }
+  if (eq != std::string::npos) {
+    const std::string given = spec.substr(eq + 1);
+    if (given != "COM" + std::to_string(n) && given != device) {
+      why = "'" + spec + "': on Windows COM " + std::to_string(n) + " is the port COM" + std::to_string(n) +
+            " (give " + std::to_string(n) + " or " + std::to_string(n) + "=COM" + std::to_string(n) + ")";
+      return std::nullopt;
+    }
+  }
+  return std::make_pair(n, device);
+}
+#endif
+
+}  // namespace
 
 const char* CliUsage() {
   return "usage: velmora-cli [--help] [--version] [--trace] [--phone FILE] [--change-downloader]\n"
@@ -28,12 +67,23 @@ const char* CliUsage() {
          "  --efs2 DIR        folder of EFS2 files\n"
          "  --create-resource DIR  pack the resource files under DIR into one resource image; no download\n"
          "Ports:\n"
+#ifdef _WIN32
+         "  --port N          bind COM N (1..30), the port \\\\.\\COMN, through the manual port list;\n"
+         "                    N=COMN and COMN are taken too. A COM number may be given once\n"
+#else
          "  --port N=DEVICE   bind COM N (1..30) to DEVICE through the manual port list; COMN=DEVICE\n"
          "                    (the lines velmora-sim prints) is taken too. A COM number may be given\n"
          "                    once, a device for one COM number only\n"
+#endif
+#ifdef _WIN32
+         "  --search          bind the handsets' ports of the serial device map (HKLM\\HARDWARE\\DEVICEMAP\\\n"
+         "                    SERIALCOMM) as Port Search does and print them (entry, number, device);\n"
+         "                    without an image nothing is downloaded (status 3 when none is found)\n"
+#else
          "  --search          bind the handsets' ports found by Port Search and print them (entry,\n"
          "                    number, device, USB socket); without an image nothing is downloaded\n"
          "                    (status 3 when none is found)\n"
+#endif
          "  --forget-ports    forget the COM numbers kept for USB sockets (or serials); asks first\n"
          "                    unless --yes is given\n"
          "  --station         download batch after batch: ports are found as Port Search does and\n"
@@ -144,7 +194,11 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
       std::optional<std::string> spec;
       if (!value(spec)) return std::nullopt;
       std::string why;
+#ifdef _WIN32
+      auto port = ParseWindowsPort(*spec, why);
+#else
       auto port = ParsePortSpec(*spec, &why);
+#endif
       if (!port) {
         error = "--port " + why;
         return std::nullopt;
@@ -188,6 +242,32 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
 
 namespace {
 
+#ifdef _WIN32
+/// What keeps `path` from being read as the image (or, with `folder`, the
+/// folder) that `option` names.
+std::optional<std::string> PathProblem(const char* option, const std::string& path, bool folder) {
+  namespace fs = std::filesystem;
+  const std::string at = std::string(option) + " " + path + ": ";
+  const fs::path p = PathFromUtf8(path);
+  std::error_code ec;
+  const fs::file_status st = fs::status(p, ec);
+  if (ec || !fs::exists(st)) return at + (ec ? ec.message() : std::string("No such file or directory"));
+  if (folder && !fs::is_directory(st)) return at + "not a directory";
+  if (!folder && fs::is_directory(st)) return at + "is a directory, not a file";
+  if (!folder && !fs::is_regular_file(st)) return at + "not a regular file";
+  if (folder) {
+    fs::directory_iterator it(p, ec);
+    if (ec) return at + "cannot read the folder: " + ec.message();
+    return std::nullopt;
+  }
+  HANDLE h = ::CreateFileW(p.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return at + "cannot read the file: " + Win32ErrorText(::GetLastError());
+  ::CloseHandle(h);
+  return std::nullopt;
+}
+
+#else
 /// What keeps `path` from being read as the image (or, with `folder`, the
 /// folder) that `option` names.
 std::optional<std::string> PathProblem(const char* option, const std::string& path, bool folder) {
@@ -210,6 +290,8 @@ std::optional<std::string> PathProblem(const char* option, const std::string& pa
   close(fd);
   return std::nullopt;
 }
+
+#endif
 
 }  // namespace
 

@@ -1,36 +1,5 @@
 #include "ConsoleHost.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-CConsoleHost::CConsoleHost(bool liveTable)
-    : m_bLive(liveTable), m_nWakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-
-CConsoleHost::~CConsoleHost() {
-  if (m_nWakeFd >= 0) close(m_nWakeFd);
-}
-
-bool CConsoleHost::PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
-  const bool posted = CHeadlessHost::PostMessage(msg, wParam, lParam);
-  // After the message is queued: a wait that starts later returns at once.
-  const uint64_t one = 1;
-  if (posted && m_nWakeFd >= 0) (void)!write(m_nWakeFd, &one, sizeof one);
-  return posted;
-}
-
-void CConsoleHost::WaitForWork(uint32_t maxMs) {
-  if (m_nWakeFd < 0) {
-    CHeadlessHost::WaitForWork(maxMs);
-    return;
-  }
-  pollfd fds[2] = {{m_nWakeFd, POLLIN, 0}, {m_nStopFd, POLLIN, 0}};
-  if (poll(fds, m_nStopFd >= 0 ? 2 : 1, static_cast<int>(maxMs)) > 0 && (fds[0].revents & POLLIN)) {
-    uint64_t count = 0;
-    (void)!read(m_nWakeFd, &count, sizeof count);
-  }
-}
-
 void CConsoleHost::SetTableEntries(std::vector<int> entries) { m_tableEntries = std::move(entries); }
 
 void CConsoleHost::EraseTable() {

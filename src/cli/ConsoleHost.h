@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "StopSignal.h"
 #include "host/HeadlessHost.h"
 
 class CConsoleHost : public CHeadlessHost {
@@ -14,9 +15,9 @@ class CConsoleHost : public CHeadlessHost {
   explicit CConsoleHost(bool liveTable);
   ~CConsoleHost() override;
 
-  /// A descriptor whose readiness ends the loop's waits (a stop signal's);
-  /// -1 for none.
-  void SetStopFd(int fd) { m_nStopFd = fd; }
+  /// What ends the loop's waits besides a posted message (a stop signal's);
+  /// kNoStopWaitable for none.
+  void SetStopWaitable(StopWaitable stop) { m_stop = stop; }
 
   bool PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
 
@@ -39,6 +40,6 @@ class CConsoleHost : public CHeadlessHost {
   bool m_bLive;
   std::vector<int> m_tableEntries;
   int m_nTableLines = 0;
-  int m_nWakeFd = -1;  ///< eventfd written by every post
-  int m_nStopFd = -1;
+  StopWaitable m_wake = kNoStopWaitable;  ///< signalled by every post (an eventfd, an event)
+  StopWaitable m_stop = kNoStopWaitable;
 };

@@ -1,6 +1,10 @@
 // velmora-cli: the dialog without a window, for automation. It goes through
 // the dialog's own handlers exactly as an operator's clicks would.
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -26,6 +30,12 @@
 #include "comm/Trace.h"
 #include "Registry.h"
 #include "platform/PortMap.h"
+#ifdef _WIN32
+// Last: <windows.h> has macros named like some of the engine's constants.
+#include "platform/WinApi.h"
+
+#include <shellapi.h>
+#endif
 
 namespace {
 constexpr uint32_t kSliceMs = 200;
@@ -246,6 +256,14 @@ int ForgetPorts(bool yes) {
   return 0;
 }
 
+bool StdoutIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stdout)) != 0;
+#else
+  return isatty(STDOUT_FILENO) == 1;
+#endif
+}
+
 int CreateResource(CConsoleHost& host, const std::string& dir) {
   host.m_folderAnswers.push_back(dir);
   const size_t before = host.m_boxes.size();
@@ -257,7 +275,7 @@ int CreateResource(CConsoleHost& host, const std::string& dir) {
 }
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Main(int argc, char** argv) {
   std::string error;
   auto options = ParseCliOptions(argc, argv, error);
   if (!options) {
@@ -285,8 +303,8 @@ int main(int argc, char** argv) {
   if ((o.search || o.station) && (o.sysfsRoot || o.devRoot))
     SetPortSearchRoots(o.sysfsRoot.value_or(""), o.devRoot.value_or(""));
 
-  CConsoleHost host(isatty(STDOUT_FILENO) == 1);
-  host.SetStopFd(stop.Fd());
+  CConsoleHost host(StdoutIsTerminal());
+  host.SetStopWaitable(stop.Waitable());
   host.m_nYesNoAnswer = o.yes ? IDYES : IDNO;
   CVelmoraDlg dlg(host);
   host.SetDialog(&dlg);
@@ -345,3 +363,23 @@ int main(int argc, char** argv) {
   if (r.timedOut) return CLI_TIMEOUT;
   return r.failed == 0 ? CLI_COMPLETED : CLI_FAILED;
 }
+
+#ifdef _WIN32
+// The arguments as the system has them, in UTF-8 like every text of the
+// engine: the narrow argv would hold them in the ANSI code page, where a
+// path with Korean letters on a Western system is lost.
+int main() {
+  int argc = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+  if (!wide) return CLI_USAGE;
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(Utf8FromWide(wide[i]));
+  ::LocalFree(wide);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return Main(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif

@@ -88,8 +88,10 @@ void CVelmoraDlg::OnPortSearch() {
     next += take;
   }
   // Entries in COM-number order: entry n is the n-th socket of a bench set
-  // up in order, whatever order the ports were plugged in.
-  std::sort(numbers.begin(), numbers.end());
+  // up in order, whatever order the ports were plugged in. Where the OS
+  // numbers the ports, its numbers say nothing of sockets: the entries
+  // follow the device map's order.
+  if (!CPortDiscovery::kOsNumbersPorts) std::sort(numbers.begin(), numbers.end());
   int bound = 0;
   for (const int number : numbers) {
     m_entries[bound++].m_nComPort = number;

@@ -42,7 +42,10 @@ struct HotPlugOptions {
   PortTraceFn trace;
 };
 
-enum class HotPlugMode { Stopped, Udev, Directory };
+/// DeviceMap: Windows, the serial device map read every half second
+/// (HotPlugWin32.cpp); the other options but the fragments and the trace
+/// play no part there.
+enum class HotPlugMode { Stopped, Udev, Directory, DeviceMap };
 
 class CHotPlug {
  public:
@@ -69,6 +72,7 @@ class CHotPlug {
   bool StartDirectory();
   void RunDirectory();
   void RunUdev();
+  void RunDeviceMap();
   /// Brings `m_known` up to the directory's contents; reports the
   /// differences when `report` is set.
   void Rescan(bool report);

@@ -3,6 +3,11 @@
 // driver's name or its /dev/serial/by-id name (the driver of the handsets'
 // USB modem puts "kvxuart" in one of them). Both roots are injectable so
 // tests can build a fake tree in a temporary directory.
+//
+// On Windows the machine's serial device map (HKLM
+// HARDWARE\DEVICEMAP\SERIALCOMM\) is the list: a value per port, its name
+// the device's kernel name (matched against the fragments), its data the
+// port's name "COMn". The roots play no part there.
 #pragma once
 
 #include <functional>
@@ -61,7 +66,20 @@ class CPortDiscovery {
   /// exists: first those with a by-path name, in the order of that name (the
   /// hub socket), then the others by kernel name. Skipped devices get a
   /// trace line.
+  ///
+  /// On Windows: "\\.\COMn" for every matching value of the device map, in
+  /// the map's enumeration order; a value whose name or data is over
+  /// MAX_PORT_NAME_LENGTH bytes, or whose data is no "COMn" with n in
+  /// 1..MAX_COM_PORT, is skipped with a trace line.
   std::vector<std::string> Find() const;
+
+  /// True where the OS numbers the ports itself (Windows): Find's order is
+  /// then the device map's, and the numbers are the OS's.
+#ifdef _WIN32
+  static constexpr bool kOsNumbersPorts = true;
+#else
+  static constexpr bool kOsNumbersPorts = false;
+#endif
 
   /// Builds the identity of tty `kernelName` from the two trees. False (with
   /// a trace line) when one of its names is over MAX_PORT_NAME_LENGTH bytes.

@@ -1,5 +1,17 @@
 #include "platform/PortMap.h"
 
+int OsComNumber(const std::string& device) {
+  static const std::string prefix = "\\\\.\\COM";
+  if (device.size() <= prefix.size() || device.size() > prefix.size() + 2 || device.compare(0, prefix.size(), prefix) != 0)
+    return 0;
+  int n = 0;
+  for (size_t i = prefix.size(); i < device.size(); ++i) {
+    if (device[i] < '0' || device[i] > '9') return 0;
+    n = n * 10 + (device[i] - '0');
+  }
+  return device[prefix.size()] != '0' && n <= MAX_COM_PORT ? n : 0;
+}
+
 CPortMap& CPortMap::Instance() {
   static CPortMap map;
   return map;
@@ -41,6 +53,10 @@ void CPortMap::TakeLocked(int number, const PortClaim& claim) {
 }
 
 int CPortMap::AssignLocked(const PortClaim& claim, const std::set<std::string>& present) {
+  if (const int os = OsComNumber(claim.device)) {
+    m_slots[os] = claim;
+    return os;
+  }
   const std::string& id = claim.identity;
   for (int n = 1; n <= MAX_COM_PORT; ++n) {
     PortClaim& slot = m_slots[n];

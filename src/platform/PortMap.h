@@ -20,6 +20,11 @@
 
 constexpr int MAX_COM_PORT = 30;
 
+/// n for "\\.\COMn" with n in 1..MAX_COM_PORT, the name under which Windows
+/// opens its COM port n; 0 for any other name. Such a device has its number
+/// from the OS: the map gives it that one, never another.
+int OsComNumber(const std::string& device);
+
 /// A device asking for a number.
 struct PortClaim {
   std::string device;    ///< "/dev/ttyACM0"
@@ -45,8 +50,8 @@ class CPortMap {
   /// are taken.
   int Assign(const std::string& device);
 
-  /// The same for a claim with its identity: the number the device or the
-  /// identity holds now, else the one kept for the identity, else the
+  /// The same for a claim with its identity: the OS's number for an OS COM
+  /// name (OsComNumber), else the number the device or the identity holds now, else the one kept for the identity, else the
   /// lowest one neither mapped nor kept for another identity, else the one
   /// of the least recently seen identity that is not present. 0 when every
   /// number is in use.

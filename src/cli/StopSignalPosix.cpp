@@ -17,27 +17,27 @@ sigset_t StopSet() {
 CStopSignal::CStopSignal() {
   const sigset_t set = StopSet();
   if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
-  m_bBlocked = true;
-  m_fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-  if (m_fd < 0) Release();
+  m_bTaken = true;
+  m_waitable = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (m_waitable < 0) Release();
 }
 
 CStopSignal::~CStopSignal() {
   // The mask stays: a second signal arriving on the way out must not kill
   // the process before it has returned its status.
-  if (m_fd >= 0) close(m_fd);
+  if (m_waitable >= 0) close(m_waitable);
 }
 
 int CStopSignal::Received() {
-  if (m_nSignal != 0 || m_fd < 0) return m_nSignal;
+  if (m_nSignal != 0 || m_waitable < 0) return m_nSignal;
   signalfd_siginfo info;
-  if (read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) m_nSignal = static_cast<int>(info.ssi_signo);
+  if (read(m_waitable, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) m_nSignal = static_cast<int>(info.ssi_signo);
   return m_nSignal;
 }
 
 void CStopSignal::Release() {
-  if (!m_bBlocked) return;
+  if (!m_bTaken) return;
   const sigset_t set = StopSet();
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-  m_bBlocked = false;
+  m_bTaken = false;
 }

@@ -1,0 +1,575 @@
+#include "platform/SerialPortWin32.h"
+
+#include "platform/WinApi.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <utility>
+
+namespace {
+
+// Not in every SDK's headers.
+constexpr DWORD kErrorNoSuchDevice = 433;
+
+bool IsComName(const std::string& name, size_t from) {
+  if (name.size() <= from || name.size() > from + 3) return false;
+  for (size_t i = from; i < name.size(); ++i)
+    if (name[i] < '0' || name[i] > '9') return false;
+  return name[from] != '0';
+}
+
+// Drivers of ports without modem lines, and Wine on a pty, refuse the
+// escape functions with one of these: there is nothing to drop then.
+bool NoModemLines(DWORD err) {
+  return err == ERROR_INVALID_PARAMETER || err == ERROR_NOT_SUPPORTED || err == ERROR_INVALID_FUNCTION;
+}
+
+HANDLE NewEvent() { return ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+
+void CloseEvent(HANDLE& event) {
+  if (event) ::CloseHandle(event);
+  event = nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<ISerialPort> CreateOsSerialPort() { return std::make_unique<CSerialPortWin32>(); }
+
+std::wstring Win32DeviceName(const std::string& device) {
+  if (IsComName(device, 0)) return WideFromUtf8("\\\\.\\COM" + device);
+  if (device.rfind("COM", 0) == 0 && IsComName(device, 3)) return WideFromUtf8("\\\\.\\" + device);
+  return WideFromUtf8(device);
+}
+
+std::string PortFailure::ErrnoName() const {
+  if (err == 0) return {};
+  struct Name {
+    DWORD code;
+    const char* name;
+  };
+  static constexpr Name kNames[] = {
+      {ERROR_INVALID_FUNCTION, "ERROR_INVALID_FUNCTION"},
+      {ERROR_FILE_NOT_FOUND, "ERROR_FILE_NOT_FOUND"},
+      {ERROR_PATH_NOT_FOUND, "ERROR_PATH_NOT_FOUND"},
+      {ERROR_ACCESS_DENIED, "ERROR_ACCESS_DENIED"},
+      {ERROR_INVALID_HANDLE, "ERROR_INVALID_HANDLE"},
+      {ERROR_NOT_READY, "ERROR_NOT_READY"},
+      {ERROR_BAD_COMMAND, "ERROR_BAD_COMMAND"},
+      {ERROR_GEN_FAILURE, "ERROR_GEN_FAILURE"},
+      {ERROR_SHARING_VIOLATION, "ERROR_SHARING_VIOLATION"},
+      {ERROR_BROKEN_PIPE, "ERROR_BROKEN_PIPE"},
+      {ERROR_NOT_SUPPORTED, "ERROR_NOT_SUPPORTED"},
+      {ERROR_DEV_NOT_EXIST, "ERROR_DEV_NOT_EXIST"},
+      {ERROR_INVALID_PARAMETER, "ERROR_INVALID_PARAMETER"},
+      {ERROR_SEM_TIMEOUT, "ERROR_SEM_TIMEOUT"},
+      {ERROR_INVALID_NAME, "ERROR_INVALID_NAME"},
+      {ERROR_BUSY, "ERROR_BUSY"},
+      {WAIT_TIMEOUT, "WAIT_TIMEOUT"},
+      {kErrorNoSuchDevice, "ERROR_NO_SUCH_DEVICE"},
+      {ERROR_OPERATION_ABORTED, "ERROR_OPERATION_ABORTED"},
+      {ERROR_IO_INCOMPLETE, "ERROR_IO_INCOMPLETE"},
+      {ERROR_COUNTER_TIMEOUT, "ERROR_COUNTER_TIMEOUT"},
+      {ERROR_DEVICE_NOT_CONNECTED, "ERROR_DEVICE_NOT_CONNECTED"},
+      {ERROR_TIMEOUT, "ERROR_TIMEOUT"},
+      {ERROR_DEVICE_REMOVED, "ERROR_DEVICE_REMOVED"},
+  };
+  for (const Name& n : kNames)
+    if (n.code == static_cast<DWORD>(err)) return n.name;
+  return "error " + std::to_string(static_cast<DWORD>(err));
+}
+
+std::string PortFailure::Detail() const {
+  if (err == 0) return what;
+  return ErrnoName() + ": " + Win32ErrorText(static_cast<DWORD>(err));
+}
+
+PortCause PortCauseOfWin32Error(unsigned long err, bool wasOpen) {
+  switch (err) {
+    case ERROR_SUCCESS: return PortCause::IoError;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+      return PortCause::NotFound;
+    case ERROR_DEV_NOT_EXIST:
+    case kErrorNoSuchDevice:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+      return wasOpen ? PortCause::DeviceGone : PortCause::NotFound;
+    case ERROR_ACCESS_DENIED:
+      // A COM port has no file permissions a user could lack: the serial
+      // driver allows one handle, and Windows refuses every other opener
+      // with "access denied". On a handle that was open it is what the USB
+      // serial drivers answer once their device has been pulled out.
+      return wasOpen ? PortCause::DeviceGone : PortCause::Busy;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      return PortCause::Busy;
+    case ERROR_SEM_TIMEOUT:
+    case ERROR_TIMEOUT:
+    case ERROR_COUNTER_TIMEOUT:
+    case WAIT_TIMEOUT:
+      return PortCause::TimedOut;
+    case ERROR_GEN_FAILURE:
+    case ERROR_BROKEN_PIPE:  // Wine, when the pty behind the port hangs up
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_NOT_READY:
+    case ERROR_INVALID_HANDLE:
+      // A USB serial device pulled out fails its pending and later I/O with
+      // these; before the port was open they are the driver's failure.
+      return wasOpen ? PortCause::DeviceGone : PortCause::IoError;
+    default: return PortCause::IoError;
+  }
+}
+
+struct CSerialPortWin32::Io {
+  HANDLE hComm = nullptr;
+  HANDLE hWake = nullptr;  // manual reset: set while the mask is 0 or closing
+  OVERLAPPED ovWait{};     // the one-byte read that is the wait
+  bool bWaitPending = false;
+  uint8_t waitByte = 0;    // what the wait read into
+  bool bHeld = false;      // waitByte is a received byte not yet read
+  OVERLAPPED ovRead{};
+  OVERLAPPED ovWrite{};    // the dialog's thread's
+};
+
+CSerialPortWin32::CSerialPortWin32() : m_io(std::make_unique<Io>()) {}
+
+CSerialPortWin32::~CSerialPortWin32() {
+  if (IsOpen()) Close();
+}
+
+bool CSerialPortWin32::NotOpen() { return Fail("not open", ERROR_INVALID_HANDLE, PortCause::IoError); }
+
+bool CSerialPortWin32::Fail(const std::string& what, unsigned long err, PortCause cause) {
+  std::lock_guard<std::mutex> guard(m_errorLock);
+  m_strError = what;
+  if (err != 0) m_strError += ": " + Win32ErrorText(err);
+  m_failure = {cause != PortCause::None ? cause : PortCauseOfWin32Error(err, true), static_cast<int>(err), what};
+  return false;
+}
+
+PortFailure CSerialPortWin32::LastFailure() const {
+  std::lock_guard<std::mutex> guard(m_errorLock);
+  return m_failure;
+}
+
+void* CSerialPortWin32::Enter() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (!m_io->hComm || m_bClosing.load()) return nullptr;
+  ++m_nInFlight;
+  return m_io->hComm;
+}
+
+void CSerialPortWin32::Leave() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (--m_nInFlight == 0) m_idle.notify_all();
+}
+
+bool CSerialPortWin32::Open(const std::string& device) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  auto failOpen = [this](const std::string& what, DWORD err) {
+    return Fail(what, err, PortCauseOfWin32Error(err, false));
+  };
+  if (m_io->hComm) return Fail("already open", ERROR_BUSY);
+  const std::wstring name = Win32DeviceName(device);
+  HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD err = ::GetLastError();
+    // A folder is refused as "access denied" too, which for a COM port
+    // means it is held.
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
+    if (err == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return Fail("not a serial port: " + device, err, PortCause::NotATerminal);
+    return failOpen("open " + device, err);
+  }
+  // A file or a pipe opens as well; only a serial device has a comm state.
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!::GetCommState(h, &dcb)) {
+    const DWORD err = ::GetLastError();
+    ::CloseHandle(h);
+    return Fail("not a serial port: " + device, err, PortCause::NotATerminal);
+  }
+  HANDLE wake = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);  // mask 0 until set
+  HANDLE waitEvent = NewEvent(), readEvent = NewEvent(), writeEvent = NewEvent();
+  if (!wake || !waitEvent || !readEvent || !writeEvent) {
+    const DWORD err = ::GetLastError();
+    for (HANDLE* e : {&wake, &waitEvent, &readEvent, &writeEvent}) CloseEvent(*e);
+    ::CloseHandle(h);
+    return failOpen("CreateEvent", err);
+  }
+  {
+    std::lock_guard<std::mutex> rx(m_rxLock);
+    m_io->ovWait = OVERLAPPED{};
+    m_io->ovWait.hEvent = waitEvent;
+    m_io->ovRead = OVERLAPPED{};
+    m_io->ovRead.hEvent = readEvent;
+    m_io->bWaitPending = false;
+    m_io->bHeld = false;
+  }
+  m_io->ovWrite = OVERLAPPED{};
+  m_io->ovWrite.hEvent = writeEvent;
+  m_io->hComm = h;
+  m_io->hWake = wake;
+  m_mask = 0;
+  m_bClosing = false;
+  m_nWriteTimeoutMs = 1000;
+  return true;
+}
+
+bool CSerialPortWin32::IsOpen() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_io->hComm && !m_bClosing.load();
+}
+
+bool CSerialPortWin32::SetEventMask(uint32_t mask) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (!m_io->hComm || m_bClosing.load()) return NotOpen();
+  m_mask = mask;
+  if (mask != 0) {
+    ::ResetEvent(m_io->hWake);
+    return true;
+  }
+  // The event reaches a waiter that is about to issue its read as well as
+  // one inside the wait; the cancel frees the port of a read nobody waits
+  // for. A byte the read took before the cancel stays held.
+  if (!::SetEvent(m_io->hWake)) return Fail("wake waiter", ::GetLastError());
+  ::CancelIoEx(m_io->hComm, &m_io->ovWait);
+  return true;
+}
+
+bool CSerialPortWin32::SetupQueues(uint32_t inBytes, uint32_t outBytes) {
+  HANDLE h = Enter();
+  if (!h) return NotOpen();
+  bool ok = true;
+  if (!::SetupComm(h, inBytes, outBytes)) ok = Fail("SetupComm", ::GetLastError());
+  Leave();
+  return ok;
+}
+
+bool CSerialPortWin32::Purge() {
+  HANDLE h = Enter();
+  if (!h) return NotOpen();
+  bool ok = true;
+  {
+    std::lock_guard<std::mutex> rx(m_rxLock);
+    if (!::PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
+      ok = Fail("PurgeComm", ::GetLastError());
+    // The abort ended the one-byte read (a waiter issues a new one); what
+    // it had taken was input like any other.
+    SettleWaitRead(h, true);
+    m_io->bHeld = false;
+  }
+  Leave();
+  return ok;
+}
+
+bool CSerialPortWin32::SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs) {
+  (void)readTotalMs;  // reads take only what is queued; they never wait
+  HANDLE h = Enter();
+  if (!h) return NotOpen();
+  // All read time-outs zero: a read waits until its count has come, which
+  // is what the one-byte wait needs and costs the sized reads nothing. Of
+  // the settings that make reads return at once, Wine leaves some overlapped
+  // reads on a pty pending for ever.
+  COMMTIMEOUTS t{};
+  t.WriteTotalTimeoutConstant = writeTotalMs;
+  bool ok = true;
+  if (!::SetCommTimeouts(h, &t)) ok = Fail("SetCommTimeouts", ::GetLastError());
+  else m_nWriteTimeoutMs = writeTotalMs;
+  Leave();
+  return ok;
+}
+
+bool CSerialPortWin32::ApplyLineSettings(const SerialLineSettings& settings) {
+  HANDLE h = Enter();
+  if (!h) return NotOpen();
+  bool ok = true;
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!::GetCommState(h, &dcb)) {
+    ok = Fail("GetCommState", ::GetLastError());
+  } else {
+    // Parity and stop-bit codes are this OS's own (NOPARITY 0, ODDPARITY 1,
+    // EVENPARITY 2; ONESTOPBIT 0, TWOSTOPBITS 2).
+    dcb.BaudRate = settings.baud;
+    dcb.ByteSize = settings.byteSize;
+    dcb.Parity = settings.parity;
+    dcb.StopBits = settings.stopBits;
+    dcb.fBinary = settings.binary ? TRUE : FALSE;
+    dcb.fParity = settings.parityCheck ? TRUE : FALSE;
+    if (settings.dtrOff) dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fOutX = settings.xonXoffOut ? TRUE : FALSE;
+    dcb.fInX = settings.xonXoffIn ? TRUE : FALSE;
+    if (!::SetCommState(h, &dcb)) ok = Fail("SetCommState", ::GetLastError());
+  }
+  Leave();
+  return ok;
+}
+
+bool CSerialPortWin32::Queued(void* h, unsigned long& queued) {
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!::ClearCommError(h, &errors, &stat)) return Fail("ClearCommError", ::GetLastError());
+  queued = stat.cbInQue;
+  return true;
+}
+
+bool CSerialPortWin32::SettleWaitRead(void* h, bool cancel) {
+  if (!m_io->bWaitPending) return true;
+  if (cancel) ::CancelIoEx(h, &m_io->ovWait);
+  DWORD got = 0;
+  if (::GetOverlappedResult(h, &m_io->ovWait, &got, cancel ? TRUE : FALSE)) {
+    m_io->bWaitPending = false;
+    if (got == 1) m_io->bHeld = true;
+    return true;
+  }
+  const DWORD err = ::GetLastError();
+  if (err == ERROR_IO_INCOMPLETE) return true;  // still waiting for its byte
+  m_io->bWaitPending = false;
+  if (err == ERROR_OPERATION_ABORTED) return true;
+  return Fail("wait for input", err);
+}
+
+PortWait CSerialPortWin32::WaitEvent() { return WaitEventFor(INFINITE); }
+
+PortWait CSerialPortWin32::WaitEventFor(uint32_t timeoutMs) {
+  HANDLE h = Enter();
+  if (!h) return PortWait::MaskCleared;
+  using Clock = std::chrono::steady_clock;
+  const bool forever = timeoutMs == INFINITE;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
+  auto msLeft = [&]() -> DWORD {
+    if (forever) return INFINITE;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<DWORD>(left) : 0;
+  };
+  PortWait result = PortWait::MaskCleared;
+  int emptyCompletions = 0;
+  for (;;) {
+    const uint32_t mask = m_mask.load();
+    if (m_bClosing.load() || mask == 0) {
+      result = PortWait::MaskCleared;
+      break;
+    }
+    HANDLE events[2] = {m_io->hWake, nullptr};
+    DWORD count = 1;
+    if (mask & EV_RXCHAR) {
+      std::lock_guard<std::mutex> rx(m_rxLock);
+      if (!SettleWaitRead(h, false)) {
+        result = PortWait::Failed;
+        break;
+      }
+      DWORD queued = 0;
+      if (m_io->bHeld) {
+        result = PortWait::RxChar;
+        break;
+      }
+      if (!m_io->bWaitPending) {
+        if (!Queued(h, queued)) {
+          result = PortWait::Failed;
+          break;
+        }
+        if (queued > 0) {
+          result = PortWait::RxChar;
+          break;
+        }
+        ::ResetEvent(m_io->ovWait.hEvent);
+        DWORD got = 0;
+        if (::ReadFile(h, &m_io->waitByte, 1, &got, &m_io->ovWait)) {
+          // Done at once. A completion without its byte is not a byte: the
+          // next turn issues the read again (with a pause, should a driver
+          // keep doing so).
+          if (got == 1) {
+            m_io->bHeld = true;
+            result = PortWait::RxChar;
+            break;
+          }
+          if (++emptyCompletions > 3) ::Sleep(1);
+          continue;
+        }
+        const DWORD err = ::GetLastError();
+        if (err != ERROR_IO_PENDING) {
+          Fail("wait for input", err);
+          result = PortWait::Failed;
+          break;
+        }
+        m_io->bWaitPending = true;
+      }
+      events[count++] = m_io->ovWait.hEvent;
+    }
+    const DWORD left = msLeft();
+    const DWORD r = ::WaitForMultipleObjects(count, events, FALSE, left);
+    if (r == WAIT_TIMEOUT) {
+      // The read stays pending; the next wait goes on with it.
+      result = PortWait::TimedOut;
+      break;
+    }
+    if (r == WAIT_FAILED) {
+      Fail("WaitForMultipleObjects", ::GetLastError());
+      result = PortWait::Failed;
+      break;
+    }
+    if (r == WAIT_OBJECT_0 + 1) {
+      std::lock_guard<std::mutex> rx(m_rxLock);
+      const bool hadRead = m_io->bWaitPending;
+      if (!SettleWaitRead(h, false)) {
+        result = PortWait::Failed;
+        break;
+      }
+      // Aborted without a stop asked for (a purge): the port must still
+      // answer, else its device has gone.
+      DWORD queued = 0;
+      if (hadRead && !m_io->bHeld && !m_io->bWaitPending && !Queued(h, queued)) {
+        result = PortWait::Failed;
+        break;
+      }
+      if (!m_io->bHeld && !m_io->bWaitPending && ++emptyCompletions > 3) ::Sleep(1);
+    }
+    // The wake event, a byte or an abort: the top of the loop says which.
+  }
+  Leave();
+  return result;
+}
+
+int CSerialPortWin32::QueuedInput() {
+  HANDLE h = Enter();
+  if (!h) {
+    NotOpen();
+    return -1;
+  }
+  int result = -1;
+  {
+    std::lock_guard<std::mutex> rx(m_rxLock);
+    DWORD queued = 0;
+    if (SettleWaitRead(h, false) && Queued(h, queued)) result = static_cast<int>(queued) + (m_io->bHeld ? 1 : 0);
+  }
+  Leave();
+  return result;
+}
+
+int CSerialPortWin32::Read(uint8_t* buffer, uint32_t count) {
+  HANDLE h = Enter();
+  if (!h) {
+    NotOpen();
+    return -1;
+  }
+  int result = 0;
+  if (count > 0) {
+    std::lock_guard<std::mutex> rx(m_rxLock);
+    // A pending wait read could take a byte that came before those queued
+    // now: end it first, so that its byte, if any, goes out first.
+    if (!SettleWaitRead(h, true)) {
+      result = -1;
+    } else {
+      uint32_t done = 0;
+      if (m_io->bHeld) {
+        buffer[done++] = m_io->waitByte;
+        m_io->bHeld = false;
+      }
+      DWORD queued = 0;
+      if (done < count && !Queued(h, queued)) {
+        // The held byte was handed out already; the failure shows next.
+        if (done == 0) result = -1;
+      } else if (done < count && queued > 0) {
+        const DWORD want = std::min<DWORD>(queued, count - done);
+        DWORD got = 0;
+        ::ResetEvent(m_io->ovRead.hEvent);
+        BOOL ok = ::ReadFile(h, buffer + done, want, &got, &m_io->ovRead);
+        if (!ok && ::GetLastError() == ERROR_IO_PENDING) ok = ::GetOverlappedResult(h, &m_io->ovRead, &got, TRUE);
+        if (ok) {
+          done += got;
+        } else {
+          Fail("ReadFile", ::GetLastError());
+          // The held byte was handed out already; the failure shows next.
+          if (done == 0) result = -1;
+        }
+      }
+      if (result == 0) result = static_cast<int>(done);
+    }
+  }
+  Leave();
+  return result;
+}
+
+bool CSerialPortWin32::Write(const uint8_t* data, uint32_t count) {
+  HANDLE h = Enter();
+  if (!h) return NotOpen();
+  bool ok = true;
+  if (count > 0) {
+    ::ResetEvent(m_io->ovWrite.hEvent);
+    DWORD written = 0;
+    BOOL done = ::WriteFile(h, data, count, &written, &m_io->ovWrite);
+    DWORD err = done ? ERROR_SUCCESS : ::GetLastError();
+    if (!done && err == ERROR_IO_PENDING) {
+      // The driver ends the write at its time-out; the wait here has a
+      // margin over it, for a driver (or Wine) that does not.
+      const DWORD limit = m_nWriteTimeoutMs.load() + 1000;
+      if (::WaitForSingleObject(m_io->ovWrite.hEvent, limit) != WAIT_OBJECT_0) {
+        ::CancelIoEx(h, &m_io->ovWrite);
+        ::GetOverlappedResult(h, &m_io->ovWrite, &written, TRUE);
+        Leave();
+        return Fail("write timed out", ERROR_SEM_TIMEOUT, PortCause::TimedOut);
+      }
+      done = ::GetOverlappedResult(h, &m_io->ovWrite, &written, FALSE);
+      err = done ? ERROR_SUCCESS : ::GetLastError();
+    }
+    if (!done) {
+      ok = Fail("WriteFile", err);
+    } else if (written < count) {
+      // The write time-out ends a write with fewer bytes, successfully.
+      ok = Fail("write timed out", ERROR_SEM_TIMEOUT, PortCause::TimedOut);
+    }
+  }
+  Leave();
+  return ok;
+}
+
+bool CSerialPortWin32::ClearDtrRts() {
+  HANDLE h = Enter();
+  if (!h) return NotOpen();
+  bool ok = true;
+  for (const auto& [function, name] : {std::pair<DWORD, const char*>{CLRDTR, "clear DTR"}, {CLRRTS, "clear RTS"}}) {
+    if (::EscapeCommFunction(h, function)) continue;
+    const DWORD err = ::GetLastError();
+    if (NoModemLines(err)) continue;
+    ok = Fail(name, err);
+    break;
+  }
+  Leave();
+  return ok;
+}
+
+bool CSerialPortWin32::Close() {
+  std::unique_lock<std::mutex> lock(m_lock);
+  if (!m_io->hComm || m_bClosing.load()) return NotOpen();
+  // Wake a waiter and end every read or write in progress, then let every
+  // call of the other thread leave before the handle goes.
+  m_bClosing = true;
+  ::SetEvent(m_io->hWake);
+  ::CancelIoEx(m_io->hComm, nullptr);
+  m_idle.wait(lock, [this] { return m_nInFlight == 0; });
+  HANDLE h = m_io->hComm;
+  {
+    std::lock_guard<std::mutex> rx(m_rxLock);
+    // The read's buffer and event must outlive it.
+    SettleWaitRead(h, true);
+    m_io->bHeld = false;
+  }
+  m_io->hComm = nullptr;
+  const bool ok = ::CloseHandle(h) != 0;
+  const DWORD err = ok ? ERROR_SUCCESS : ::GetLastError();
+  CloseEvent(m_io->hWake);
+  CloseEvent(m_io->ovWait.hEvent);
+  CloseEvent(m_io->ovRead.hEvent);
+  CloseEvent(m_io->ovWrite.hEvent);
+  m_mask = 0;
+  m_bClosing = false;
+  lock.unlock();
+  if (!ok) return Fail("close", err);
+  return true;
+}
