@@ -1,11 +1,14 @@
-// Developer tool: starts velmora.exe, binds a few ports as the system's
-// arrival notifications do, optionally opens the About box, and saves what
-// the screen shows of its windows as a 24-bit BMP (scripts/win-screenshot.sh
-// turns it into a PNG):
-//   window_shot.exe VELMORA.EXE OUTPUT.bmp [--about]
+// Developer tool: starts velmora.exe, binds COM1..COM<ports> as the system's
+// arrival notifications do, optionally chooses a phone code image (answering
+// the open-file dialog) and presses DownLoad, or opens the About box, and
+// saves what the screen shows of the window as a 24-bit BMP
+// (scripts/win-screenshot.sh turns it into a PNG):
+//   window_shot.exe VELMORA.EXE OUTPUT.bmp [--ports N] [--phone IMAGE]
+//                   [--after MS] [--about]
 #include "window_probe.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <vector>
@@ -47,14 +50,72 @@ bool SaveScreen(const RECT& rect, const std::wstring& path) {
   return copied && out.good();
 }
 
+struct Box {
+  DWORD processId;
+  const wchar_t* caption;
+  HWND found;
+};
+
+BOOL CALLBACK TakeBox(HWND hwnd, LPARAM lParam) {
+  auto* box = reinterpret_cast<Box*>(lParam);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(hwnd, &owner);
+  wchar_t caption[128] = {};
+  GetWindowTextW(hwnd, caption, 128);
+  if (owner == box->processId && IsWindowVisible(hwnd) && lstrcmpW(caption, box->caption) == 0) {
+    box->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND WaitForBox(DWORD processId, const wchar_t* caption, DWORD ms) {
+  for (DWORD waited = 0; waited < ms; waited += 50) {
+    Box box = {processId, caption, nullptr};
+    EnumWindows(TakeBox, reinterpret_cast<LPARAM>(&box));
+    if (box.found != nullptr) return box.found;
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+// Chooses the phone code image: the button opens the open-file dialog,
+// whose file name box gets the image's path before OK is pressed.
+bool ChoosePhoneImage(window_probe::Program& program, HWND dialog, const std::string& image) {
+  PostMessageW(GetDlgItem(dialog, 1077), BM_CLICK, 0, 0);
+  HWND open = WaitForBox(program.process.dwProcessId, L"열기", 30000);
+  if (open == nullptr) return false;
+  const std::wstring path = window_probe::NativePath(image);
+  for (int id : {0x47C, 0x480}) {  // the file name combo box, or edit box
+    if (HWND name = GetDlgItem(open, id)) {
+      DWORD_PTR result = 0;
+      SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG, 10000,
+                          &result);
+    }
+  }
+  PostMessageW(open, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(open, IDOK)));
+  for (DWORD waited = 0; waited < 30000 && IsWindow(open); waited += 50) Sleep(50);
+  return !IsWindow(open);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s VELMORA.EXE OUTPUT.bmp [--about]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s VELMORA.EXE OUTPUT.bmp [--ports N] [--phone IMAGE] [--after MS] [--about]\n",
+                 argv[0]);
     return 2;
   }
-  const bool about = argc > 3 && std::strcmp(argv[3], "--about") == 0;
+  bool about = false;
+  int ports = 3;
+  int afterMs = 1500;
+  std::string phone;
+  for (int k = 3; k < argc; ++k) {
+    if (std::strcmp(argv[k], "--about") == 0) about = true;
+    else if (std::strcmp(argv[k], "--ports") == 0 && k + 1 < argc) ports = std::atoi(argv[++k]);
+    else if (std::strcmp(argv[k], "--after") == 0 && k + 1 < argc) afterMs = std::atoi(argv[++k]);
+    else if (std::strcmp(argv[k], "--phone") == 0 && k + 1 < argc) phone = argv[++k];
+  }
   window_probe::Program program;
   if (!program.Start(argv[1])) {
     std::fprintf(stderr, "could not start %s\n", argv[1]);
@@ -65,18 +126,24 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no window captioned as the program's\n");
     return 1;
   }
-  for (int port : {3, 5, 8}) window_probe::SendPortChange(dialog, port, true);
-  window_probe::WaitForText(dialog, 1043, L"[COM8]", std::chrono::seconds(10));
+  for (int port = 1; port <= ports; ++port) window_probe::SendPortChange(dialog, port, true);
   SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
   RECT rect;
   GetWindowRect(dialog, &rect);
+  if (!phone.empty()) {
+    if (!ChoosePhoneImage(program, dialog, phone)) {
+      std::fprintf(stderr, "the open-file dialog did not take %s\n", phone.c_str());
+      return 1;
+    }
+    PostMessageW(GetDlgItem(dialog, 1032), BM_CLICK, 0, 0);
+  }
   if (about) {
     PostMessageW(dialog, WM_SYSCOMMAND, 0x10, 0);
     // The box is centred over the window: the picture is the window's.
   }
-  // Let both windows finish painting: a fixed pause is fine for a picture,
-  // no test waits on it.
-  Sleep(1500);
+  // A picture of the run so far: a fixed pause is right here, no test
+  // waits on it.
+  Sleep(static_cast<DWORD>(afterMs));
   const bool saved = SaveScreen(rect, window_probe::NativePath(argv[2]));
   PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
   if (!program.Exited(5000)) TerminateProcess(program.process.hProcess, 0);
