@@ -87,13 +87,15 @@ inline HWND WaitForWindow(Program& program, std::chrono::milliseconds bound) {
 }
 
 /// The text of control `id` (WM_GETTEXT, which the system copies between
-/// processes); a bounded wait, so a hung window cannot hang the caller.
+/// processes); a bounded wait, so a hung window cannot hang the caller. Not
+/// SMTO_ABORTIFHUNG: Wine takes a window whose thread has not yet asked for
+/// a message for five seconds as hung, as a slow start-up under load does.
 inline std::wstring ControlText(HWND dialog, int id) {
   HWND control = GetDlgItem(dialog, id);
   wchar_t text[512] = {};
   DWORD_PTR result = 0;
   if (control == nullptr ||
-      !SendMessageTimeoutW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 10000, &result))
+      !SendMessageTimeoutW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 10000, &result))
     return L"<no answer>";
   return text;
 }
@@ -125,7 +127,55 @@ inline bool SendPortChange(HWND dialog, int number, bool arrived) {
   name.copy(note.header.dbcp_name, name.size());
   DWORD_PTR result = 0;
   return SendMessageTimeoutW(dialog, WM_DEVICECHANGE, arrived ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
-                             reinterpret_cast<LPARAM>(&note), SMTO_ABORTIFHUNG, 10000, &result) != 0;
+                             reinterpret_cast<LPARAM>(&note), SMTO_NORMAL, 10000, &result) != 0;
+}
+
+struct Box {
+  DWORD processId;
+  const wchar_t* caption;
+  HWND found;
+};
+
+inline BOOL CALLBACK TakeBox(HWND hwnd, LPARAM lParam) {
+  auto* box = reinterpret_cast<Box*>(lParam);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(hwnd, &owner);
+  wchar_t caption[128] = {};
+  GetWindowTextW(hwnd, caption, 128);
+  if (owner == box->processId && IsWindowVisible(hwnd) && lstrcmpW(caption, box->caption) == 0) {
+    box->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+inline HWND WaitForBox(DWORD processId, const wchar_t* caption, DWORD ms) {
+  for (DWORD waited = 0; waited < ms; waited += 50) {
+    Box box = {processId, caption, nullptr};
+    EnumWindows(TakeBox, reinterpret_cast<LPARAM>(&box));
+    if (box.found != nullptr) return box.found;
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+// Chooses the phone code image: the button opens the open-file dialog,
+// whose file name box gets the image's path before OK is pressed.
+inline bool ChoosePhoneImage(Program& program, HWND dialog, const std::string& image) {
+  PostMessageW(GetDlgItem(dialog, 1077), BM_CLICK, 0, 0);
+  HWND open = WaitForBox(program.process.dwProcessId, L"열기", 30000);
+  if (open == nullptr) return false;
+  const std::wstring path = NativePath(image);
+  for (int id : {0x47C, 0x480}) {  // the file name combo box, or edit box
+    if (HWND name = GetDlgItem(open, id)) {
+      DWORD_PTR result = 0;
+      SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_NORMAL, 10000,
+                          &result);
+    }
+  }
+  PostMessageW(open, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(open, IDOK)));
+  for (DWORD waited = 0; waited < 30000 && IsWindow(open); waited += 50) Sleep(50);
+  return !IsWindow(open);
 }
 
 }  // namespace window_probe

@@ -50,54 +50,6 @@ bool SaveScreen(const RECT& rect, const std::wstring& path) {
   return copied && out.good();
 }
 
-struct Box {
-  DWORD processId;
-  const wchar_t* caption;
-  HWND found;
-};
-
-BOOL CALLBACK TakeBox(HWND hwnd, LPARAM lParam) {
-  auto* box = reinterpret_cast<Box*>(lParam);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(hwnd, &owner);
-  wchar_t caption[128] = {};
-  GetWindowTextW(hwnd, caption, 128);
-  if (owner == box->processId && IsWindowVisible(hwnd) && lstrcmpW(caption, box->caption) == 0) {
-    box->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-HWND WaitForBox(DWORD processId, const wchar_t* caption, DWORD ms) {
-  for (DWORD waited = 0; waited < ms; waited += 50) {
-    Box box = {processId, caption, nullptr};
-    EnumWindows(TakeBox, reinterpret_cast<LPARAM>(&box));
-    if (box.found != nullptr) return box.found;
-    Sleep(50);
-  }
-  return nullptr;
-}
-
-// Chooses the phone code image: the button opens the open-file dialog,
-// whose file name box gets the image's path before OK is pressed.
-bool ChoosePhoneImage(window_probe::Program& program, HWND dialog, const std::string& image) {
-  PostMessageW(GetDlgItem(dialog, 1077), BM_CLICK, 0, 0);
-  HWND open = WaitForBox(program.process.dwProcessId, L"열기", 30000);
-  if (open == nullptr) return false;
-  const std::wstring path = window_probe::NativePath(image);
-  for (int id : {0x47C, 0x480}) {  // the file name combo box, or edit box
-    if (HWND name = GetDlgItem(open, id)) {
-      DWORD_PTR result = 0;
-      SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG, 10000,
-                          &result);
-    }
-  }
-  PostMessageW(open, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(open, IDOK)));
-  for (DWORD waited = 0; waited < 30000 && IsWindow(open); waited += 50) Sleep(50);
-  return !IsWindow(open);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -126,12 +78,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no window captioned as the program's\n");
     return 1;
   }
-  for (int port = 1; port <= ports; ++port) window_probe::SendPortChange(dialog, port, true);
+  for (int port = 1; port <= ports; ++port)
+    if (!window_probe::SendPortChange(dialog, port, true)) std::fprintf(stderr, "COM%d: the window did not answer\n", port);
   SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE);
   RECT rect;
   GetWindowRect(dialog, &rect);
   if (!phone.empty()) {
-    if (!ChoosePhoneImage(program, dialog, phone)) {
+    if (!window_probe::ChoosePhoneImage(program, dialog, phone)) {
       std::fprintf(stderr, "the open-file dialog did not take %s\n", phone.c_str());
       return 1;
     }

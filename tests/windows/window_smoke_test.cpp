@@ -48,7 +48,26 @@ bool SendNamedPort(HWND dialog, const std::wstring& name, bool arrived) {
   name.copy(note.header.dbcp_name, name.size());
   DWORD_PTR result = 0;
   return SendMessageTimeoutW(dialog, WM_DEVICECHANGE, arrived ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
-                             reinterpret_cast<LPARAM>(&note), SMTO_ABORTIFHUNG, 10000, &result) != 0;
+                             reinterpret_cast<LPARAM>(&note), SMTO_NORMAL, 10000, &result) != 0;
+}
+
+// A phone code image the image checks accept: data, then the 37-byte
+// trailer (marker FF 1D 00, the s/w version and the start address 0x20000).
+std::string WritePhoneImage() {
+  wchar_t dir[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, dir);
+  std::string path;
+  for (const wchar_t* c = dir; *c; ++c) path.push_back(static_cast<char>(*c));
+  path += "velmora_window_phone.bin";
+  std::string bytes(0x20000 + 4 * 1024 - 37, '\x5A');
+  const unsigned char trailer[37] = {0xFF, 0x1D, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                     7,    0,    0,    0, 0, 0, 2, 0};
+  bytes.append(reinterpret_cast<const char*>(trailer), sizeof trailer);
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return std::string();
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+  return path;
 }
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
@@ -98,6 +117,25 @@ TEST(WindowSmoke, TheWindowTheDialogAndThePortsThenCloseEndsTheProcess) {
   Windows others = {program.process.dwProcessId, dialog, 0};
   EnumWindows(CountOthers, reinterpret_cast<LPARAM>(&others));
   EXPECT_EQ(others.others, 0) << "a box opened";
+
+  // DownLoad opens the port the system named: a COM port that arrived is
+  // the device \\.\COM<n> (here one that is not there, so the log says so).
+  ShowWindow(dialog, SW_RESTORE);
+  ASSERT_TRUE(SendNamedPort(dialog, L"COM29", true));
+  EXPECT_EQ(WaitForText(dialog, kEntry1Label, L"[COM29]", 10s), L"[COM29]");
+  const std::string image = WritePhoneImage();
+  ASSERT_FALSE(image.empty());
+  ASSERT_TRUE(window_probe::ChoosePhoneImage(program, dialog, image)) << "the open-file dialog did not take " << image;
+  PostMessageW(download, BM_CLICK, 0, 0);
+  std::wstring log;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        log = ControlText(dialog, 1055);
+        return log.find(L"COM29: ") != std::wstring::npos;
+      },
+      30s));
+  EXPECT_NE(log.find(L"\\\\.\\COM29: "), std::wstring::npos) << "log: " << std::string(log.begin(), log.end());
+  DeleteFileA(image.c_str());
 
   // The close box ends the dialog and the process, with no window left.
   PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
