@@ -430,7 +430,11 @@ void CWin32DialogHost::SetControlText(int id, const std::string& text) {
   const std::wstring wide = WideFromUtf8(text);
   // The dialog rewrites every bound control after each log line; leaving
   // unchanged texts alone keeps edit carets and repaints where they are.
-  if (WindowTextOf(c) != wide) SetWindowTextW(c, wide.c_str());
+  if (WindowTextOf(c) == wide) return;
+  SetWindowTextW(c, wide.c_str());
+  // Painted now: during a run the queue holds the entries' messages all the
+  // time, and a repaint left to the loop would wait for it to run dry.
+  UpdateWindow(c);
 }
 
 std::string CWin32DialogHost::GetControlText(int id) { return Utf8FromWide(WindowTextOf(m->Control(id))); }
