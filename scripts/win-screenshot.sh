@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes a picture of velmora.exe under Wine a few seconds into a run: twenty
+# Takes a picture of velmora.exe under Wine 25 seconds into a run: twenty
 # simulated handsets (velmora-sim, Linux) behind Wine's COM1..COM20 take a
 # phone-code image, one of them refuses a block so a failure shows too.
 # Writes docs/windows.png.
@@ -64,7 +64,7 @@ while IFS='=' read -r com dev; do
 done < "$work/ports"
 
 timeout 120 wine explorer /desktop=velmora,960x700 "$win/tests/window_shot.exe" "$win/bin/velmora.exe" \
-  "$work/shot.bmp" --ports 20 --phone "$image" --after 6000
+  "$work/shot.bmp" --ports 20 --phone "$image" --after 25000
 [[ -s "$work/shot.bmp" ]] || { echo "win-screenshot: no picture was taken" >&2; exit 1; }
 python3 "$root/scripts/bmp2png.py" "$work/shot.bmp" "$out"
 echo "wrote $out"
