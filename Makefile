@@ -27,7 +27,7 @@ build-tsan: bootstrap
 test: test-asan test-tsan test-windows
 
 test-asan: build-asan
-	cd build-asan && ctest --output-on-failure -j$(JOBS) -LE slow
+	cd build-asan && ctest --output-on-failure -j$(JOBS) -LE 'slow|windows'
 
 test-tsan: build-tsan
 	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j$(JOBS) -L 'pty|thread'
@@ -38,8 +38,9 @@ windows: bootstrap
 	cmake --build build-win -j$(JOBS)
 
 # The Windows tier: the cross-built tests run under Wine in a fresh prefix.
-test-windows: windows
+test-windows: windows build-asan
 	tests/windows/run build-win -j$(JOBS)
+	tests/windows/run-linux build-win build-asan
 
 demo: build
 	scripts/demo

@@ -53,7 +53,11 @@ std::optional<std::pair<int, std::string>> ParseWindowsPort(const std::string& s
 const char* CliUsage() {
   return "usage: velmora-cli [--help] [--version] [--trace] [--phone FILE] [--change-downloader]\n"
          "                   [--input-address] [--boot FILE] [--qbfs FILE] [--resource FILE] [--efs2 DIR]\n"
+#ifdef _WIN32
+         "                   [--port [COM]N ...] [--search | --station [--settle SECONDS]]\n"
+#else
          "                   [--port [COM]N=DEVICE ...] [--search | --station [--settle SECONDS]]\n"
+#endif
          "                   [--sysfs-root DIR] [--dev-root DIR] [--yes] [--timeout SECONDS]\n"
          "                   [--report FILE] [--create-resource DIR] [--forget-ports]\n"
          "Writes the chosen images into every handset bound to an entry, all in parallel.\n"
@@ -104,7 +108,12 @@ const char* CliUsage() {
          "  --trace           diagnostic lines on standard error (also VELMORA_TRACE=1)\n"
          "  --version         print the program's name and version\n"
          "  --help            print this text\n"
+#ifdef _WIN32
+         "Ctrl+C (status 130), Ctrl+Break or closing the console (143) stops a run at once: every\n"
+         "handset still running is reported failed.\n"
+#else
          "SIGINT or SIGTERM stops a run at once: every handset still running is reported failed.\n"
+#endif
          "Exit status:\n"
          "  0    every entry of the run completed\n"
          "  1    some entry failed\n"
@@ -113,7 +122,11 @@ const char* CliUsage() {
          "  4    --timeout was reached\n"
          "  130  interrupted by SIGINT, 143 by SIGTERM\n"
          "Examples:\n"
+#ifdef _WIN32
+         "  velmora-cli --phone app.bin --port 3 --port 4\n"
+#else
          "  velmora-cli --phone app.bin --port COM1=/dev/ttyACM0 --port COM2=/dev/ttyACM1\n"
+#endif
          "  velmora-cli --search --boot boot.bin --phone app.bin --yes --timeout 300\n";
 }
 

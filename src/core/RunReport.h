@@ -49,7 +49,8 @@ std::string BuildRunReport(const CVelmoraDlg& dlg, const std::string& program);
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error);
 
 /// $XDG_STATE_HOME/velmora/runs, or ~/.local/state/velmora/runs when it is
-/// unset or not absolute; empty when neither can be told.
+/// unset or not absolute; on Windows %LOCALAPPDATA%\velmora\runs. Empty
+/// when none can be told.
 std::string DefaultRunReportDir();
 
 /// Writes the report of `dlg`'s last run into `dir` (created when missing)

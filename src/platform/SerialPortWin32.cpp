@@ -349,7 +349,10 @@ PortWait CSerialPortWin32::WaitEventFor(uint32_t timeoutMs) {
     return left > 0 ? static_cast<DWORD>(left) : 0;
   };
   PortWait result = PortWait::MaskCleared;
+  // Reads that end without a byte and without a stop asked for: a few are a
+  // purge's doing; a driver that does nothing else has lost its device.
   int emptyCompletions = 0;
+  constexpr int kMaxEmptyCompletions = 1000;  // about a second, at 1 ms apart
   for (;;) {
     const uint32_t mask = m_mask.load();
     if (m_bClosing.load() || mask == 0) {
@@ -389,7 +392,12 @@ PortWait CSerialPortWin32::WaitEventFor(uint32_t timeoutMs) {
             result = PortWait::RxChar;
             break;
           }
-          if (++emptyCompletions > 3) ::Sleep(1);
+          if (++emptyCompletions > kMaxEmptyCompletions) {
+            Fail("wait for input: the read keeps ending empty", ERROR_GEN_FAILURE, PortCause::DeviceGone);
+            result = PortWait::Failed;
+            break;
+          }
+          if (emptyCompletions > 3) ::Sleep(1);
           continue;
         }
         const DWORD err = ::GetLastError();
@@ -428,7 +436,14 @@ PortWait CSerialPortWin32::WaitEventFor(uint32_t timeoutMs) {
         result = PortWait::Failed;
         break;
       }
-      if (!m_io->bHeld && !m_io->bWaitPending && ++emptyCompletions > 3) ::Sleep(1);
+      if (!m_io->bHeld && !m_io->bWaitPending && ++emptyCompletions > 3) {
+        if (emptyCompletions > kMaxEmptyCompletions) {
+          Fail("wait for input: the read keeps being aborted", ERROR_OPERATION_ABORTED, PortCause::DeviceGone);
+          result = PortWait::Failed;
+          break;
+        }
+        ::Sleep(1);
+      }
     }
     // The wake event, a byte or an abort: the top of the loop says which.
   }

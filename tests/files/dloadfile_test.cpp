@@ -195,7 +195,8 @@ TEST_F(DloadFileTest, SizeRoundingByKind) {
 
 TEST_F(DloadFileTest, LastBlockIsPaddedWithFF) {
   const std::vector<uint8_t> bytes = PatternBytes(3000);
-  ASSERT_TRUE(m_file.Load(Make("boot.bin", bytes), IMAGE_BOOTLOADER));
+  // A Korean path, as benches have them: UTF-8 here, UTF-16 for Windows.
+  ASSERT_TRUE(m_file.Load(Make("부트 이미지/boot 한글.bin", bytes), IMAGE_BOOTLOADER));
 
   BlockRecord block;
   block.first = 0x42;

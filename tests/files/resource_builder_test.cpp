@@ -53,6 +53,13 @@ class ResourceBuilderTest : public ::testing::Test {
     WriteFile(Root() + "/" + relative, bytes);
   }
   ResourceResult Build() { return m_builder.Build(Root()); }
+  // Wine makes no symbolic links (Windows makes them only with a privilege).
+  bool LinksSupported() const {
+    std::error_code ec;
+    fs::create_symlink(m_dir.path(), m_dir / "probe-link", ec);
+    fs::remove(m_dir / "probe-link");
+    return !ec;
+  }
   std::vector<std::string> FolderNames(const std::string& folder) const {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
@@ -112,8 +119,9 @@ TEST_F(ResourceBuilderTest, EmptyFolderGivesOneBlockOfFF) {
 }
 
 TEST_F(ResourceBuilderTest, EightFilesFillTwoDirectoryBlocksInNameOrder) {
-  // Created out of order; packed in byte order of the names.
-  const char* names[] = {"h.txt", "b.txt", "B.txt", "a.txt", "g.txt", "c.txt", "_.txt", "z.txt"};
+  // Created out of order; packed in byte order of the names (which differ
+  // in more than case: Windows takes b.txt and B.txt for one file).
+  const char* names[] = {"h.txt", "b.txt", "Q.txt", "a.txt", "g.txt", "c.txt", "_.txt", "z.txt"};
   for (int i = 0; i < 8; ++i) Put(names[i], PatternBytes(100u + i, static_cast<uint8_t>(i)));
   ASSERT_TRUE(Build().Ok());
 
@@ -123,7 +131,7 @@ TEST_F(ResourceBuilderTest, EightFilesFillTwoDirectoryBlocksInNameOrder) {
   ASSERT_EQ(dataStart, 2048u);
   std::vector<std::string> order;
   for (const auto& e : entries) order.push_back(e.path);
-  EXPECT_EQ(order, (std::vector<std::string>{"B.txt", "_.txt", "a.txt", "b.txt", "c.txt", "g.txt",
+  EXPECT_EQ(order, (std::vector<std::string>{"Q.txt", "_.txt", "a.txt", "b.txt", "c.txt", "g.txt",
                                              "h.txt", "z.txt"}));
   for (size_t i = 1024; i < 2048; ++i) ASSERT_EQ(image[i], 0xFF);  // 8 padding entries
   ASSERT_EQ(image.size(), 2048u + 8 * 1024);
@@ -194,6 +202,7 @@ TEST_F(ResourceBuilderTest, SecondBuildIgnoresTheFirstOutput) {
 }
 
 TEST_F(ResourceBuilderTest, LinksAreFollowedOnlyInsideTheFolder) {
+  if (!LinksSupported()) GTEST_SKIP() << "no symbolic links on this file system";
   Put("real.txt", PatternBytes(5));
   Put("sub/one.txt", PatternBytes(6));
   WriteFile(m_dir / "outside/secret.txt", PatternBytes(7));
@@ -214,6 +223,7 @@ TEST_F(ResourceBuilderTest, LinksAreFollowedOnlyInsideTheFolder) {
 }
 
 TEST_F(ResourceBuilderTest, LinkLoopsEnd) {
+  if (!LinksSupported()) GTEST_SKIP() << "no symbolic links on this file system";
   Put("a/b/file.txt", PatternBytes(3));
   fs::create_symlink("..", Root() + "/a/b/parent");  // back to a
   fs::create_symlink(".", Root() + "/a/self");
@@ -284,6 +294,7 @@ TEST_F(ResourceBuilderTest, OutputThatCannotBeCreatedLeavesNothing) {
   EXPECT_NE(m_builder.LastResult().message.find(Output()), std::string::npos);
   EXPECT_FALSE(fs::exists(Root()));
 
+#ifndef _WIN32  // no mode bits there, and a read-only folder still takes new files
   if (::geteuid() != 0) {  // permissions bind only ordinary users
     fs::create_directories(Root());
     Put("a.txt", {1, 2});
@@ -293,6 +304,7 @@ TEST_F(ResourceBuilderTest, OutputThatCannotBeCreatedLeavesNothing) {
     EXPECT_EQ(result.status, RESOURCE_CANNOT_CREATE);
     EXPECT_EQ(FolderNames(Root()), std::vector<std::string>{"a.txt"});
   }
+#endif
 }
 
 TEST_F(ResourceBuilderTest, FinishingFailureKeepsTheOldImageAndNoTemporary) {

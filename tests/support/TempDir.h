@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <cstdio>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -20,10 +22,23 @@ class CTempDir {
   /// on writing beside an empty path.
   explicit CTempDir(const std::string& prefix = "velmora-test-", std::filesystem::path base = {}) {
     if (base.empty()) base = std::filesystem::temp_directory_path();
+#ifdef _WIN32
+    // No mkdtemp: a random name, taken only when create_directory made it.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+      char suffix[16];
+      std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
+      const std::filesystem::path candidate = base / (prefix + suffix);
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) m_path = candidate.generic_string();
+    }
+    if (m_path.empty()) throw std::system_error(errno, std::generic_category(), "create_directory below " + base.string());
+#else
     std::string tmpl = (base / (prefix + "XXXXXX")).string();
     if (::mkdtemp(tmpl.data()) == nullptr)
       throw std::system_error(errno, std::generic_category(), "mkdtemp " + tmpl);
     m_path = tmpl;
+#endif
   }
   ~CTempDir() {
     std::error_code ec;
@@ -41,16 +56,22 @@ class CTempDir {
   std::string m_path;
 };
 
+/// `path` (UTF-8, as the engine's paths) for std::filesystem and the
+/// streams, which take a narrow name in the ANSI code page on Windows.
+inline std::filesystem::path FsPath(const std::string& path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
 /// Writes `bytes` to `path`, making the folders it needs.
 inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::filesystem::create_directories(FsPath(path).parent_path(), ec);
+  std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(FsPath(path), std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

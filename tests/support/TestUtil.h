@@ -11,12 +11,23 @@
 #include "host/HeadlessHost.h"
 #include "platform/PortMap.h"
 
+/// Where a test keeps its settings: a file in `settingsDir`, or on Windows a
+/// registry key named after that folder (fresh with it).
+inline std::string TestSettingsStore(const std::string& settingsDir) {
+#ifdef _WIN32
+  const size_t slash = settingsDir.find_last_of("/\\");
+  return "SOFTWARE\\NORVANE\\VELMORA-TEST\\" + settingsDir.substr(slash == std::string::npos ? 0 : slash + 1);
+#else
+  return settingsDir + "/settings.ini";
+#endif
+}
+
 /// Starts a test as a fresh run of the program: the program-wide EFS2
 /// list cleared, no COM number mapped, the
 /// remembered directories kept in `settingsDir`.
 inline void ResetProgramState(const std::string& settingsDir) {
   g_efsFileList = EfsFileList();
-  CRegistry::SetStorePath(settingsDir + "/settings.ini");
+  CRegistry::SetStorePath(TestSettingsStore(settingsDir));
   CPortMap::Instance().Clear();
 }
 
