@@ -25,7 +25,8 @@ constexpr const char* kForgetPortsQuestion =
 std::string ListItemText(int number) {
   std::string text = "COM" + std::to_string(number);
   const std::string device = PortLabelHint(number);
-  if (!device.empty()) text += "  " + device;
+  // The system's own name of the port (Windows) tells nothing more.
+  if (!device.empty() && OsComNumber(device) != number) text += "  " + device;
   return text;
 }
 

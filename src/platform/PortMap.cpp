@@ -140,8 +140,15 @@ int CPortMap::StoredCount() {
 std::optional<std::string> CPortMap::Device(int number) const {
   if (number < 1 || number > MAX_COM_PORT) return std::nullopt;
   std::lock_guard<std::mutex> guard(m_lock);
-  if (m_slots[number].device.empty()) return std::nullopt;
-  return m_slots[number].device;
+  if (!m_slots[number].device.empty()) return m_slots[number].device;
+#ifdef _WIN32
+  // The system numbers its ports: a number nothing was bound to is its own
+  // port of that number (the window binds what WM_DEVICECHANGE names, the
+  // manual list what the operator picks).
+  return "\\\\.\\COM" + std::to_string(number);
+#else
+  return std::nullopt;
+#endif
 }
 
 std::string CPortMap::Socket(int number) const {

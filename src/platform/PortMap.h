@@ -75,7 +75,8 @@ class CPortMap {
   /// How many numbers are kept now.
   int StoredCount();
 
-  /// The device behind COM `number`; nothing when unmapped.
+  /// The device behind COM `number`; nothing when unmapped (on Windows an
+  /// unmapped number is the system's port of that number, "\\\\.\\COMn").
   std::optional<std::string> Device(int number) const;
 
   /// The socket of the device behind COM `number`; empty when unknown.

@@ -144,6 +144,17 @@ TEST_F(DeviceMapSearchTest, TheFirstTwentyHandsetPortsAreBound) {
   EXPECT_EQ(Search(), want);
 }
 
+TEST_F(DeviceMapSearchTest, APortBoundWithoutTheMapIsTheSystemsPortOfThatNumber) {
+  // The window binds what the system's WM_DEVICECHANGE names, the manual
+  // list what the operator picks: COM 7 opens the system's COM7.
+  m_host.Click(IDC_AUTO_DETECT, 0);
+  m_host.SelectListItem(IDC_PORT_LIST, 6, true);
+  ASSERT_TRUE(m_dlg->CollectManualPorts());
+  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 7);
+  EXPECT_EQ(CPortMap::Instance().Device(7).value_or(""), "\\\\.\\COM7");
+  EXPECT_EQ(CPortMap::Instance().Device(31), std::nullopt);
+}
+
 TEST(DeviceMapHotPlugTest, PortsComingAndGoingInTheMapAreReported) {
   CDeviceMapValues map;
   ASSERT_TRUE(map.Add(" kvxuartOld", "COM24"));
