@@ -33,5 +33,3 @@ bool PortNotificationFromSystem(const void* header, DevBroadcastPort& out) {
   out.number = number;
   return true;
 }
-
-std::string SystemPortDevice(int number) { return "\\\\.\\COM" + std::to_string(number); }

@@ -3,14 +3,9 @@
 // number and name, as the Linux hot-plug hands them over.
 #pragma once
 
-#include <string>
-
 #include "Window.h"
 
 /// Fills `out` from the system's notification `header` and returns true
 /// when it is a COM port's ("COM12", also "\\.\COM12"); false for any other
 /// device type, a parallel port or a name without a number.
 bool PortNotificationFromSystem(const void* header, DevBroadcastPort& out);
-
-/// The device of the system's COM `number`: "\\.\COM<number>".
-std::string SystemPortDevice(int number);

@@ -12,7 +12,6 @@
 #include "DialogTemplate.h"
 #include "PortNotification.h"
 #include "TextProgressCtrl.h"
-#include "platform/PortMap.h"
 
 namespace {
 
@@ -238,12 +237,8 @@ INT_PTR CWin32DialogHost::Impl::OnMessage(HWND dlg, UINT message, WPARAM wParam,
     case WM_DEVICECHANGE: {
       DevBroadcastPort note;
       if ((wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) &&
-          PortNotificationFromSystem(reinterpret_cast<const void*>(lParam), note)) {
-        // The system numbers its ports: COM n is the port \\.\COMn, which
-        // the entry bound to n opens.
-        if (wParam == DBT_DEVICEARRIVAL) CPortMap::Instance().Set(note.number, SystemPortDevice(note.number));
+          PortNotificationFromSystem(reinterpret_cast<const void*>(lParam), note))
         host.Dispatch(WM_DEVICECHANGE, wParam, reinterpret_cast<intptr_t>(&note));
-      }
       SetWindowLongPtrW(dlg, DWLP_MSGRESULT, TRUE);
       return TRUE;
     }
