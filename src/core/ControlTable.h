@@ -1,6 +1,7 @@
 // The main window's template: every control with its id, kind, text, place
-// in dialog units and the state the window creates it in. The window is
-// built from this one table, and the tests check the window against it.
+// in dialog units and the state the window creates it in. Both windows (Qt
+// on Linux, Win32 on Windows) are built from this one table, and the tests
+// check each window against it. It names no toolkit type.
 #pragma once
 
 #include <string>
