@@ -80,6 +80,7 @@ TEST_F(EngineTest, SecondRunAsksTheVersionAgainAndTheLinksStayOpen) {
   b.ChoosePhone(path);
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
+  EXPECT_EQ(OpenDescriptorsOf(path), 0);  // the image is closed with the run
   b.handset(0).requests.clear();
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
