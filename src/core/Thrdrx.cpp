@@ -159,19 +159,20 @@ PortWait CThreadRX::Burst() {
       if (feeding) feeding = m_pLink->AddReceived(m_rxBuf, static_cast<int>(len), m_nEntry);
       continue;
     }
+    PortWait wait = PortWait::RxChar;
     if (told) {
       // Told a character is queued, yet the read found none (it failed):
       // the burst ends after the classic pause, so that a port in that state
       // is not spun on.
       std::this_thread::sleep_for(std::chrono::milliseconds(kBurstQuietMs));
-      return PortWait::RxChar;
+    } else {
+      wait = m_pLink->WaitCommEventFor(kBurstQuietMs);
+      if (wait == PortWait::RxChar) {
+        told = true;
+        continue;
+      }
     }
-    const PortWait wait = m_pLink->WaitCommEventFor(kBurstQuietMs);
-    if (wait == PortWait::RxChar) {
-      told = true;
-      continue;
-    }
-    // The line went quiet: a flag still held was the burst's last read.
+    // The burst is over: a flag still held was its last read.
     if (held > 0 && feeding) m_pLink->AddReceived(m_rxBuf, static_cast<int>(held), m_nEntry);
     return wait;
   }

@@ -134,6 +134,23 @@ TEST_F(RxThreadTest, IdleThreadMakesNoPortCalls) {
   EXPECT_EQ(line->PortCalls(), calls);
 }
 
+// A port that says bytes are queued but fails every read is not spun on.
+TEST_F(RxThreadTest, ReadsThatKeepFailingArePacedNotSpunOn) {
+  line->failRead = true;
+  Start();
+  ASSERT_TRUE(line->WaitForWaits(1));
+  line->Feed({kAckFrame});
+  {  // burst after burst, each ending; the bytes stay queued
+    std::unique_lock<std::mutex> g(line->lock);
+    ASSERT_TRUE(line->cv.wait_for(g, std::chrono::seconds(10), [&] { return line->waits >= 3; }));
+  }
+  const int calls = line->PortCalls();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a window to watch, not a wait
+  EXPECT_LT(line->PortCalls() - calls, 1000);  // about 6 a 5 ms; spinning makes many thousands
+  link.Release();
+  ASSERT_TRUE(thread->Join(10000));
+}
+
 TEST_F(RxThreadTest, AfterOverflowTheBurstIsDrainedUnfedAndTheNextWorks) {
   Start();
   ASSERT_TRUE(line->WaitForWaits(1));
