@@ -59,7 +59,25 @@ int CDloadFile::Ask(const std::string& text, uint32_t type) {
   return IDNO;
 }
 
+CDloadFile::~CDloadFile() { CloseImage(); }
+
+void CDloadFile::CloseImage() { m_image.Close(); }
+
+bool CDloadFile::HoldImage() {
+  if (m_image.IsOpen()) {
+    OsFileStamp now;
+    if (OsFileStampOf(m_strPath, now) && now == m_held) return true;
+    CloseImage();
+  }
+  if (!m_image.Open(m_strPath)) return false;
+  // A stamp that cannot be had matches nothing real: the file is then
+  // opened afresh for every block, as it always used to be.
+  if (!m_image.Stamp(m_held)) m_held = {~0ull, ~0ull, -1};
+  return true;
+}
+
 bool CDloadFile::Load(const std::string& path, int kind) {
+  CloseImage();
   m_nSize = 0;
   m_nSwVersion = 0;
   m_strPath = path;
@@ -123,8 +141,7 @@ bool CDloadFile::Load(const std::string& path, int kind) {
 
 bool CDloadFile::ReadBlock(uint32_t baseOffset, uint32_t blockIndex, BlockRecord& block,
                            bool& signaturePatched) {
-  COsFile file;
-  if (!file.Open(m_strPath)) {
+  if (!HoldImage()) {
     Message(FailToReadText(m_strPath), MB_OK | MB_ICONHAND);
     return false;
   }
@@ -135,7 +152,7 @@ bool CDloadFile::ReadBlock(uint32_t baseOffset, uint32_t blockIndex, BlockRecord
   block.address = static_cast<uint32_t>(offset);
   if (offset >= m_nSize) return false;
 
-  const int64_t got = file.ReadAt(block.data, BLOCK_SIZE, offset);
+  const int64_t got = m_image.ReadAt(block.data, BLOCK_SIZE, offset);
   if (got < 0) {
     Message(FailToReadText(m_strPath), MB_OK | MB_ICONHAND);
     return false;

@@ -9,6 +9,19 @@
 #include <string>
 #include <vector>
 
+/// Which file a path names and the stamp of its last change (contents,
+/// permissions, a file put in its place): two equal stamps mean opening the
+/// path again would give the same file in the same state.
+struct OsFileStamp {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  int64_t changed = 0;
+  bool operator==(const OsFileStamp&) const = default;
+};
+
+/// The stamp of what `path` names now; false when it names nothing.
+bool OsFileStampOf(const std::string& path, OsFileStamp& stamp);
+
 /// One regular file open for reading, closed with the object.
 class COsFile {
  public:
@@ -22,6 +35,15 @@ class COsFile {
   bool Open(const std::string& path);
   /// Size and last modification of the open file.
   bool Status(uint64_t& size, std::time_t& modified) const;
+
+  /// The stamp of the open file (see OsFileStamp).
+  bool Stamp(OsFileStamp& stamp) const;
+
+  /// True while a file is open.
+  bool IsOpen() const { return m_handle != -1; }
+
+  /// Closes the file; the object may open another.
+  void Close();
   /// Reads up to `count` bytes at `offset`: the number read (fewer at the
   /// end of the file), -1 on error.
   int64_t ReadAt(void* buffer, size_t count, uint64_t offset) const;

@@ -9,8 +9,35 @@
 #include <cstdlib>
 #include <cstring>
 
-COsFile::~COsFile() {
+namespace {
+
+// The status time changes with the contents and with the permissions.
+OsFileStamp StampOf(const struct stat& st) {
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+          static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+}  // namespace
+
+bool OsFileStampOf(const std::string& path, OsFileStamp& stamp) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  stamp = StampOf(st);
+  return true;
+}
+
+COsFile::~COsFile() { Close(); }
+
+void COsFile::Close() {
   if (m_handle >= 0) ::close(static_cast<int>(m_handle));
+  m_handle = -1;
+}
+
+bool COsFile::Stamp(OsFileStamp& stamp) const {
+  struct stat st {};
+  if (m_handle < 0 || ::fstat(static_cast<int>(m_handle), &st) != 0) return false;
+  stamp = StampOf(st);
+  return true;
 }
 
 // Non-blocking so that a FIFO or device named like a file cannot stall the

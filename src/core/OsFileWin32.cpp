@@ -29,10 +29,38 @@ std::time_t TimeOf(const FILETIME& ft) {
   return ticks < kEpochDelta ? 0 : static_cast<std::time_t>((ticks - kEpochDelta) / 10000000ull);
 }
 
+// Windows keeps no status time that a permission change moves, so the
+// stamp takes the later of the last write and the basic information's
+// change time (which a rename over the file or an attribute change moves).
+bool StampOfHandle(HANDLE h, OsFileStamp& stamp) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  FILE_BASIC_INFO basic{};
+  int64_t changed = static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                         info.ftLastWriteTime.dwLowDateTime);
+  if (GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic))
+    changed = std::max<int64_t>(changed, basic.ChangeTime.QuadPart);
+  stamp = {info.dwVolumeSerialNumber,
+           (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, changed};
+  return true;
+}
+
 }  // namespace
 
-COsFile::~COsFile() {
+bool OsFileStampOf(const std::string& path, OsFileStamp& stamp) {
+  HandleCloser query{OpenForQuery(path)};
+  return query.h != INVALID_HANDLE_VALUE && StampOfHandle(query.h, stamp);
+}
+
+COsFile::~COsFile() { Close(); }
+
+void COsFile::Close() {
   if (m_handle != -1) CloseHandle(AsHandle(m_handle));
+  m_handle = -1;
+}
+
+bool COsFile::Stamp(OsFileStamp& stamp) const {
+  return m_handle != -1 && StampOfHandle(AsHandle(m_handle), stamp);
 }
 
 // Only files on a disk: a device name (COM1, NUL) or a pipe is refused, as
