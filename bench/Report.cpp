@@ -23,7 +23,7 @@ constexpr double kRssGrowth = 1.10;
 std::string Entries(int n) { return std::to_string(n) + (n == 1 ? " entry" : " entries"); }
 
 std::string Fmt(const char* format, ...) {
-  char text[256];
+  char text[1024];
   va_list args;
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
@@ -147,11 +147,18 @@ static std::string NotJudged(const E2eFigures& e, int nproc) {
   const CountFigures* one = Find(e.unpaced, 1);
   const CountFigures* twenty = Find(e.unpaced, 20);
   if (twenty && twenty->runsOk > 0) {
-    s += Fmt("- 20 entries unpaced: turnaround median %.3f ms (p95 %.3f ms), %.0f blocks/s per entry. What limits "
-             "it is the machine: the process used %.2f of its %d cores (twenty handsets, twenty receive threads and "
-             "the dialog's thread share them), the dialog's thread was busy %.0f %% of the time.",
+    // What limits it, read from the figures: the cores, the dialog's thread
+    // (every reply is handled there in turn), or neither.
+    const char* limit =
+        twenty->cpuCores >= 0.8 * nproc ? "the machine's cores, which the twenty handsets, the twenty receive threads "
+                                          "and the dialog's thread share"
+        : twenty->busyShare >= 0.8      ? "the dialog's thread, which handles every entry's replies in turn"
+                                        : "neither the cores nor the dialog's thread: the time a reply waits before "
+                                          "its receive thread hands it over";
+    s += Fmt("- 20 entries unpaced: turnaround median %.3f ms (p95 %.3f ms), %.0f blocks/s per entry; the process "
+             "used %.2f of %d cores and the dialog's thread was busy %.0f %% of the time, so what limits it is %s.",
              twenty->turnaroundMedianMs, twenty->turnaroundP95Ms, twenty->blocksPerSecEntry, twenty->cpuCores, nproc,
-             twenty->busyShare * 100);
+             twenty->busyShare * 100, limit);
     if (one && one->blocksPerSecTotal > 0)
       s += Fmt(" Aggregate / (20 x one entry): %.3f.", twenty->blocksPerSecTotal / (20 * one->blocksPerSecTotal));
     s += "\n";

@@ -7,9 +7,17 @@ void CLinkOpener::Start(const std::vector<std::vector<int>>& groups, OpenFn open
   m_open = std::move(open);
   m_done = std::move(done);
   m_opened.fill(false);
-  // One count for the starting thread too: a group that finishes before the
-  // next thread is started must not report the whole set done.
+  // One count for the launch too: a group that finishes before the next
+  // thread is started must not report the whole set done.
   m_nLeft.store(static_cast<int>(groups.size()) + 1);
+  try {
+    m_launcher = std::thread([this, groups] { Launch(groups); });
+  } catch (const std::system_error&) {
+    Launch(groups);
+  }
+}
+
+void CLinkOpener::Launch(const std::vector<std::vector<int>>& groups) {
   for (const std::vector<int>& group : groups) {
     try {
       m_threads.emplace_back([this, group] { RunGroup(group); });
@@ -28,6 +36,7 @@ void CLinkOpener::RunGroup(const std::vector<int>& group) {
 }
 
 void CLinkOpener::Join() {
+  if (m_launcher.joinable()) m_launcher.join();
   for (std::thread& t : m_threads)
     if (t.joinable()) t.join();
   m_threads.clear();

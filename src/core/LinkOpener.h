@@ -28,9 +28,11 @@ class CLinkOpener {
 
   /// One thread per group; the entries of a group (those that would open the
   /// same device) are opened in the order given, so the first of them gets
-  /// the device as it would one after another. A thread that cannot be
-  /// started opens its group here and now. Not while an earlier Start is
-  /// still unjoined.
+  /// the device as it would one after another. The group threads are
+  /// started by a thread of the opener's own, so that the caller's thread
+  /// (the dialog's) does not compete with each new one in turn; a group
+  /// whose thread cannot be started is opened by the starting thread
+  /// itself (by the caller when not even that one starts).
   void Start(const std::vector<std::vector<int>>& groups, OpenFn open, DoneFn done);
 
   /// Waits for every open of the last Start. Afterwards the links belong
@@ -42,10 +44,12 @@ class CLinkOpener {
 
  private:
   void RunGroup(const std::vector<int>& group);
+  void Launch(const std::vector<std::vector<int>>& groups);
 
   OpenFn m_open;
   DoneFn m_done;
   std::atomic<int> m_nLeft{0};
   std::array<bool, MAX_ENTRIES> m_opened{};
-  std::vector<std::thread> m_threads;
+  std::thread m_launcher;
+  std::vector<std::thread> m_threads;  // written by the launcher, joined after it
 };
