@@ -25,6 +25,37 @@ constexpr int kAddressAt = IMAGE_TRAILER_SIZE - kAddressBack;
 const char kDamagedText[] = "This is a damaged file,replace this file with a good one";
 const char kBadVersionText[] = "FILE의 s/w 버젼이 올바르지 않습니다.";
 
+// Non-blocking so that a FIFO or device named like an image cannot stall
+// the dialog's thread; anything but a regular file is refused, as a folder
+// cannot be opened as a file on the handsets' home platform. -1 on failure.
+int OpenRegularFile(const std::string& path) {
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads up to `count` bytes at `offset`; the number read, -1 on error.
+ssize_t ReadAt(int fd, void* buffer, size_t count, off_t offset) {
+  size_t done = 0;
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (done < count) {
+    ssize_t n = ::pread(fd, out + done, count - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
 // Owns one open descriptor for the length of one operation, so every path
 // out of an operation closes the file.
 class ReadOnlyFile {
@@ -36,42 +67,24 @@ class ReadOnlyFile {
   ReadOnlyFile(const ReadOnlyFile&) = delete;
   ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
-  // Non-blocking so that a FIFO or device named like an image cannot stall
-  // the dialog's thread; anything but a regular file is refused, as a
-  // folder cannot be opened as a file on the handsets' home platform.
   bool Open(const std::string& path) {
-    do {
-      m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    } while (m_fd < 0 && errno == EINTR);
-    if (m_fd < 0) return false;
-    struct stat st {};
-    if (::fstat(m_fd, &st) == 0 && !S_ISREG(st.st_mode)) {
-      ::close(m_fd);
-      m_fd = -1;
-      return false;
-    }
-    return true;
+    m_fd = OpenRegularFile(path);
+    return m_fd >= 0;
   }
-
   bool Status(struct stat& st) const { return ::fstat(m_fd, &st) == 0; }
-
-  // Reads up to `count` bytes at `offset`; the number read, -1 on error.
-  ssize_t ReadAt(void* buffer, size_t count, off_t offset) const {
-    size_t done = 0;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (done < count) {
-      ssize_t n = ::pread(m_fd, out + done, count - done, offset + static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return -1;
-      if (n == 0) break;
-      done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-  }
+  ssize_t ReadAt(void* buffer, size_t count, off_t offset) const { return ::ReadAt(m_fd, buffer, count, offset); }
 
  private:
   int m_fd = -1;
 };
+
+// The same file in the same state as far as opening it goes: a file put in
+// its place, or one whose permissions changed, differs (a write changes the
+// status time too, which costs no more than one reopen).
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
 
 uint32_t LittleEndian32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -110,7 +123,29 @@ int CDloadFile::Ask(const std::string& text, uint32_t type) {
   return IDNO;
 }
 
+CDloadFile::~CDloadFile() { CloseImage(); }
+
+void CDloadFile::CloseImage() {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+}
+
+bool CDloadFile::HoldImage() {
+  if (m_fd >= 0) {
+    struct stat now {};
+    if (::stat(m_strPath.c_str(), &now) == 0 && SameFile(now, m_held)) return true;
+    CloseImage();
+  }
+  m_fd = OpenRegularFile(m_strPath);
+  if (m_fd < 0) return false;
+  // A status that cannot be had matches nothing: the file is then opened
+  // afresh for every block, as it always used to be.
+  if (::fstat(m_fd, &m_held) != 0) m_held = {};
+  return true;
+}
+
 bool CDloadFile::Load(const std::string& path, int kind) {
+  CloseImage();
   m_nSize = 0;
   m_nSwVersion = 0;
   m_strPath = path;
@@ -174,8 +209,7 @@ bool CDloadFile::Load(const std::string& path, int kind) {
 
 bool CDloadFile::ReadBlock(uint32_t baseOffset, uint32_t blockIndex, BlockRecord& block,
                            bool& signaturePatched) {
-  ReadOnlyFile file;
-  if (!file.Open(m_strPath)) {
+  if (!HoldImage()) {
     Message(FailToReadText(m_strPath), MB_OK | MB_ICONHAND);
     return false;
   }
@@ -186,7 +220,7 @@ bool CDloadFile::ReadBlock(uint32_t baseOffset, uint32_t blockIndex, BlockRecord
   block.address = static_cast<uint32_t>(offset);
   if (offset >= m_nSize) return false;
 
-  ssize_t got = file.ReadAt(block.data, BLOCK_SIZE, static_cast<off_t>(offset));
+  ssize_t got = ReadAt(m_fd, block.data, BLOCK_SIZE, static_cast<off_t>(offset));
   if (got < 0) {
     Message(FailToReadText(m_strPath), MB_OK | MB_ICONHAND);
     return false;

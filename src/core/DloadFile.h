@@ -1,7 +1,11 @@
 // The only reader of image files: loads and checks an image by its kind and
 // hands the engine one 1024-byte block at a time. No image data is kept in
-// memory; every operation opens the file and closes it before it returns.
+// memory. The image stays open from its first block until the next Load or
+// CloseImage, but every block is read from the file the path names then, as
+// if it were opened afresh.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <ctime>
@@ -28,18 +32,28 @@ class CDloadFile {
  public:
   /// `owner` shows the message boxes; may be set later with SetOwner.
   explicit CDloadFile(IWindow* owner = nullptr);
-  virtual ~CDloadFile() = default;
+  virtual ~CDloadFile();  ///< closes the image
+  CDloadFile(const CDloadFile&) = delete;
+  CDloadFile& operator=(const CDloadFile&) = delete;
 
   void SetOwner(IWindow* owner) { m_pOwner = owner; }
 
-  /// Opens, checks (by `kind`) and measures the file. Shows its own message
+  /// Closes the image kept open (the run ended); the next ReadBlock opens
+  /// it again.
+  void CloseImage();
+
+  /// Opens, checks (by `kind`) and measures the file, after closing the
+  /// image kept open. Shows its own message
   /// boxes; on failure the size is 0. A phone-code file too short to hold a
   /// trailer is refused as damaged.
   bool Load(const std::string& path, int kind);
 
   /// Copies the block at `baseOffset` + `blockIndex` x 1024 into `block`,
   /// padding a short last block with FF to 1024 bytes. False when that
-  /// offset is at or past the size, or the file cannot be opened.
+  /// offset is at or past the size, or the file cannot be opened. The file
+  /// stays open for the next block while the path still names it unchanged
+  /// (same file, same status time); one replaced, removed or changed in
+  /// its permissions is opened afresh, and fails as an open would.
   ///
   /// `signaturePatched` is the caller's own toggle (one per download entry,
   /// so every handset gets the same bytes of the same image): when it is
@@ -66,6 +80,7 @@ class CDloadFile {
   static const uint8_t kBlockSignature[7];
 
  private:
+  bool HoldImage();  // m_fd open on the file m_strPath names now
   void Message(const std::string& text, uint32_t type);
   int Ask(const std::string& text, uint32_t type);
 
@@ -75,4 +90,6 @@ class CDloadFile {
   std::string m_strPath;
   std::time_t m_buildTime = 0;
   IWindow* m_pOwner = nullptr;
+  int m_fd = -1;           // the image kept open, -1 when none
+  struct stat m_held {};   // its status when opened
 };

@@ -8,6 +8,10 @@
 /// Whole seconds an erase may go unanswered before its entry is given up.
 inline constexpr const char* kEraseLimitSetting = "ERASE_LIMIT_S";
 inline constexpr int kDefaultEraseLimitS = 300;
+/// Milliseconds the receive thread sleeps before each read of a burst, for
+/// a handset that needs the classic cadence; 0 (and anything out of
+/// 0..50) reads each byte as it comes.
+inline constexpr const char* kRxSettleSetting = "RX_SETTLE_MS";
 
 class CRegistry {
  public:
@@ -22,6 +26,10 @@ class CRegistry {
   /// to count in milliseconds on a 32-bit clock; `fallback` when the value
   /// is missing, empty or anything else.
   static int ReadSeconds(const std::string& valueName, int fallback);
+
+  /// The value as a whole number from `lowest` to `highest` (both at least
+  /// 0); `fallback` when it is missing, empty, out of range or anything else.
+  static int ReadNumber(const std::string& valueName, int lowest, int highest, int fallback);
 
   /// Creates the store if needed and sets the value, keeping the others.
   /// False on any failure, including a value over MAX_VALUE_LENGTH

@@ -11,7 +11,10 @@
 
 namespace {
 
-constexpr int kBurstPollMs = 5;
+// A burst ends once the line has been quiet this long: the next byte then
+// starts a new one, with the assembly buffer emptied.
+constexpr uint32_t kBurstQuietMs = 5;
+constexpr uint8_t kFlag = 0x7E;
 
 bool IsEntryIndex(int entry) { return entry >= 0 && entry < MAX_ENTRIES; }
 
@@ -114,9 +117,12 @@ int CThreadRX::Run() {
   }
   for (;;) {
     if (m_bStop.load()) break;
-    // Anything but a received character (the mask was cleared by the
-    // link's Close, or the device failed) ends the thread at once.
-    const PortWait wait = m_pLink->WaitCommEvent();
+    PortWait wait = m_pLink->WaitCommEvent();
+    if (wait == PortWait::RxChar) {
+      m_pLink->BeginBurst();
+      const int settleMs = m_pLink->RxSettleMs();
+      wait = settleMs > 0 ? SettledBurst(settleMs) : Burst();
+    }
     if (wait == PortWait::Failed) {
       // A pulled cable or a handset that hung up: say so in the entry's log,
       // or its "Error!" would come without a reason.
@@ -124,19 +130,64 @@ int CThreadRX::Run() {
       LogThread(PortFailureLine(m_nPort, m_strDevice, m_pLink->PortFailureNow()), LOG_ERROR);
       return 0;
     }
-    if (wait != PortWait::RxChar) return 0;
-    m_pLink->BeginBurst();
-    bool feeding = true;
-    uint32_t n = 0;
-    do {
-      std::this_thread::sleep_for(std::chrono::milliseconds(kBurstPollMs));
-      n = m_pLink->ReadAvailable(m_rxBuf, READ_LIMIT);
-      // After an overflow the rest of the burst is still drained, unfed.
-      if (n > 0 && feeding) feeding = m_pLink->AddReceived(m_rxBuf, static_cast<int>(n), m_nEntry);
-    } while (n > 0);
+    // Anything but the end of a burst (the mask was cleared by the link's
+    // Close) ends the thread at once.
+    if (wait != PortWait::RxChar && wait != PortWait::TimedOut) return 0;
   }
   Trace("\nOut of While");
   return 0;
+}
+
+PortWait CThreadRX::Burst() {
+  bool feeding = true;
+  bool told = false;  // the port said a character is queued
+  uint32_t held = 0;  // a lone opening flag, kept for the rest of its frame
+  for (;;) {
+    const uint32_t n = m_pLink->ReadAvailable(m_rxBuf + held, READ_LIMIT - held);
+    if (n > 0) {
+      told = false;
+      const uint32_t len = held + n;
+      held = 0;
+      // Read at once, the opening flag of a reply often comes alone, and
+      // the decoder takes a lone flag for an empty frame: the reply would be
+      // lost. It goes in with what follows it instead.
+      if (feeding && len == 1 && m_rxBuf[0] == kFlag && m_pLink->AssemblyEmpty()) {
+        held = 1;
+        continue;
+      }
+      // After an overflow the rest of the burst is still drained, unfed.
+      if (feeding) feeding = m_pLink->AddReceived(m_rxBuf, static_cast<int>(len), m_nEntry);
+      continue;
+    }
+    PortWait wait = PortWait::RxChar;
+    if (told) {
+      // Told a character is queued, yet the read found none (it failed):
+      // the burst ends after the classic pause, so that a port in that state
+      // is not spun on.
+      std::this_thread::sleep_for(std::chrono::milliseconds(kBurstQuietMs));
+    } else {
+      wait = m_pLink->WaitCommEventFor(kBurstQuietMs);
+      if (wait == PortWait::RxChar) {
+        told = true;
+        continue;
+      }
+    }
+    // The burst is over: a flag still held was its last read.
+    if (held > 0 && feeding) m_pLink->AddReceived(m_rxBuf, static_cast<int>(held), m_nEntry);
+    return wait;
+  }
+}
+
+PortWait CThreadRX::SettledBurst(int settleMs) {
+  bool feeding = true;
+  uint32_t n = 0;
+  do {
+    std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
+    n = m_pLink->ReadAvailable(m_rxBuf, READ_LIMIT);
+    // After an overflow the rest of the burst is still drained, unfed.
+    if (n > 0 && feeding) feeding = m_pLink->AddReceived(m_rxBuf, static_cast<int>(n), m_nEntry);
+  } while (n > 0);
+  return PortWait::RxChar;
 }
 
 void CThreadRX::End() {

@@ -1,5 +1,6 @@
 // The receive thread of one connected entry: waits for characters on the
-// entry's port, drains each burst into the link, and ends itself when the
+// entry's port, feeds each burst into the link as its bytes come (so a reply
+// is handed over the moment its frame is complete), and ends itself when the
 // port's event mask is cleared or the port fails. It reports only by posting
 // messages and never touches the engine.
 #pragma once
@@ -14,6 +15,7 @@
 
 #include "Window.h"
 #include "comm/QTextQ.h"
+#include "platform/SerialPort.h"
 
 class CBssComm;
 
@@ -66,6 +68,12 @@ class CThreadRX {
  private:
   void ThreadMain();
   int Run();
+  /// One burst, each read fed as it comes; ends when the line has been
+  /// quiet for 5 ms (TimedOut) or with the wait that ended it otherwise.
+  PortWait Burst();
+  /// One burst in the classic cadence: sleep, read, feed, until a read
+  /// finds nothing.
+  PortWait SettledBurst(int settleMs);
   void End();  // posts WM_ENTRY_RXEND + entry once, sets the stop flag
 
   std::mutex m_gateLock;

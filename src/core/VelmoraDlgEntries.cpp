@@ -271,6 +271,10 @@ void CVelmoraDlg::OnDownLoad() {
   ResetProgress();
   m_startClock = m_host.ClockMs();
   m_nEraseLimitS = CRegistry::ReadSeconds(kEraseLimitSetting, kDefaultEraseLimitS);
+  // Every link takes it, also one still open from an earlier run: its
+  // receive thread paces its next burst by it.
+  const int settleMs = CRegistry::ReadNumber(kRxSettleSetting, 0, CBssComm::RX_SETTLE_MAX_MS, 0);
+  for (DownloadEntry& e : m_entries) e.m_comm.SetRxSettleMs(settleMs);
   m_runStart = std::chrono::system_clock::now();
   m_runEnd = m_runStart;
   m_bCompletionBox = 0;

@@ -5,6 +5,7 @@
 #include "VelmoraDlg.h"
 
 void CVelmoraDlg::EndRun(bool completionBox) {
+  m_dloadFile.CloseImage();
   m_host.KillTimer(ELAPSED_TIMER_ID);
   ShowElapsedTime();
   m_runEnd = std::chrono::system_clock::now();

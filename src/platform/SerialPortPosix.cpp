@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <system_error>
 
@@ -203,10 +204,19 @@ bool CSerialPortPosix::ApplyLineSettings(const SerialLineSettings& settings) {
   return ok;
 }
 
-PortWait CSerialPortPosix::WaitEvent() {
+PortWait CSerialPortPosix::WaitEvent() { return Wait(-1); }
+
+PortWait CSerialPortPosix::WaitEventFor(uint32_t timeoutMs) {
+  // poll takes an int; anything longer than that is as good as forever.
+  return Wait(timeoutMs > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(timeoutMs));
+}
+
+PortWait CSerialPortPosix::Wait(int timeoutMs) {
   int efd = -1;
   const int fd = Enter(&efd);
   if (fd < 0) return PortWait::MaskCleared;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   PortWait result = PortWait::MaskCleared;
   for (;;) {
     const uint32_t mask = m_mask.load();
@@ -214,13 +224,24 @@ PortWait CSerialPortPosix::WaitEvent() {
       result = PortWait::MaskCleared;
       break;
     }
+    // A wake-up or a signal must not restart the whole time limit.
+    int wait = -1;
+    if (timeoutMs >= 0) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      wait = left > 0 ? static_cast<int>(left) : 0;
+    }
     // Without EV_RXCHAR only a failure of the device (always reported by
     // poll) or a wake-up ends the wait.
     pollfd fds[2] = {{fd, static_cast<short>((mask & EV_RXCHAR) ? POLLIN : 0), 0}, {efd, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
+    const int ready = ::poll(fds, 2, wait);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       Fail("poll", errno);
       result = PortWait::Failed;
+      break;
+    }
+    if (ready == 0) {
+      result = PortWait::TimedOut;
       break;
     }
     if (fds[1].revents & POLLIN) {

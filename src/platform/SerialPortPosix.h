@@ -38,6 +38,8 @@ class CSerialPortPosix : public ISerialPort {
   /// poll() on the device and the eventfd. A hang-up or error of the
   /// device reports Failed; a cleared mask or Close reports MaskCleared.
   PortWait WaitEvent() override;
+  /// The same poll with a time limit: TimedOut when it passes quietly.
+  PortWait WaitEventFor(uint32_t timeoutMs) override;
   /// FIONREAD.
   int QueuedInput() override;
   /// One non-blocking read(2); 0 when nothing is queued.
@@ -57,6 +59,7 @@ class CSerialPortPosix : public ISerialPort {
   PortFailure LastFailure() const override;
 
  private:
+  PortWait Wait(int timeoutMs);  // -1: no time limit
   int Enter(int* eventFd = nullptr);  // the descriptor for one call, or -1 when closed
   void Leave();  // ends a call begun by a successful Enter
   /// Records a failure; `cause` None takes the cause from `err` as for a

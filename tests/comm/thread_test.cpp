@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <system_error>
+#include <thread>
 
 #include "support/FakeSerialPort.h"
 #include "support/EntryLink.h"
@@ -71,6 +73,82 @@ TEST_F(RxThreadTest, ReplySplitOverTwoBurstsIsLost) {
   EXPECT_EQ(wnd.Count(WM_ENTRY_PACKET + kEntry), 0);
   line->Feed({kAckFrame});  // the thread is still alive and well
   ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
+}
+
+TEST_F(RxThreadTest, ReplyInPiecesWithShortGapsAssemblesOpeningFlagAloneIncluded) {
+  // However slowly this test goes, the line never counts as quiet for long
+  // enough to end the burst: the pieces are one burst, read as they come.
+  line->HoldQuiet(true);
+  Start();
+  ASSERT_TRUE(line->WaitForWaits(1));
+  line->Feed({{0x7E}});  // read alone: kept for the rest of its frame
+  ASSERT_TRUE(line->WaitForWaitFors(1));
+  line->Feed({{0x02, 0x6A}});
+  ASSERT_TRUE(line->WaitForWaitFors(2));
+  EXPECT_EQ(wnd.Count(WM_ENTRY_PACKET + kEntry), 0);
+  line->Feed({{0xD3, 0x7E}});
+  ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
+  EXPECT_EQ(Packet(), (Bytes{0x02, 0x6A, 0xD3}));
+  line->HoldQuiet(false);
+  ASSERT_TRUE(line->WaitForWaits(2));
+  EXPECT_EQ(wnd.Count(WM_ENTRY_PACKET + kEntry), 1);
+  CTextQItem item;
+  EXPECT_FALSE(queue.Get(item));  // no "Bad CRC" of a lone flag
+}
+
+TEST_F(RxThreadTest, BytesBeforeTheOpeningFlagSpoilTheirBurstOnly) {
+  Start();
+  ASSERT_TRUE(line->WaitForWaits(1));
+  line->Feed({{0x00, 0x11}, kAckFrame});
+  ASSERT_TRUE(line->WaitForWaits(2));
+  EXPECT_EQ(wnd.Count(WM_ENTRY_PACKET + kEntry), 0);
+  line->Feed({kAckFrame});
+  ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
+}
+
+// A handset that needs it gets the old pace back: a sleep before every read,
+// no waiting on the port within a burst.
+TEST_F(RxThreadTest, SettleSettingRestoresTheClassicCadence) {
+  link.SetRxSettleMs(30);
+  Start();
+  ASSERT_TRUE(line->WaitForWaits(1));
+  line->Feed({{0x7E, 0x02}, {0x6A, 0xD3, 0x7E}});
+  const auto fed = line->fedAt;
+  ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
+  ASSERT_TRUE(line->WaitForWaits(2));
+  // Two sleeps, one read of a chunk after each.
+  EXPECT_GE(wnd.Times(WM_ENTRY_PACKET + kEntry)[0] - fed, std::chrono::milliseconds(60));
+  EXPECT_EQ(line->waitFors, 0);
+}
+
+// Once a burst is over the thread sleeps in the port's wait: nothing wakes
+// it, whatever the time.
+TEST_F(RxThreadTest, IdleThreadMakesNoPortCalls) {
+  Start();
+  ASSERT_TRUE(line->WaitForWaits(1));
+  line->Feed({kAckFrame});
+  ASSERT_TRUE(wnd.WaitCount(WM_ENTRY_PACKET + kEntry, 1));
+  ASSERT_TRUE(line->WaitForWaits(2));
+  const int calls = line->PortCalls();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a window to watch, not a wait
+  EXPECT_EQ(line->PortCalls(), calls);
+}
+
+// A port that says bytes are queued but fails every read is not spun on.
+TEST_F(RxThreadTest, ReadsThatKeepFailingArePacedNotSpunOn) {
+  line->failRead = true;
+  Start();
+  ASSERT_TRUE(line->WaitForWaits(1));
+  line->Feed({kAckFrame});
+  {  // burst after burst, each ending; the bytes stay queued
+    std::unique_lock<std::mutex> g(line->lock);
+    ASSERT_TRUE(line->cv.wait_for(g, std::chrono::seconds(10), [&] { return line->waits >= 3; }));
+  }
+  const int calls = line->PortCalls();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a window to watch, not a wait
+  EXPECT_LT(line->PortCalls() - calls, 1000);  // about 6 a 5 ms; spinning makes many thousands
+  link.Release();
+  ASSERT_TRUE(thread->Join(10000));
 }
 
 TEST_F(RxThreadTest, AfterOverflowTheBurstIsDrainedUnfedAndTheNextWorks) {

@@ -82,12 +82,32 @@ TEST_F(EngineTest, SecondRunAsksTheVersionAgainAndTheLinksStayOpen) {
   b.ChoosePhone(path);
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
+  EXPECT_EQ(OpenDescriptorsOf(path), 0);  // the image is closed with the run
   b.handset(0).requests.clear();
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
   EXPECT_EQ(Codes(b.handset(0)), (std::vector<uint8_t>{0xA0, 0xAB, 0xC0, 0xEE, 0xC0}));
   EXPECT_EQ(b.handset(0).dev->opens, 1);
   EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+}
+
+// RX_SETTLE_MS reaches every link at DownLoad, also links kept open from the
+// run before; out of 0..50 or not a number means no settling.
+TEST_F(EngineTest, TheReceiveCadenceSettingReachesEveryLinkAtDownLoad) {
+  auto& b = Bench(2);
+  std::string path = MakePhoneImage(m_tmp.path(), 0x10000 + 1024, 0x10000);
+  b.BindAll();
+  b.ChoosePhone(path);
+  for (const auto& [setting, ms] : {std::pair{"7", 7}, {"50", 50}, {"0", 0}, {"51", 0}, {"-3", 0}, {"x", 0}}) {
+    SCOPED_TRACE(setting);
+    b.dlg().m_entries[1].m_comm.SetRxSettleMs(9);
+    ASSERT_TRUE(CRegistry::WriteString(kRxSettleSetting, setting));
+    b.DownLoad();
+    ASSERT_TRUE(b.RunToEnd());
+    EXPECT_EQ(b.dlg().m_entries[0].m_comm.RxSettleMs(), ms);
+    EXPECT_EQ(b.dlg().m_entries[1].m_comm.RxSettleMs(), ms);
+  }
+  EXPECT_EQ(b.handset(0).dev->opens, 1);
 }
 
 TEST_F(EngineTest, AnEntryThatFailedAfterItsJumpIsJumpedAndCheckedAgainNextRun) {

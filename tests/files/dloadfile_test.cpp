@@ -1,6 +1,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <utime.h>
@@ -228,6 +229,46 @@ TEST_F(DloadFileTest, ReadBlockReopensTheFileEveryTime) {
   WriteFile(path, std::vector<uint8_t>(2048, 0x33));
   ASSERT_TRUE(m_file.ReadBlock(0, 1, block, m_toggle));
   EXPECT_EQ(block.data[0], 0x33);
+}
+
+// The image stays open between blocks, yet each block comes from the file
+// the path names when it is read, as if opened afresh.
+TEST_F(DloadFileTest, TheImageStaysOpenButIsReadAsTheFileOnDiskIs) {
+  const std::string path = Make("e.bin", std::vector<uint8_t>(2048, 0x11));
+  ASSERT_TRUE(m_file.Load(path, IMAGE_EFS_FILE));
+  EXPECT_EQ(OpenDescriptorsOf(path), 0);
+  BlockRecord block;
+  ASSERT_TRUE(m_file.ReadBlock(0, 0, block, m_toggle));
+  ASSERT_TRUE(m_file.ReadBlock(0, 1, block, m_toggle));
+  EXPECT_EQ(OpenDescriptorsOf(path), 1);
+
+  {  // written over in place
+    std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+    out.write("\x22", 1);
+  }
+  ASSERT_TRUE(m_file.ReadBlock(0, 0, block, m_toggle));
+  EXPECT_EQ(block.data[0], 0x22);
+  WriteFile(m_dir / "new.bin", std::vector<uint8_t>(2048, 0x44));  // put in its place
+  std::filesystem::rename(m_dir / "new.bin", path);
+  ASSERT_TRUE(m_file.ReadBlock(0, 1, block, m_toggle));
+  EXPECT_EQ(block.data[0], 0x44);
+  EXPECT_EQ(OpenDescriptorsOf(path), 1);
+  std::filesystem::remove(path);
+  EXPECT_FALSE(m_file.ReadBlock(0, 0, block, m_toggle));
+  ASSERT_EQ(m_window.m_boxes.size(), 1u);
+  EXPECT_EQ(m_window.m_boxes[0].text, " Fail to read from " + path + "\n Please Check bin_file !");
+
+  WriteFile(path, std::vector<uint8_t>(2048, 0x55));
+  ASSERT_TRUE(m_file.ReadBlock(0, 0, block, m_toggle));
+  EXPECT_EQ(block.data[0], 0x55);
+  m_file.CloseImage();  // the run ended
+  EXPECT_EQ(OpenDescriptorsOf(path), 0);
+  ASSERT_TRUE(m_file.ReadBlock(0, 0, block, m_toggle));
+  const std::string other = Make("f.bin", std::vector<uint8_t>(1024, 0x66));
+  ASSERT_TRUE(m_file.Load(other, IMAGE_EFS_FILE));  // the step's image changed
+  EXPECT_EQ(OpenDescriptorsOf(path), 0);
+  ASSERT_TRUE(m_file.ReadBlock(0, 0, block, m_toggle));
+  EXPECT_EQ(block.data[0], 0x66);
 }
 
 TEST_F(DloadFileTest, SignatureIsPatchedEveryOtherTimePerToggle) {

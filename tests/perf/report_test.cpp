@@ -143,10 +143,15 @@ TEST(BenchResources, PhoneImageLoadsWithItsStartAddressAndSize) {
 TEST(BenchResources, ThreadUsageGrowsWithWork) {
   const int self = static_cast<int>(::syscall(SYS_gettid));
   const ThreadUsage before = ThreadUsageOf(self);
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+  // Spins until the thread has had its 10 ms of CPU, however long a loaded
+  // machine takes to give them (bounded): 50 ms of wall time may bring less.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   volatile uint64_t spin = 0;
-  while (std::chrono::steady_clock::now() < until) spin = spin + 1;
-  const ThreadUsage after = ThreadUsageOf(self);
+  ThreadUsage after = before;
+  while (std::chrono::steady_clock::now() < until && after.cpuNs <= before.cpuNs + 10000000u) {
+    for (int k = 0; k < 100000; ++k) spin = spin + 1;
+    after = ThreadUsageOf(self);
+  }
   EXPECT_GT(after.cpuNs, before.cpuNs + 10000000u);
   EXPECT_EQ(ThreadUsageOf(-1).cpuNs, 0u);
 }

@@ -234,9 +234,12 @@ TEST_F(AutoDetectTest, ArrivalOfABoundPortShowsTheMessageAndChangesNothing) {
 }
 
 TEST_F(AutoDetectTest, RemovalDuringARunFailsThatEntryAndTheRunEnds) {
-  // Handset 0 is slow enough to be pulled out mid-image; handset 1 is not.
+  // Handset 0 is slow enough to be pulled out mid-image; handset 1 is not,
+  // yet slow enough that it does not finish before handset 0's first block
+  // is answered (handset 0 would be dropped then, not pulled).
   StartBench(2);
   m_sims.Handset(0).SetPace(8000);
+  m_sims.Handset(1).SetPace(50000);
   Plug("ttyACM0", 0);
   Plug("ttyACM1", 1);
   ASSERT_TRUE(Await([&] { return m_dlg->PortCount() == 2; }));

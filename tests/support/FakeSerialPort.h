@@ -31,6 +31,13 @@ struct FakeDevice {
   SerialLineSettings settings;
   int opens = 0;
   int waits = 0;  // WaitEvent entries, for tests that follow the bursts
+  int waitFors = 0;  // WaitEventFor entries (waits inside a burst)
+  int reads = 0;     // Read and QueuedInput calls
+  std::chrono::steady_clock::time_point fedAt;  // the last Feed
+  /// While set, a WaitEventFor never runs out of time: the line is never
+  /// quiet for long enough, however slowly the test goes on. Cleared, the
+  /// waits it holds run out at once.
+  bool holdQuiet = false;
   // ---- its state ----
   std::deque<Bytes> input;
   bool open = false;
@@ -45,7 +52,24 @@ struct FakeDevice {
   void Feed(std::vector<Bytes> chunks) {
     std::lock_guard<std::mutex> g(lock);
     for (auto& c : chunks) input.push_back(std::move(c));
+    fedAt = std::chrono::steady_clock::now();
     cv.notify_all();
+  }
+  void HoldQuiet(bool hold) {
+    std::lock_guard<std::mutex> g(lock);
+    holdQuiet = hold;
+    cv.notify_all();
+  }
+  /// Waits (bounded) until a burst's wait for more has begun `n` times and
+  /// everything fed was read.
+  bool WaitForWaitFors(int n, int ms = 10000) {
+    std::unique_lock<std::mutex> g(lock);
+    return cv.wait_for(g, std::chrono::milliseconds(ms), [&] { return waitFors >= n && input.empty(); });
+  }
+  /// All calls of the receive side so far: a thread that spins moves it.
+  int PortCalls() {
+    std::lock_guard<std::mutex> g(lock);
+    return waits + waitFors + reads;
   }
   /// Waits (bounded) until the receive thread entered WaitEvent `n` times
   /// and has read everything fed.
@@ -151,23 +175,37 @@ class CFakeSerialPort : public ISerialPort {
     std::unique_lock<std::mutex> g(d->lock);
     ++d->waits;
     d->cv.notify_all();
-    d->cv.wait(g, [&] {
-      return !d->open || d->mask == 0 || d->hungUp || ((d->mask & EV_RXCHAR) && !d->input.empty());
-    });
-    if (d->hungUp) return PortWait::Failed;
-    if (!d->open || d->mask == 0) return PortWait::MaskCleared;
-    return PortWait::RxChar;
+    d->cv.wait(g, [&] { return WaitEnds(*d); });
+    return WaitResult(*d);
+  }
+  PortWait WaitEventFor(uint32_t timeoutMs) override {
+    const std::shared_ptr<FakeDevice> d = Device();
+    if (!d) return PortWait::MaskCleared;
+    std::unique_lock<std::mutex> g(d->lock);
+    ++d->waitFors;
+    d->cv.notify_all();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!WaitEnds(*d)) {
+      if (d->holdQuiet) {
+        d->cv.wait(g);
+      } else if (d->cv.wait_until(g, deadline) == std::cv_status::timeout && !WaitEnds(*d)) {
+        return PortWait::TimedOut;
+      }
+    }
+    return WaitResult(*d);
   }
   int QueuedInput() override {
     const std::shared_ptr<FakeDevice> d = Device();
     if (!d) return 0;
     std::lock_guard<std::mutex> g(d->lock);
+    ++d->reads;
     return d->QueuedLocked();
   }
   int Read(uint8_t* buffer, uint32_t count) override {
     const std::shared_ptr<FakeDevice> d = Device();
     if (!d) return -1;
     std::lock_guard<std::mutex> g(d->lock);
+    ++d->reads;
     if (d->failRead) return -1;
     if (d->input.empty()) return 0;
     Bytes& front = d->input.front();
@@ -206,6 +244,14 @@ class CFakeSerialPort : public ISerialPort {
   const std::string& LastError() const override { return m_error; }
 
  private:
+  static bool WaitEnds(const FakeDevice& d) {
+    return !d.open || d.mask == 0 || d.hungUp || ((d.mask & EV_RXCHAR) && !d.input.empty());
+  }
+  static PortWait WaitResult(const FakeDevice& d) {
+    if (d.hungUp) return PortWait::Failed;
+    if (!d.open || d.mask == 0) return PortWait::MaskCleared;
+    return PortWait::RxChar;
+  }
   // The receive thread reaches the device too, while the dialog's thread
   // may be closing the port.
   std::shared_ptr<FakeDevice> Device() const {

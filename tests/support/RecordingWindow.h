@@ -20,7 +20,7 @@ class RecordingWindow : public IWindow {
   };
   bool PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
     std::lock_guard<std::mutex> g(m_lock);
-    m_posted.push_back({msg, wParam, lParam});
+    m_posted.push_back({msg, wParam, lParam, std::chrono::steady_clock::now()});
     m_cv.notify_all();
     return true;
   }
@@ -44,6 +44,14 @@ class RecordingWindow : public IWindow {
       if (p.w != 0 || p.l != 0) return false;
     return true;
   }
+  /// When each `msg` was posted, in order.
+  std::vector<std::chrono::steady_clock::time_point> Times(uint32_t msg) const {
+    std::lock_guard<std::mutex> g(m_lock);
+    std::vector<std::chrono::steady_clock::time_point> times;
+    for (const Posted& p : m_posted)
+      if (p.msg == msg) times.push_back(p.at);
+    return times;
+  }
   std::vector<Box> Boxes() const {
     std::lock_guard<std::mutex> g(m_lock);
     return m_boxes;
@@ -58,6 +66,7 @@ class RecordingWindow : public IWindow {
     uint32_t msg;
     uintptr_t w;
     intptr_t l;
+    std::chrono::steady_clock::time_point at;
   };
   int CountLocked(uint32_t msg) const {
     int n = 0;

@@ -59,3 +59,15 @@ inline std::string CTempDir::Write(const std::string& name, const std::vector<ui
   WriteFile(p, data);
   return p;
 }
+
+/// How many descriptors of this process are open on `path` (as named when
+/// opened; a removed file no longer counts).
+inline int OpenDescriptorsOf(const std::string& path) {
+  std::error_code ec;
+  int n = 0;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    std::error_code linkEc;
+    if (std::filesystem::read_symlink(fd.path(), linkEc) == std::filesystem::path(path)) ++n;
+  }
+  return n;
+}

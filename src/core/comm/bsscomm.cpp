@@ -220,6 +220,11 @@ PortWait CBssComm::WaitCommEvent() {
   return m_hComm->WaitEvent();
 }
 
+PortWait CBssComm::WaitCommEventFor(uint32_t timeoutMs) {
+  if (!m_hComm) return PortWait::MaskCleared;
+  return m_hComm->WaitEventFor(timeoutMs);
+}
+
 bool CBssComm::SendRequest(const uint8_t* req, uint16_t n, int pauseMs) {
   // The frame buffer holds the longest request fully stuffed; nothing longer
   // is ever built, and nothing is kept of a refused request.

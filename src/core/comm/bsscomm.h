@@ -129,8 +129,23 @@ class CBssComm {
   /// fails. A closed link reports MaskCleared.
   PortWait WaitCommEvent();
 
+  /// As WaitCommEvent, but gives up with TimedOut once `timeoutMs` passed
+  /// without a character: how a burst learns that the line went quiet.
+  PortWait WaitCommEventFor(uint32_t timeoutMs);
+
   /// Start of a receive burst: empties the assembly buffer.
   void BeginBurst() { m_rx.Clear(); }
+
+  /// True while no byte of a frame is held (the next read starts one).
+  bool AssemblyEmpty() const { return m_rx.Count() == 0; }
+
+  /// How the receive thread paces a burst: 0 reads each byte as it comes,
+  /// 1..RX_SETTLE_MAX_MS sleeps that long before every read (the classic
+  /// cadence, for a handset that needs it). Set by the dialog at DownLoad,
+  /// taken by the thread at the start of each burst.
+  void SetRxSettleMs(int ms) { m_nRxSettleMs.store(ms >= 0 && ms <= RX_SETTLE_MAX_MS ? ms : 0); }
+  int RxSettleMs() const { return m_nRxSettleMs.load(); }
+  static constexpr int RX_SETTLE_MAX_MS = 50;
 
   // ---- framing ----
 
@@ -207,6 +222,7 @@ class CBssComm {
   ILinkEvents* m_pEvents = nullptr;
   CQTextQ* m_pTextQ = nullptr;
   CFrameDecoder m_rx;
+  std::atomic<int> m_nRxSettleMs{0};
   mutable std::mutex m_rxLock;
   uint8_t m_rxPacket[RX_PACKET_SIZE] = {};
 };
