@@ -95,7 +95,7 @@ struct LineSpec {
 
 /// The setting is read by the tool's links; each line's rig opens them
 /// afresh, so writing it before the rig starts is enough.
-void SetSettle(int ms) { CRegistry::WriteString("RX_SETTLE_MS", std::to_string(ms)); }
+void SetSettle(int ms) { CRegistry::WriteString(kRxSettleSetting, std::to_string(ms)); }
 
 /// One entry count: a warm-up run at full speed (it opens the links and
 /// asks the boot version once), then the measured runs as `line` says;
