@@ -21,6 +21,7 @@ std::string DescribeMessage(uint32_t msg, uintptr_t wParam) {
   auto indexed = [](const char* name, uint32_t offset) { return std::string(name) + "+" + std::to_string(offset); };
   if (msg == WM_TIMER) return "WM_TIMER(" + std::to_string(wParam) + ")";
   if (msg == WM_COMMAND) return "WM_COMMAND(" + std::to_string(wParam) + ")";
+  if (msg == WM_LINKS_OPENED) return "WM_LINKS_OPENED";
   if (msg >= WM_ENTRY_PACKET && msg < WM_ENTRY_PACKET + MAX_ENTRIES)
     return indexed("WM_ENTRY_PACKET", msg - WM_ENTRY_PACKET);
   if (msg >= WM_ENTRY_RXEND && msg < WM_ENTRY_RXEND + MAX_ENTRIES)

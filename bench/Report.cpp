@@ -147,14 +147,17 @@ static std::string NotJudged(const E2eFigures& e, int nproc) {
   const CountFigures* one = Find(e.unpaced, 1);
   const CountFigures* twenty = Find(e.unpaced, 20);
   if (twenty && twenty->runsOk > 0) {
-    // What limits it, read from the figures: the cores, the dialog's thread
-    // (every reply is handled there in turn), or neither.
-    const char* limit =
-        twenty->cpuCores >= 0.8 * nproc ? "the machine's cores, which the twenty handsets, the twenty receive threads "
-                                          "and the dialog's thread share"
-        : twenty->busyShare >= 0.8      ? "the dialog's thread, which handles every entry's replies in turn"
-                                        : "neither the cores nor the dialog's thread: the time a reply waits before "
-                                          "its receive thread hands it over";
+    // What limits it, read from the figures: the cores or the dialog's
+    // thread (every reply is handled there in turn), whichever is nearer
+    // its end, or neither.
+    const double coreShare = twenty->cpuCores / std::max(1, nproc);
+    const char* limit = std::max(coreShare, twenty->busyShare) < 0.5 ? "neither the cores nor the dialog's thread: "
+                                                                        "the time a reply waits before its receive "
+                                                                        "thread hands it over"
+                        : coreShare >= twenty->busyShare
+                            ? "the machine's cores, which the twenty handsets, the twenty receive threads and the "
+                              "dialog's thread share"
+                            : "the dialog's thread, which handles every entry's replies in turn";
     s += Fmt("- 20 entries unpaced: turnaround median %.3f ms (p95 %.3f ms), %.0f blocks/s per entry; the process "
              "used %.2f of %d cores and the dialog's thread was busy %.0f %% of the time, so what limits it is %s.",
              twenty->turnaroundMedianMs, twenty->turnaroundP95Ms, twenty->blocksPerSecEntry, twenty->cpuCores, nproc,
