@@ -70,7 +70,9 @@ int main(int argc, char** argv) {
       options.unpacedRuns = options.pacedRuns = options.programRuns = std::max(1, std::atoi(value("--runs").c_str()));
     } else if (a == "--quick") {
       options.unpacedRuns = options.pacedRuns = options.programRuns = 1;
-      options.unpacedBlocks = 64;
+      // Unpaced, a short image is through on one entry before another's
+      // first block is answered, and the first to finish drops the others.
+      options.unpacedBlocks = 256;
       options.programBlocks = 64;
       options.pacedBlocks = 12;
       options.idleMs = 2000;
