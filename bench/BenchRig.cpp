@@ -21,6 +21,7 @@ std::string DescribeMessage(uint32_t msg, uintptr_t wParam) {
   auto indexed = [](const char* name, uint32_t offset) { return std::string(name) + "+" + std::to_string(offset); };
   if (msg == WM_TIMER) return "WM_TIMER(" + std::to_string(wParam) + ")";
   if (msg == WM_COMMAND) return "WM_COMMAND(" + std::to_string(wParam) + ")";
+  if (msg == WM_LINKS_OPENED) return "WM_LINKS_OPENED";
   if (msg >= WM_ENTRY_PACKET && msg < WM_ENTRY_PACKET + MAX_ENTRIES)
     return indexed("WM_ENTRY_PACKET", msg - WM_ENTRY_PACKET);
   if (msg >= WM_ENTRY_RXEND && msg < WM_ENTRY_RXEND + MAX_ENTRIES)
@@ -55,6 +56,10 @@ void CBenchRig::SetPace(uint32_t bytesPerSecond) {
   for (int k = 0; k < m_sims.Count(); ++k) m_sims.Handset(k).SetPace(bytesPerSecond);
 }
 
+void CBenchRig::SetProgramUs(uint32_t us) {
+  for (int k = 0; k < m_sims.Count(); ++k) m_sims.Handset(k).SetProgramUs(us);
+}
+
 RunResult CBenchRig::Run(uint32_t limitMs, const std::vector<int>& mayFail) {
   RunResult r;
   std::vector<size_t> seen(static_cast<size_t>(m_nCount));
@@ -67,11 +72,18 @@ RunResult CBenchRig::Run(uint32_t limitMs, const std::vector<int>& mayFail) {
 
   CDispatchStats stats;
   m_host.SetDispatchObserver(&stats);
+  const uint64_t cpu0 = ProcessCpuUs();
   const uint64_t t0 = SteadyNowNs();
   m_host.Click(IDC_DOWNLOAD);
   r.downloadPressMs = static_cast<double>(SteadyNowNs() - t0) / 1e6;
+  // Links to open are opened side by side while the loop goes on; the
+  // first requests go out when the last is open.
+  m_host.RunUntil([&] { return !m_dlg->LinksOpening(); }, limitMs);
+  r.openMs = static_cast<double>(SteadyNowNs() - t0) / 1e6;
+  r.opening = stats;
   const bool ended = m_host.RunUntil([&] { return m_dlg->m_bRunning == 0; }, limitMs);
   const uint64_t t1 = SteadyNowNs();
+  r.cpuUs = ProcessCpuUs() - cpu0;
   m_host.SetDispatchObserver(nullptr);
 
   r.seconds = static_cast<double>(t1 - t0) / 1e9;

@@ -35,6 +35,11 @@ struct RunResult {
   uint32_t imageBytes = 0; ///< bytes of the image the step sends
   CDispatchStats dialog;   ///< the dialog's thread during the run
   double downloadPressMs = 0;  ///< the DownLoad handler alone
+  /// Press to the first requests (the links opened, if any were to open),
+  /// and the dialog's thread in that span.
+  double openMs = 0;
+  CDispatchStats opening;
+  uint64_t cpuUs = 0;          ///< process CPU time during the run
   std::vector<uint32_t> turnaroundUs;  ///< handset side, all entries
 };
 
@@ -48,6 +53,8 @@ class CBenchRig : private CSimRig {
 
   /// Sets every handset's line pace (bytes per second, 0 = unpaced).
   void SetPace(uint32_t bytesPerSecond);
+  /// Sets every handset's programming time per block (0 = none).
+  void SetProgramUs(uint32_t us);
 
   /// Presses DownLoad and runs the dialog's loop until the run ends or
   /// `limitMs` pass. Entries listed in `mayFail` are allowed to fail.

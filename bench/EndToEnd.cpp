@@ -55,7 +55,7 @@ void NoteStall(CountFigures& f, const RunResult& r) {
 CountFigures Summarise(int count, const std::vector<RunResult>& runs, uint32_t paceBps) {
   CountFigures f;
   f.count = count;
-  std::vector<double> seconds, perEntry, total, busy, efficiency;
+  std::vector<double> seconds, perEntry, total, busy, efficiency, perBlock, cores;
   std::vector<uint32_t> turnaround;
   for (const RunResult& r : runs) {
     NoteStall(f, r);
@@ -69,6 +69,8 @@ CountFigures Summarise(int count, const std::vector<RunResult>& runs, uint32_t p
     total.push_back(count * r.blocks / r.seconds);
     busy.push_back(static_cast<double>(r.dialog.busyNs) / (r.seconds * 1e9));
     if (paceBps) efficiency.push_back((static_cast<double>(r.imageBytes) / paceBps) / r.seconds);
+    if (r.blocks > 0) perBlock.push_back(r.seconds * 1000.0 / r.blocks);
+    cores.push_back(static_cast<double>(r.cpuUs) / (r.seconds * 1e6));
     turnaround.insert(turnaround.end(), r.turnaroundUs.begin(), r.turnaroundUs.end());
   }
   f.seconds = Median(seconds);
@@ -76,15 +78,31 @@ CountFigures Summarise(int count, const std::vector<RunResult>& runs, uint32_t p
   f.blocksPerSecTotal = Median(total);
   f.busyShare = Median(busy);
   f.efficiency = Median(efficiency);
+  f.perBlockMs = Median(perBlock);
+  f.cpuCores = Median(cores);
   f.turnaroundMedianMs = Percentile(turnaround, 0.5) / 1000.0;
   f.turnaroundP95Ms = Percentile(turnaround, 0.95) / 1000.0;
   return f;
 }
 
-/// One entry count: a warm-up run at full speed (it opens the links and
-/// asks the boot version once), then the measured runs at `paceBps`.
-CountFigures MeasureCount(int count, const std::string& image, uint32_t paceBps, int runs, E2eFigures& all,
-                          bool lastUnpaced) {
+/// What a line's handsets and receive threads do.
+struct LineSpec {
+  uint32_t paceBps = 0;    ///< 0 = unpaced
+  uint32_t programUs = 0;  ///< per block, 0 = none
+  int settleMs = 0;        ///< RX_SETTLE_MS of the tool
+  const char* name = "";   ///< for progress lines
+};
+
+/// The setting is read by the tool's links; each line's rig opens them
+/// afresh, so writing it before the rig starts is enough.
+void SetSettle(int ms) { CRegistry::WriteString(kRxSettleSetting, std::to_string(ms)); }
+
+/// One entry count: a warm-up run (it opens the links and asks the boot
+/// version once), then the measured runs, both as `line` says;
+/// then, when asked, the idle entry or the run with two entries failing.
+CountFigures MeasureCount(int count, const std::string& image, const LineSpec& line, int runs, E2eFigures& all,
+                          bool idle = false, bool faults = false) {
+  SetSettle(line.settleMs);
   CBenchRig rig;
   std::string error;
   CountFigures failed;
@@ -93,23 +111,39 @@ CountFigures MeasureCount(int count, const std::string& image, uint32_t paceBps,
     failed.failure = error;
     return failed;
   }
+  // The warm-up goes at the line's own pace: unpaced, a short image is
+  // through on one handset before another's first block is answered, and
+  // the first to finish drops the entries that never flashed.
+  rig.SetPace(line.paceBps);
+  rig.SetProgramUs(line.programUs);
+  Progress(std::to_string(count) + " entries, " + line.name + ", warm-up (opens the links)");
   RunResult warm = rig.Run(kRunLimitMs);
-  if (count == 20) all.firstPressMs = std::max(all.firstPressMs, warm.downloadPressMs);
+  if (count == 20) {
+    all.firstPressMs = std::max(all.firstPressMs, warm.downloadPressMs);
+    if (warm.openMs > all.firstOpenMs) {
+      all.firstOpenMs = warm.openMs;
+      all.firstOpenBusyMs = static_cast<double>(warm.opening.busyNs) / 1e6;
+    }
+    const double longest = static_cast<double>(warm.opening.longestNs) / 1e6;
+    if (longest > all.firstOpenLongestMs) {
+      all.firstOpenLongestMs = longest;
+      all.firstOpenLongestWhat = DescribeMessage(warm.opening.longestMsg, warm.opening.longestParam);
+    }
+  }
   if (!warm.ok) {
     failed.failure = "warm-up: " + warm.failure;
     return failed;
   }
-  rig.SetPace(paceBps);
   std::vector<RunResult> results;
   for (int k = 0; k < runs; ++k) {
-    Progress(std::to_string(count) + " entries, " + (paceBps ? "paced" : "unpaced") + ", run " +
-             std::to_string(k + 1) + "/" + std::to_string(runs));
+    Progress(std::to_string(count) + " entries, " + line.name + ", run " + std::to_string(k + 1) + "/" +
+             std::to_string(runs));
     results.push_back(rig.Run(kRunLimitMs));
     all.downloadPressMs = std::max(all.downloadPressMs, results.back().downloadPressMs);
   }
-  CountFigures f = Summarise(count, results, paceBps);
+  CountFigures f = Summarise(count, results, line.paceBps);
 
-  if (!paceBps && count == 1) {
+  if (idle) {
     // The entry stays connected after its run; its thread waits for input.
     Progress("idle entry for " + std::to_string(all.idleMs / 1000) + " s");
     const uint64_t before = ProcessCpuUs();
@@ -120,7 +154,7 @@ CountFigures MeasureCount(int count, const std::string& image, uint32_t paceBps,
     all.idleRxCpuMs = static_cast<double>(rxAfter.cpuNs - rxBefore.cpuNs) / 1e6;
     all.idleRxSwitches = rxAfter.switches - rxBefore.switches;
   }
-  if (lastUnpaced && count >= 2) {
+  if (faults && count >= 2) {
     // Disconnect inside a run: handset 1 hangs up, handset 2 reports a
     // flash failure, half-way through the image.
     Progress(std::to_string(count) + " entries, two of them failing half-way");
@@ -204,9 +238,31 @@ E2eFigures RunEndToEnd(const E2eOptions& o) {
   const std::string unpacedImage = MakePhoneImage(dir.path(), kStart + uint64_t{o.unpacedBlocks} * 1024, kStart);
   const std::string pacedImage = MakePhoneImage(dir.path(), kStart + uint64_t{o.pacedBlocks} * 1024, kStart);
 
+  const std::string programImage = MakePhoneImage(dir.path(), kStart + uint64_t{o.programBlocks} * 1024, kStart);
+  all.programUs = o.programUs;
+  all.classicSettleMs = o.classicSettleMs;
+  const std::string classic = "RX_SETTLE_MS=" + std::to_string(o.classicSettleMs);
+  const std::string programming = std::to_string(o.programUs) + " us programming";
+  const LineSpec unpaced{0, 0, 0, "unpaced"};
+  const LineSpec paced{o.paceBps, 0, 0, "paced"};
+  const LineSpec programmed{0, o.programUs, 0, programming.c_str()};
+  const std::string unpacedClassicName = "unpaced, " + classic, programmedClassicName = programming + ", " + classic;
+  const LineSpec unpacedClassic{0, 0, o.classicSettleMs, unpacedClassicName.c_str()};
+  const LineSpec programmedClassic{0, o.programUs, o.classicSettleMs, programmedClassicName.c_str()};
+
   for (int count : o.counts)
-    all.unpaced.push_back(MeasureCount(count, unpacedImage, 0, o.unpacedRuns, all, count == o.counts.back()));
-  for (int count : o.counts) all.paced.push_back(MeasureCount(count, pacedImage, o.paceBps, o.pacedRuns, all, false));
+    all.unpaced.push_back(
+        MeasureCount(count, unpacedImage, unpaced, o.unpacedRuns, all, count == 1, count == o.counts.back()));
+  for (int count : o.counts) all.paced.push_back(MeasureCount(count, pacedImage, paced, o.pacedRuns, all));
+  for (int count : o.programCounts)
+    all.programmed.push_back(MeasureCount(count, programImage, programmed, o.programRuns, all));
+  if (o.classicSettleMs > 0) {
+    for (int count : o.programCounts) {
+      all.unpacedClassic.push_back(MeasureCount(count, unpacedImage, unpacedClassic, 1, all));
+      all.programmedClassic.push_back(MeasureCount(count, programImage, programmedClassic, 1, all));
+    }
+  }
+  SetSettle(0);
 
   // Memory: the tool alone in a child process, so that neither the
   // handsets' flash nor this process's history is counted.

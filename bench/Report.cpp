@@ -6,10 +6,16 @@
 
 namespace {
 
-constexpr double kTurnaroundMs = 6.0;
+constexpr double kTurnaroundMs = 0.5;
+// Five times the 192 blocks per second the tool managed per entry while it
+// read each burst 5 ms after its first byte.
+constexpr double kBlocksPerSec = 5 * 192.0;
 constexpr double kScaling = 0.95;
-constexpr double kEfficiency = 0.96;
+constexpr double kEfficiency = 0.99;
+// A block that takes its handset P to program may cost at most 1.2 P.
+constexpr double kProgramSlack = 1.2;
 constexpr double kStallMs = 50.0;
+constexpr double kFirstOpenBusyMs = 250.0;
 // "About nothing" for an idle entry: a thousandth of a core.
 constexpr double kIdleCpuMs = 10.0;
 constexpr double kRssGrowth = 1.10;
@@ -17,7 +23,7 @@ constexpr double kRssGrowth = 1.10;
 std::string Entries(int n) { return std::to_string(n) + (n == 1 ? " entry" : " entries"); }
 
 std::string Fmt(const char* format, ...) {
-  char text[256];
+  char text[1024];
   va_list args;
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
@@ -39,28 +45,18 @@ bool AllOk(const std::vector<CountFigures>& v) {
 
 std::vector<TargetRow> JudgeTargets(const E2eFigures& e) {
   std::vector<TargetRow> rows;
-  const bool unpacedOk = AllOk(e.unpaced), pacedOk = AllOk(e.paced);
-
-  double worstTurn = 0;
-  int worstTurnCount = 0;
-  for (const auto& f : e.unpaced)
-    if (f.turnaroundMedianMs >= worstTurn) {
-      worstTurn = f.turnaroundMedianMs;
-      worstTurnCount = f.count;
-    }
-  rows.push_back({"own turnaround per block, median (worst entry count, unpaced)",
-                  Fmt("%.2f ms (%s)", worstTurn, Entries(worstTurnCount).c_str()), Fmt("<= %.0f ms", kTurnaroundMs),
-                  worstTurn / kTurnaroundMs, unpacedOk && worstTurn <= kTurnaroundMs});
+  const bool pacedOk = AllOk(e.paced), programmedOk = AllOk(e.programmed);
 
   const CountFigures* one = Find(e.unpaced, 1);
-  const CountFigures* twenty = Find(e.unpaced, 20);
-  if (one && twenty && one->blocksPerSecTotal > 0) {
-    const double scaling = twenty->blocksPerSecTotal / (20 * one->blocksPerSecTotal);
-    rows.push_back({"20-entry aggregate / (20 x one entry), unpaced",
-                    Fmt("%.3f (%.0f vs 20 x %.1f blocks/s)", scaling, twenty->blocksPerSecTotal,
-                        one->blocksPerSecTotal),
-                    Fmt(">= %.2f", kScaling), scaling / kScaling, unpacedOk && scaling >= kScaling});
-  }
+  const bool oneOk = one && one->failure.empty() && one->runsOk > 0;
+  const double turn = one ? one->turnaroundMedianMs : 0;
+  rows.push_back({"own turnaround per block, median, unpaced, 1 entry", Fmt("%.3f ms", turn),
+                  Fmt("<= %.1f ms", kTurnaroundMs), turn / kTurnaroundMs, oneOk && turn <= kTurnaroundMs});
+
+  const double perEntry = one ? one->blocksPerSecEntry : 0;
+  rows.push_back({"blocks per second per entry, unpaced, 1 entry", Fmt("%.0f", perEntry),
+                  Fmt(">= %.0f (5 x 192)", kBlocksPerSec), perEntry / kBlocksPerSec,
+                  oneOk && perEntry >= kBlocksPerSec});
 
   double worstEff = 2;
   int worstEffCount = 0;
@@ -74,6 +70,23 @@ std::vector<TargetRow> JudgeTargets(const E2eFigures& e) {
                   Fmt("%.3f (%s)", worstEff, Entries(worstEffCount).c_str()), Fmt(">= %.2f", kEfficiency),
                   worstEff / kEfficiency, pacedOk && worstEff >= kEfficiency});
 
+  const CountFigures* progOne = Find(e.programmed, 1);
+  const CountFigures* progTwenty = Find(e.programmed, 20);
+  const double programMs = e.programUs / 1000.0;
+  const double perBlockLimit = programMs * kProgramSlack;
+  const double perBlock = progOne ? progOne->perBlockMs : 0;
+  rows.push_back({Fmt("per-block time, handsets programming a block in %.1f ms, 1 entry", programMs),
+                  Fmt("%.3f ms", perBlock), Fmt("<= %.1f ms", perBlockLimit),
+                  perBlockLimit > 0 ? perBlock / perBlockLimit : 0,
+                  programmedOk && progOne && perBlock > 0 && perBlock <= perBlockLimit});
+  if (progOne && progTwenty && progOne->blocksPerSecTotal > 0) {
+    const double scaling = progTwenty->blocksPerSecTotal / (20 * progOne->blocksPerSecTotal);
+    rows.push_back({Fmt("20-entry aggregate / (20 x one entry), %.1f ms programming", programMs),
+                    Fmt("%.3f (%.0f vs 20 x %.1f blocks/s)", scaling, progTwenty->blocksPerSecTotal,
+                        progOne->blocksPerSecTotal),
+                    Fmt(">= %.2f", kScaling), scaling / kScaling, programmedOk && scaling >= kScaling});
+  }
+
   double stall = e.disconnectIdleMs;
   std::string what = "Disconnect of an idle entry";
   auto consider = [&](const CountFigures& f, const char* kind) {
@@ -84,18 +97,32 @@ std::vector<TargetRow> JudgeTargets(const E2eFigures& e) {
   };
   for (const auto& f : e.unpaced) consider(f, "unpaced");
   for (const auto& f : e.paced) consider(f, "paced");
+  for (const auto& f : e.programmed) consider(f, "programming");
+  for (const auto& f : e.unpacedClassic) consider(f, "unpaced, classic cadence");
+  for (const auto& f : e.programmedClassic) consider(f, "programming, classic cadence");
   consider(e.faulted, "two entries disconnected in the run");
   if (e.downloadPressMs > stall) {
     stall = e.downloadPressMs;
     what = "DownLoad with the links open";
   }
+  if (e.firstOpenLongestMs > stall) {
+    stall = e.firstOpenLongestMs;
+    what = e.firstOpenLongestWhat + ", first DownLoad on 20 unopened ports";
+  }
   // Without the run in which two entries are disconnected, Disconnect was
-  // never measured inside a run.
+  // never measured inside a run; without a first DownLoad, nor was that.
   const bool faultedOk = e.faulted.count == 0 || (e.faulted.failure.empty() && e.faulted.runsOk > 0);
-  rows.push_back({"longest single dialog-thread stall during runs (Disconnect included)",
+  const bool firstOk = e.firstOpenMs > 0;
+  rows.push_back({"longest single dialog-thread stall (first DownLoad on 20 unopened ports and Disconnect included)",
                   Fmt("%.2f ms (%s)", stall, what.c_str()) +
-                      (faultedOk ? std::string() : " - the run with disconnections failed: " + e.faulted.failure),
-                  Fmt("<= %.0f ms", kStallMs), stall / kStallMs, faultedOk && stall <= kStallMs});
+                      (faultedOk ? std::string() : " - the run with disconnections failed: " + e.faulted.failure) +
+                      (firstOk ? std::string() : " - no first DownLoad on 20 ports was measured"),
+                  Fmt("<= %.0f ms", kStallMs), stall / kStallMs, faultedOk && firstOk && stall <= kStallMs});
+
+  rows.push_back({"dialog-thread time of the first DownLoad on 20 unopened ports, press to first requests",
+                  Fmt("%.1f ms (in %.0f ms)", e.firstOpenBusyMs, e.firstOpenMs),
+                  Fmt("<= %.0f ms", kFirstOpenBusyMs), e.firstOpenBusyMs / kFirstOpenBusyMs,
+                  firstOk && e.firstOpenBusyMs <= kFirstOpenBusyMs});
 
   const double per10s = 10000.0 / std::max(1u, e.idleMs);
   rows.push_back({"CPU of an idle connected entry's receive thread, per 10 s",
@@ -113,6 +140,38 @@ std::vector<TargetRow> JudgeTargets(const E2eFigures& e) {
   return rows;
 }
 
+/// The figures shown but not judged: the twenty unpaced entries, and what
+/// the first DownLoad took in all.
+static std::string NotJudged(const E2eFigures& e, int nproc) {
+  std::string s;
+  const CountFigures* one = Find(e.unpaced, 1);
+  const CountFigures* twenty = Find(e.unpaced, 20);
+  if (twenty && twenty->runsOk > 0) {
+    // What limits it, read from the figures: the cores or the dialog's
+    // thread (every reply is handled there in turn), whichever is nearer
+    // its end, or neither.
+    const double coreShare = twenty->cpuCores / std::max(1, nproc);
+    const char* limit = std::max(coreShare, twenty->busyShare) < 0.5 ? "neither the cores nor the dialog's thread: "
+                                                                        "the time a reply waits before its receive "
+                                                                        "thread hands it over"
+                        : coreShare >= twenty->busyShare
+                            ? "the machine's cores, which the twenty handsets, the twenty receive threads and the "
+                              "dialog's thread share"
+                            : "the dialog's thread, which handles every entry's replies in turn";
+    s += Fmt("- 20 entries unpaced: turnaround median %.3f ms (p95 %.3f ms), %.0f blocks/s per entry; the process "
+             "used %.2f of %d cores and the dialog's thread was busy %.0f %% of the time, so what limits it is %s.",
+             twenty->turnaroundMedianMs, twenty->turnaroundP95Ms, twenty->blocksPerSecEntry, twenty->cpuCores, nproc,
+             twenty->busyShare * 100, limit);
+    if (one && one->blocksPerSecTotal > 0)
+      s += Fmt(" Aggregate / (20 x one entry): %.3f.", twenty->blocksPerSecTotal / (20 * one->blocksPerSecTotal));
+    s += "\n";
+  }
+  s += Fmt("- The DownLoad press that opens the links of 20 entries: its click took %.1f ms on the dialog's thread, "
+           "the links (each Open settles for 100 ms) were open and the first requests out %.0f ms after the press; "
+           "later presses find the links open.\n",
+           e.firstPressMs, e.firstOpenMs);
+  return s;
+}
 std::string FormatReport(const MachineInfo& m, const std::string& command, const std::vector<MicroFigure>& micro,
                          const E2eFigures& e, bool withE2e) {
   std::string s = "# Performance\n\n";
@@ -126,12 +185,18 @@ std::string FormatReport(const MachineInfo& m, const std::string& command, const
          "each. The phone code step sends the image from its start address 0x10000; the boot version is asked "
          "in the warm-up run only.\n"
          "- Turnaround per block is taken by the handset: from the last byte of its ACK leaving to the first "
-         "byte of the next block arriving. The receive thread reads a burst 5 ms after its first byte, so "
-         "about 5 ms is the floor of this figure.\n"
+         "byte of the next block arriving. By default (RX_SETTLE_MS 0) the receive thread hands a reply over as "
+         "soon as its closing flag has arrived; the lines marked RX_SETTLE_MS=5 keep the classic cadence, a burst "
+         "read 5 ms after its first byte, so there about 5 ms is the floor of this figure.\n"
          "- The paced line lets 5760 bytes per second through in each direction (57600 baud, 8N1) and charges "
          "a pause: bytes that follow an idle line start their time on the wire when they arrive. One block "
-         "then costs 177.8 ms on the wire plus the 5-byte ACK (0.9 ms) plus the turnaround, so about 0.966 "
-         "is the best efficiency this protocol allows; the requests before and after the blocks come on top.\n"
+         "then costs 177.8 ms on the wire plus the 5-byte ACK (0.9 ms) plus the turnaround, so about 0.995 "
+         "is the best efficiency this protocol allows (0.968 with a 5 ms turnaround); the requests before and "
+         "after the blocks come on top.\n"
+         "- The programming line's handsets are unpaced but take a fixed time to program each block: the ACK "
+         "leaves that long after the block's last byte came in, as on the real bench. Per block is the run's "
+         "time over its blocks (the requests around them included).\n"
+         "- CPU cores is the process's CPU time (tool and handsets) over the run's time.\n"
          "- Dialog busy is the time the dialog's thread spent handling messages over the run's time; the "
          "longest stall is the longest single message (a click, a timer expiry, a packet, a thread's end).\n"
          "- Idle CPU is read from /proc for the entry's receive thread (schedstat and context switches) while "
@@ -143,25 +208,31 @@ std::string FormatReport(const MachineInfo& m, const std::string& command, const
     for (const TargetRow& r : JudgeTargets(e))
       s += "| " + r.target + " | " + r.measured + " | " + r.limit + " | " + Fmt("%.3f", r.ratio) + " | " +
            (r.met ? "yes" : "**no**") + " |\n";
-    s += Fmt("\nNot judged: the DownLoad press that opens the links of 20 entries took %.0f ms on the "
-             "dialog's thread (each Open settles for 100 ms); later presses find the links open.\n\n",
-             e.firstPressMs);
+    s += "\nNot judged:\n\n" + NotJudged(e, m.nproc) + "\n";
 
     s += "## Whole downloads\n\n";
     s += "Medians of the measured runs, after one warm-up run that opens the links. Turnaround is taken on the "
          "handset side: last byte of a reply out, first byte of the next block in.\n\n";
-    s += "| Line | Entries | Runs ok | Run time s | Blocks/s per entry | Blocks/s total | Turnaround median ms | "
-         "Turnaround p95 ms | Efficiency | Dialog busy | Longest stall ms (message) |\n";
-    s += "|---|---|---|---|---|---|---|---|---|---|---|\n";
-    auto row = [&](const CountFigures& f, const char* line) {
-      s += Fmt("| %s | %d | %d | %.3f | %.1f | %.1f | %.2f | %.2f | ", line, f.count, f.runsOk, f.seconds,
-               f.blocksPerSecEntry, f.blocksPerSecTotal, f.turnaroundMedianMs, f.turnaroundP95Ms);
+    s += "| Line | Entries | Runs ok | Run time s | Blocks/s per entry | Blocks/s total | Per block ms | "
+         "Turnaround median ms | Turnaround p95 ms | Efficiency | Dialog busy | CPU cores | "
+         "Longest stall ms (message) |\n";
+    s += "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
+    auto row = [&](const CountFigures& f, const std::string& line) {
+      s += Fmt("| %s | %d | %d | %.3f | %.1f | %.1f | %.3f | %.3f | %.3f | ", line.c_str(), f.count, f.runsOk,
+               f.seconds, f.blocksPerSecEntry, f.blocksPerSecTotal, f.perBlockMs, f.turnaroundMedianMs,
+               f.turnaroundP95Ms);
       s += (f.efficiency > 0 ? Fmt("%.3f", f.efficiency) : std::string("-")) + " | ";
-      s += Fmt("%.1f %% | %.2f (%s) |\n", f.busyShare * 100, f.longestStallMs, f.longestStallWhat.c_str());
-      if (!f.failure.empty()) s += "|  | failure: " + f.failure + " |  |  |  |  |  |  |  |  |  |\n";
+      s += Fmt("%.1f %% | %.2f | %.2f (%s) |\n", f.busyShare * 100, f.cpuCores, f.longestStallMs,
+               f.longestStallWhat.c_str());
+      if (!f.failure.empty()) s += "|  | failure: " + f.failure + " |  |  |  |  |  |  |  |  |  |  |  |\n";
     };
+    const std::string classic = Fmt(", RX_SETTLE_MS=%d", e.classicSettleMs);
+    const std::string programming = Fmt("%.1f ms programming", e.programUs / 1000.0);
     for (const auto& f : e.unpaced) row(f, "unpaced");
+    for (const auto& f : e.unpacedClassic) row(f, "unpaced" + classic);
     for (const auto& f : e.paced) row(f, "5760 B/s");
+    for (const auto& f : e.programmed) row(f, programming);
+    for (const auto& f : e.programmedClassic) row(f, programming + classic);
     if (e.faulted.count > 0) row(e.faulted, "unpaced, 2 fail");
     s += Fmt("\nDisconnect of an idle connected entry: longest %.2f ms. Peak RSS of the tool alone (child "
              "process): %ld KiB for a %llu-byte image (%u blocks sent), %ld KiB for a %llu-byte image (%u blocks "

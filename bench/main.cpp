@@ -5,7 +5,8 @@
 //                 [--micro-only] [--full-rss] [--benchmark_...]
 //
 // --runs N sets the measured runs per entry count (default 5 unpaced, 3
-// paced); --quick makes every run short, for trying the program out;
+// paced and programming); --quick makes every run short, for trying the
+// program out;
 // --full-rss sends all of the 16 MiB image instead of its last MiB.
 #include <benchmark/benchmark.h>
 
@@ -66,10 +67,13 @@ int main(int argc, char** argv) {
     } else if (a == "--command") {
       command = value("--command");
     } else if (a == "--runs") {
-      options.unpacedRuns = options.pacedRuns = std::max(1, std::atoi(value("--runs").c_str()));
+      options.unpacedRuns = options.pacedRuns = options.programRuns = std::max(1, std::atoi(value("--runs").c_str()));
     } else if (a == "--quick") {
-      options.unpacedRuns = options.pacedRuns = 1;
-      options.unpacedBlocks = 64;
+      options.unpacedRuns = options.pacedRuns = options.programRuns = 1;
+      // Unpaced, a short image is through on one entry before another's
+      // first block is answered, and the first to finish drops the others.
+      options.unpacedBlocks = 256;
+      options.programBlocks = 64;
       options.pacedBlocks = 12;
       options.idleMs = 2000;
     } else if (a == "--micro-only") {

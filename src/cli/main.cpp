@@ -100,6 +100,9 @@ RunResult RunOnce(CConsoleHost& host, CVelmoraDlg& dlg, int timeoutSeconds, CSto
                   const std::function<void()>& pump) {
   RunResult result;
   host.Click(IDC_DOWNLOAD);
+  // The links open side by side; who takes part is known once they have.
+  host.RunUntil([&] { return !dlg.LinksOpening() || stop.Received() != 0; }, kSliceMs * 100);
+  if (dlg.LinksOpening()) dlg.InterruptRun();
   host.DispatchPending();
   std::vector<std::pair<int, int>> bound;  // entry, COM number
   for (int i = 0; i < MAX_ENTRIES; ++i) {

@@ -28,6 +28,8 @@ std::string DefaultImageDirectory() {
 CVelmoraDlg::CVelmoraDlg(IDialogHost& host) : m_host(host), m_dloadFile(&host) {}
 
 CVelmoraDlg::~CVelmoraDlg() {
+  // Links still being opened are the opener's until it is done with them.
+  m_opener.Join();
   // Stop every receive thread before the links and queues they point at go.
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     DownloadEntry& e = m_entries[i];
@@ -68,6 +70,8 @@ intptr_t CVelmoraDlg::WindowProc(uint32_t message, uintptr_t wParam, intptr_t lP
   switch (message) {
     case WM_SLIDER_CHANGED:
       return OnSliderChanged();
+    case WM_LINKS_OPENED:
+      return OnLinksOpened(wParam);
     case WM_TIMER:
       if (wParam < static_cast<uintptr_t>(MAX_ENTRIES))
         OnEntryTimer(static_cast<int>(wParam));
@@ -85,6 +89,12 @@ intptr_t CVelmoraDlg::WindowProc(uint32_t message, uintptr_t wParam, intptr_t lP
         char name[sizeof port->dbcp_name + 1] = {};
         for (size_t k = 0; k < sizeof port->dbcp_name; ++k) name[k] = port->dbcp_name[k];
         number = (name[0] && name[1] && name[2]) ? std::atoi(name + 3) : 0;
+      }
+      if (m_bOpeningLinks) {
+        // A removal would close links the opener is still opening; the
+        // change is as good as if it came just after the DownLoad.
+        m_heldPortEvents.push_back({wParam, number});
+        return 1;
       }
       if (wParam == DBT_DEVICEARRIVAL)
         OnPortArrival(number);

@@ -33,6 +33,7 @@
 #include "DialogHost.h"
 #include "DloadFile.h"
 #include "DownloadEntry.h"
+#include "LinkOpener.h"
 
 /// The chosen EFS2 folder's files (one list for the whole program).
 struct EfsFileList {
@@ -91,6 +92,12 @@ class CVelmoraDlg {
   void ResetEntryCounters(int i);
   bool Connect(int i);
   bool OpenEntry(int i);
+  /// The links of a DownLoad are being opened on threads of their own; the
+  /// rest of the DownLoad runs when WM_LINKS_OPENED arrives. m_bRunning is
+  /// 1 meanwhile.
+  bool LinksOpening() const { return m_bOpeningLinks != 0; }
+  /// The rest of a DownLoad whose links were opened side by side.
+  intptr_t OnLinksOpened(uintptr_t generation);
   void Disconnect(int i);
   /// Releases entry i's link and ends its receive thread; the binding and
   /// the counters are left as they are.
@@ -277,5 +284,33 @@ class CVelmoraDlg {
   // EFS2 folder (VelmoraDlgEfs.cpp).
   bool ListEfsFolder(const std::string& folder);
 
+  // Connecting (VelmoraDlgEntries.cpp).
+  /// Entry i's open link can be used as it is (Connect's first step).
+  bool LinkReusable(int i) const;
+  /// Connect's steps before the open: a link open on another port is
+  /// closed, the entry disconnected, the link set up for the entry's port.
+  void PrepareOpen(int i);
+  /// OpenEntry's steps after the open: the failure logged and the entry
+  /// disconnected, or the entry connected and its receive thread started.
+  bool FinishOpen(int i, bool opened);
+  /// DownLoad from the connection of its entries on (in index order) to
+  /// the first requests.
+  void ContinueDownLoad();
+  /// Device notifications held back while links are being opened, handed
+  /// on afterwards in the order they came.
+  void ReplayPortEvents();
+  /// Waits for links being opened and forgets the DownLoad they were for.
+  void AbandonOpening();
+
   std::vector<std::unique_ptr<CThreadRX>> m_zombieThreads;
+  CLinkOpener m_opener;
+  int m_bOpeningLinks = 0;
+  uintptr_t m_nOpenGeneration = 0;
+  bool m_bTakesPart[MAX_ENTRIES] = {};  ///< of the DownLoad under way
+  bool m_bOpenPending[MAX_ENTRIES] = {};  ///< its link is with the opener
+  struct PortEvent {
+    uintptr_t kind;  ///< DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE
+    int number;
+  };
+  std::vector<PortEvent> m_heldPortEvents;
 };

@@ -69,23 +69,21 @@ void CVelmoraDlg::ResetEntryCounters(int i) {
   e.m_bBootVersionAsked = 0;
 }
 
+bool CVelmoraDlg::LinkReusable(int i) const {
+  const DownloadEntry& e = m_entries[i];
+  return e.m_comm.IsOpen() && e.m_comm.PortNumber() == static_cast<uint8_t>(e.m_nComPort & 0xFF) &&
+         CPortMap::Instance().Device(e.m_nComPort) == e.m_comm.OpenDevice();
+}
+
 bool CVelmoraDlg::Connect(int i) {
-  DownloadEntry& e = m_entries[i];
-  if (e.m_comm.IsOpen() && e.m_comm.PortNumber() == static_cast<uint8_t>(e.m_nComPort & 0xFF) &&
-      CPortMap::Instance().Device(e.m_nComPort) == e.m_comm.OpenDevice()) {
+  if (LinkReusable(i)) {
     // An entry given up in an earlier run keeps its open link but lost its
     // connected flag; without it the entry would run outside the plan.
-    e.m_bConnected = 1;
+    m_entries[i].m_bConnected = 1;
     return true;
   }
-  // A link still open on another port (the entry was given up, then bound
-  // anew) would download into the old handset: open the bound one instead.
-  if (e.m_comm.IsOpen()) {
-    e.m_bConnected = 0;
-    CloseLink(i);
-  }
-  Disconnect(i);
-  return OpenEntry(i);
+  PrepareOpen(i);
+  return FinishOpen(i, m_entries[i].m_comm.Open());
 }
 
 bool CVelmoraDlg::OpenEntry(int i) {
@@ -94,7 +92,27 @@ bool CVelmoraDlg::OpenEntry(int i) {
   e.m_comm.m_nEntry = i;
   e.m_comm.Release();
   e.m_comm.Init(&m_host, &e.m_textQ);
-  if (!e.m_comm.Open()) {
+  return FinishOpen(i, e.m_comm.Open());
+}
+
+void CVelmoraDlg::PrepareOpen(int i) {
+  DownloadEntry& e = m_entries[i];
+  // A link still open on another port (the entry was given up, then bound
+  // anew) would download into the old handset: open the bound one instead.
+  if (e.m_comm.IsOpen()) {
+    e.m_bConnected = 0;
+    CloseLink(i);
+  }
+  Disconnect(i);
+  e.m_comm.SetPortNumber(static_cast<uint8_t>(e.m_nComPort & 0xFF));
+  e.m_comm.m_nEntry = i;
+  e.m_comm.Release();
+  e.m_comm.Init(&m_host, &e.m_textQ);
+}
+
+bool CVelmoraDlg::FinishOpen(int i, bool opened) {
+  DownloadEntry& e = m_entries[i];
+  if (!opened) {
     PutLog(i, LOG_INFO, "USB 연결 상태를 확인하세요.");
     const std::string& device = e.m_comm.TriedDevice();
     int holder = 0;  // an entry of ours that has the device open
@@ -204,6 +222,10 @@ void CVelmoraDlg::CloseStaleLinks() {
 intptr_t CVelmoraDlg::OnEntryRxEnd(int i) {
   if (i < 0 || i >= MAX_ENTRIES) return 1;
   DownloadEntry& e = m_entries[i];
+  // While its link is being opened the entry has no thread of its own yet:
+  // an end arriving now is an earlier thread's, and the link is the
+  // opener's to touch.
+  if (m_bOpeningLinks && m_bOpenPending[i]) return 1;
   // The end of an earlier thread, arriving after the entry was connected
   // again, must not take the new connection down. The thread posts its end
   // just before it finishes, so the current one is joined within moments.
@@ -270,7 +292,14 @@ void CVelmoraDlg::OnDownLoad() {
   // Links stay open between runs; one still holding a port that is now
   // another entry's would make that entry's open fail on the port's lock.
   CloseStaleLinks();
+  // Links that must be opened are opened side by side, the entries that
+  // would open one device in index order on one thread; the DownLoad goes on
+  // when all are done, exactly as if they had been opened one by one.
+  std::vector<std::vector<int>> groups;
+  std::vector<std::string> groupDevices;
   for (int i = 0; i < MAX_ENTRIES; ++i) {
+    m_bTakesPart[i] = takesPart[i];
+    m_bOpenPending[i] = false;
     if (m_entries[i].m_nComPort == 0) continue;
     if (!takesPart[i]) {
       // Its link, if open, stays open but outside the plan.
@@ -279,23 +308,95 @@ void CVelmoraDlg::OnDownLoad() {
       m_host.ProgressBar(i).Redraw();
       continue;
     }
-    if (!Connect(i)) {
-      EnableControls(1);
-      return;
+    if (LinkReusable(i)) continue;
+    PrepareOpen(i);
+    m_bOpenPending[i] = true;
+    const std::string device =
+        CPortMap::Instance().Device(m_entries[i].m_comm.PortNumber()).value_or("#" + std::to_string(i));
+    size_t g = 0;
+    while (g < groupDevices.size() && groupDevices[g] != device) ++g;
+    if (g == groupDevices.size()) {
+      groupDevices.push_back(device);
+      groups.emplace_back();
+    }
+    groups[g].push_back(i);
+  }
+  if (groups.empty()) {
+    ContinueDownLoad();
+    return;
+  }
+  // From here the DownLoad is under way: another press, Port Search or a
+  // close question find the run busy.
+  m_bRunning = 1;
+  m_bOpeningLinks = 1;
+  const uintptr_t generation = ++m_nOpenGeneration;
+  m_opener.Start(
+      groups, [this](int i) { return m_entries[i].m_comm.Open(); },
+      [this, generation] { m_host.PostMessage(WM_LINKS_OPENED, generation, 0); });
+}
+
+intptr_t CVelmoraDlg::OnLinksOpened(uintptr_t generation) {
+  // A DownLoad given up meanwhile (the window closing) leaves its message.
+  if (!m_bOpeningLinks || generation != m_nOpenGeneration) return 0;
+  m_opener.Join();
+  m_bOpeningLinks = 0;
+  ContinueDownLoad();
+  ReplayPortEvents();
+  return 0;
+}
+
+void CVelmoraDlg::AbandonOpening() {
+  if (!m_bOpeningLinks) return;
+  m_opener.Join();
+  m_bOpeningLinks = 0;
+  // The links that did open are closed with the others by the caller.
+  for (bool& pending : m_bOpenPending) pending = false;
+  m_bRunning = 0;
+}
+
+void CVelmoraDlg::ReplayPortEvents() {
+  std::vector<PortEvent> events;
+  events.swap(m_heldPortEvents);
+  for (const PortEvent& ev : events) {
+    if (ev.kind == DBT_DEVICEARRIVAL)
+      OnPortArrival(ev.number);
+    else
+      OnPortRemoval(ev.number);
+  }
+}
+
+void CVelmoraDlg::ContinueDownLoad() {
+  // Every entry's outcome is taken in index order, as if its link had been
+  // opened in turn: a failure is logged for its entry, the entries that
+  // connected stay connected, and no run starts.
+  bool connected = true;
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    if (!m_bTakesPart[i]) continue;
+    const bool pending = m_bOpenPending[i];
+    m_bOpenPending[i] = false;
+    if (!(pending ? FinishOpen(i, m_opener.Opened(i)) : Connect(i))) {
+      connected = false;
+      continue;
     }
     ResetEntryCounters(i);
+  }
+  if (!connected) {
+    m_bRunning = 0;
+    EnableControls(1);
+    return;
   }
   m_nStep = IMAGE_BOOTLOADER;
   const bool prepared = m_bBootLoader == 1 ? PrepareStep() : AdvanceStep();
   if (!prepared) {
     // The first step's image could not be used: nothing has been sent.
     m_nStep = IMAGE_BOOTLOADER;
+    m_bRunning = 0;
     EnableControls(1);
     return;
   }
   m_bRunning = 1;
   for (int i = 0; i < MAX_ENTRIES; ++i) {
-    if (!takesPart[i]) continue;
+    if (!m_bTakesPart[i]) continue;
     m_entries[i].m_nResult = RESULT_RUNNING;
     SendFirstRequest(i);
     ArmTimer(i, TIMER_REQUEST, kRequestMs);

@@ -9,6 +9,10 @@ constexpr const char* kCloseQuestion = "다운로드가 진행 중입니다.\n�
 }  // namespace
 
 void CVelmoraDlg::InterruptRun() {
+  // A DownLoad still opening its links has not started its run: it ends
+  // here, and the links it opened are closed below with the others.
+  const bool started = m_bRunning == 1 && !m_bOpeningLinks;
+  AbandonOpening();
   // Timers first: an expiry is the only way a request goes out without a
   // reply having arrived.
   for (int k = 0; k < MAX_ENTRIES; ++k) m_host.KillTimer(k);
@@ -44,11 +48,11 @@ void CVelmoraDlg::InterruptRun() {
   m_nAlive = 0;
   m_bInStepEnd = 0;
   m_nStep = IMAGE_BOOTLOADER;
-  const bool wasRunning = m_bRunning == 1;
   m_bRunning = 0;
   EnableControls(1);
   UpdateData(false);
-  if (wasRunning) EndRun(false);
+  if (started) EndRun(false);
+  ReplayPortEvents();
 }
 
 bool CVelmoraDlg::QueryClose() {

@@ -22,6 +22,9 @@ constexpr uint32_t WM_ENTRY_PACKET = WM_USER + 0x143;
 constexpr uint32_t WM_SLIDER_CHANGED = WM_USER + 0x166;
 constexpr uint32_t WM_ENTRY_RXEND = WM_USER + 0x190;
 constexpr uint32_t WM_ENTRY_LOG = WM_USER + 0x1AE;
+/// The links a DownLoad opens side by side are all open (or failed);
+/// wParam tells which DownLoad, lParam is 0.
+constexpr uint32_t WM_LINKS_OPENED = WM_USER + 0x1D0;
 
 constexpr int MAX_ENTRIES = 20;
 

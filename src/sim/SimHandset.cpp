@@ -36,7 +36,8 @@ constexpr uint64_t kQuietUs = 50000;
 
 }  // namespace
 
-CSimHandset::CSimHandset(const SimHandsetConfig& config) : m_protocol(config), m_nPaceBps(config.paceBps) {}
+CSimHandset::CSimHandset(const SimHandsetConfig& config)
+    : m_protocol(config), m_nPaceBps(config.paceBps), m_nProgramUs(config.programUs) {}
 
 CSimHandset::~CSimHandset() { Stop(); }
 
@@ -156,6 +157,10 @@ bool CSimHandset::WriteSome(std::vector<uint8_t>& out, size_t limit) {
 
 void CSimHandset::Serve() {
   std::vector<uint8_t> out;  // reply bytes not yet on the line
+  // A block's ACK waits here while the block is being programmed; whatever
+  // the handset says after it waits behind it.
+  std::vector<uint8_t> held;
+  uint64_t heldUntilUs = 0;
   CSimPacer inPace, outPace;
   uint8_t buf[4096];
   uint64_t quietUntilUs = 0;
@@ -167,12 +172,21 @@ void CSimHandset::Serve() {
     const uint32_t bps = m_nPaceBps.load();
     int64_t deadline;
     bool hang;
+    if (!held.empty() && nowUs >= heldUntilUs) {
+      if (out.empty()) outPace.Restart(nowUs);
+      out.insert(out.end(), held.begin(), held.end());
+      held.clear();
+    }
     {
       std::lock_guard<std::mutex> guard(m_lock);
       m_protocol.Tick(nowMs);
       const std::vector<uint8_t> more = m_protocol.TakeOutput();
-      if (out.empty() && !more.empty()) outPace.Restart(nowUs);
-      out.insert(out.end(), more.begin(), more.end());
+      if (!held.empty()) {
+        held.insert(held.end(), more.begin(), more.end());
+      } else {
+        if (out.empty() && !more.empty()) outPace.Restart(nowUs);
+        out.insert(out.end(), more.begin(), more.end());
+      }
       deadline = m_protocol.NextDeadline();
       hang = m_protocol.HangUpWanted();
     }
@@ -182,6 +196,8 @@ void CSimHandset::Serve() {
     int64_t timeoutUs = int64_t{kMaxPollMs} * 1000;
     if (deadline >= 0)
       timeoutUs = std::min<int64_t>(timeoutUs, std::max<int64_t>(0, deadline - static_cast<int64_t>(nowMs)) * 1000);
+    if (!held.empty())
+      timeoutUs = std::min<int64_t>(timeoutUs, static_cast<int64_t>(heldUntilUs > nowUs ? heldUntilUs - nowUs : 0));
     pollfd fds[2] = {{m_wake[0], POLLIN, 0}, {-1, 0, 0}};
     size_t readLimit = sizeof buf;
     if (m_master >= 0 && nowUs >= quietUntilUs) {
@@ -256,10 +272,18 @@ void CSimHandset::Serve() {
         inputIdle = ::ioctl(m_master, FIONREAD, &queued) == 0 && queued == 0;
         {
           std::lock_guard<std::mutex> guard(m_lock);
-          m_protocol.Feed(buf, static_cast<size_t>(n), inUs / 1000, !out.empty());
+          const int written = m_protocol.Record().blocksWritten;
+          m_protocol.Feed(buf, static_cast<size_t>(n), inUs / 1000, !out.empty() || !held.empty());
           const std::vector<uint8_t> more = m_protocol.TakeOutput();
-          if (out.empty() && !more.empty()) outPace.Restart(NowUs());
-          out.insert(out.end(), more.begin(), more.end());
+          const uint32_t programUs = m_nProgramUs.load();
+          if (!held.empty() || (programUs > 0 && m_protocol.Record().blocksWritten > written && !more.empty())) {
+            // A block was stored: its ACK comes once it is programmed.
+            if (held.empty()) heldUntilUs = inUs + programUs;
+            held.insert(held.end(), more.begin(), more.end());
+          } else {
+            if (out.empty() && !more.empty()) outPace.Restart(NowUs());
+            out.insert(out.end(), more.begin(), more.end());
+          }
         }
         m_cv.notify_all();
       } else if (n < 0 && errno != EAGAIN && errno != EINTR) {

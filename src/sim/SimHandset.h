@@ -42,6 +42,8 @@ class CSimHandset {
   void SetEraseDelayMs(uint32_t ms);
   /// Bytes per second in each direction from now on; 0 = unpaced.
   void SetPace(uint32_t bytesPerSecond) { m_nPaceBps.store(bytesPerSecond); }
+  /// Programming time of every data block from now on, in microseconds.
+  void SetProgramUs(uint32_t us) { m_nProgramUs.store(us); }
 
   /// A copy of what the handset saw and did so far (flash included).
   SimRecord Record() const;
@@ -70,5 +72,6 @@ class CSimHandset {
   std::thread m_thread;
   std::atomic<bool> m_bStop{false};
   std::atomic<uint32_t> m_nPaceBps{0};
+  std::atomic<uint32_t> m_nProgramUs{0};
   bool m_bStarted = false;
 };

@@ -22,7 +22,8 @@ bool Number(const char* text, long lo, long hi, long& out) {
 std::string SimUsage() {
   return std::string(
              "usage: velmora-sim --count N [--first-com K] [--erase-delay MS] [--pace BPS]\n"
-             "                   [--fault SPEC ...] [--stdin-stop] | --help | --version\n"
+             "                   [--program-us US] [--fault SPEC ...] [--stdin-stop]\n"
+             "                   | --help | --version\n"
              "Simulated handsets in download mode, one pseudo-terminal each. Prints one\n"
              "line COM<n>=<device> per handset (velmora-cli --port takes these lines as they\n"
              "are), then serves until SIGINT or SIGTERM (or, with --stdin-stop, until standard\n"
@@ -31,6 +32,7 @@ std::string SimUsage() {
              "  --first-com K     COM number of the first handset (default 1)\n"
              "  --erase-delay MS  time an erase takes before it is acknowledged\n"
              "  --pace BPS        bytes per second each way (5760 = 57600 baud 8N1)\n"
+             "  --program-us US   time programming one data block takes before its ACK\n"
              "  --fault SPEC      a misbehaviour; may be given many times\n"
              "  --stdin-stop      also stop when standard input ends\n"
              "  --version         print the program's name and version\n"
@@ -82,6 +84,12 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         return false;
       }
       options.paceBps = static_cast<uint32_t>(n);
+    } else if (arg == "--program-us") {
+      if (!Number(value, 0, 10000000, n)) {
+        error = "--program-us needs microseconds (0..10000000)";
+        return false;
+      }
+      options.programUs = static_cast<uint32_t>(n);
     } else if (arg == "--fault") {
       if (!value) {
         error = "--fault needs a SPEC";

@@ -13,6 +13,7 @@ struct SimOptions {
   int firstCom = 1;
   uint32_t eraseDelayMs = 0;
   uint32_t paceBps = 0;
+  uint32_t programUs = 0;
   bool stdinStop = false;
   bool help = false;
   bool version = false;  ///< --version: print the name and version, serve nothing

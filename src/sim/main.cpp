@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
   SimHandsetConfig config;
   config.eraseDelayMs = options.eraseDelayMs;
   config.paceBps = options.paceBps;
+  config.programUs = options.programUs;
   for (const auto& [com, fault] : options.faults)
     if (com == 0) config.faults.push_back(fault);
 

@@ -1,7 +1,9 @@
 // Whole runs against in-process handsets on virtual time.
 #include "EngineFixture.h"
 
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -373,18 +375,111 @@ TEST_F(EngineTest, NothingChosenIsReportedBeforeNoPhone) {
   EXPECT_EQ(b.host().m_boxes.back().text, "No Phone is connected.");
 }
 
-TEST_F(EngineTest, APortThatCannotBeOpenedStopsTheStartAndLogsWhy) {
-  auto& b = Bench(3);
+// Twenty unopened ports are opened side by side; one that cannot be opened
+// stops the start and says why, the others are connected.
+TEST_F(EngineTest, APortThatCannotBeOpenedStopsTheStartWhileTheOthersOpenTogether) {
+  auto& b = Bench(20);
   b.BindAll();
-  b.ports().HangUp("fake:COM2");  // absent now
-  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 1024, 0x10000));
+  b.ports().HangUp("fake:COM8");  // absent now
+  // Each open waits until all twenty have begun: opened one after
+  // another, the first would wait in vain.
+  std::mutex lock;
+  std::condition_variable cv;
+  int begun = 0, together = 0;
+  bool gaveUp = false;
+  for (int k = 0; k < 20; ++k)
+    b.handset(k).dev->onOpen = [&] {
+      std::unique_lock<std::mutex> g(lock);
+      ++begun;
+      cv.notify_all();
+      if (!gaveUp && cv.wait_for(g, std::chrono::seconds(10), [&] { return begun >= 20; }))
+        ++together;
+      else
+        gaveUp = true;
+    };
+  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 4 * 1024, 0x10000));
   b.DownLoad();
   b.Pump();
-  EXPECT_EQ(b.dlg().m_entries[0].m_bConnected, 1);
-  EXPECT_EQ(b.dlg().m_entries[1].m_bConnected, 0);
-  EXPECT_EQ(b.dlg().m_entries[2].m_bConnected, 0);
-  EXPECT_TRUE(HasLog(b.host(), 1, "USB 연결 상태를 확인하세요."));
-  EXPECT_TRUE(b.handset(0).requests.empty());
+  EXPECT_EQ(together, 20);
+  for (int k = 0; k < 20; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(b.dlg().m_entries[k].m_bConnected, k == 7 ? 0 : 1);
+    EXPECT_EQ(b.dlg().m_entries[k].m_comm.IsOpen(), k != 7);
+    EXPECT_TRUE(b.handset(k).requests.empty());
+  }
+  EXPECT_TRUE(HasLog(b.host(), 7, "USB 연결 상태를 확인하세요."));
+  EXPECT_EQ(b.dlg().m_entries[7].m_strReason, b.host().m_logs[7].back().text);
+  EXPECT_EQ(CountLog(b.host(), 6, "USB 연결 상태를 확인하세요."), 0);
+  EXPECT_EQ(b.dlg().m_bRunning, 0);
+  EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+  // The next press finds the nineteen open and opens only the missing one.
+  for (int k = 0; k < 20; ++k) b.handset(k).dev->onOpen = nullptr;
+  b.dlg().m_entries[7].m_nComPort = 0;
+  b.dlg().RefreshPortLabels();
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  for (int k = 0; k < 20; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(b.dlg().m_entries[k].m_nResult, k == 7 ? RESULT_NONE : RESULT_COMPLETED);
+    EXPECT_EQ(b.handset(k).dev->opens, k == 7 ? 0 : 1);
+  }
+}
+
+// While the links open nothing may touch them: a port removal waits for the
+// DownLoad to go on, and an interrupt ends the DownLoad with every link shut.
+TEST_F(EngineTest, WhileTheLinksOpenARemovalWaitsAndAnInterruptClosesThem) {
+  auto& b = Bench(1);
+  b.BindAll();
+  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 4 * 1024, 0x10000));
+  std::mutex lock;
+  std::condition_variable cv;
+  bool begun = false, release = false;
+  b.handset(0).dev->onOpen = [&] {
+    std::unique_lock<std::mutex> g(lock);
+    begun = true;
+    cv.notify_all();
+    cv.wait_for(g, std::chrono::seconds(10), [&] { return release; });
+  };
+  auto openUntilReleased = [&] {
+    {
+      std::lock_guard<std::mutex> g(lock);
+      begun = release = false;
+    }
+    b.host().Click(IDC_DOWNLOAD, 0);
+    std::unique_lock<std::mutex> g(lock);
+    return cv.wait_for(g, std::chrono::seconds(10), [&] { return begun; });
+  };
+  auto letGo = [&] {
+    std::lock_guard<std::mutex> g(lock);
+    release = true;
+    cv.notify_all();
+  };
+
+  ASSERT_TRUE(openUntilReleased());
+  EXPECT_TRUE(b.dlg().LinksOpening());
+  EXPECT_EQ(b.dlg().m_bRunning, 1);
+  DevBroadcastPort note;
+  note.number = 1;
+  b.dlg().WindowProc(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<intptr_t>(&note));
+  EXPECT_EQ(b.dlg().m_entries[0].m_nComPort, 1);
+  letGo();
+  ASSERT_TRUE(b.AwaitLinks());
+  ASSERT_TRUE(b.RunToEnd());
+  EXPECT_EQ(b.dlg().m_entries[0].m_nComPort, 0);
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_FAILED);
+  EXPECT_FALSE(b.handset(0).dev->open);
+
+  b.BindAll();
+  ASSERT_TRUE(openUntilReleased());
+  letGo();
+  b.dlg().InterruptRun();
+  b.Pump();  // the opener's message, if it came, finds the DownLoad gone
+  EXPECT_FALSE(b.dlg().LinksOpening());
+  EXPECT_EQ(b.dlg().m_bRunning, 0);
+  EXPECT_FALSE(b.dlg().m_entries[0].m_comm.IsOpen());
+  EXPECT_FALSE(b.handset(0).dev->open);
+  EXPECT_EQ(b.handset(0).dev->opens, 2);
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_NONE);
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
 }
 

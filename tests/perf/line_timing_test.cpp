@@ -73,4 +73,14 @@ TEST_F(LineTimingTest, PacedRunIsNeverShorterThanItsWireTimeAndPauses) {
   EXPECT_GE(seconds, floor * 0.99) << "bytes " << bytes << ", pauses " << pausesUs << " us";
   EXPECT_LT(seconds, floor * 1.5);
 }
+TEST_F(LineTimingTest, HandsetProgrammingEachBlockHoldsItsAck) {
+  Run();  // opens the link
+  constexpr uint32_t kProgramUs = 50000;
+  m_sims.Handset(0).SetProgramUs(kProgramUs);
+  const double seconds = Run();
+  const SimRecord r = m_sims.Handset(0).Record();
+  EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
+  // Unprogrammed the run takes a few ms a block.
+  EXPECT_GE(seconds, kBlocks * kProgramUs / 1e6);
+}
 }  // namespace

@@ -250,8 +250,20 @@ class CFakeBench {
     return RunUntil([this] { return m_dlg->m_bRunning == 0; }, maxMs);
   }
 
-  /// Presses DownLoad.
-  void DownLoad() { m_host.Click(1032, 0); }
+  /// Presses DownLoad and, when it opens links, waits (really) until they
+  /// are open and the DownLoad has gone on; virtual time stands still.
+  void DownLoad() {
+    m_host.Click(1032, 0);
+    AwaitLinks();
+  }
+  /// Waits (really, up to 30 s) for links being opened; true once none is.
+  bool AwaitLinks() {
+    for (int waited = 0; m_dlg->LinksOpening() && waited < 300; ++waited) {
+      m_host.WaitPosted(100);
+      m_host.DispatchPending();
+    }
+    return !m_dlg->LinksOpening();
+  }
 
  private:
   bool Deliver(FakeHandset& h) {

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,8 @@ struct FakeDevice {
   uint32_t mask = 0;
   bool failOpen = false, failApply = false, failWrite = false, failRead = false, failMask = false,
        failClose = false;
+  /// Runs at the start of every Open, on the opening thread, outside the lock.
+  std::function<void()> onOpen;
 
   void Feed(std::vector<Bytes> chunks) {
     std::lock_guard<std::mutex> g(lock);
@@ -122,6 +125,7 @@ class CFakeSerialPort : public ISerialPort {
   bool Open(const std::string& device) override {
     auto d = m_ports.Get(device);
     if (!d) return Fail("no such device");
+    if (d->onOpen) d->onOpen();
     std::lock_guard<std::mutex> g(d->lock);
     d->calls.push_back("Open " + device);
     if (d->failOpen || !d->present || d->open) return Fail("busy");
