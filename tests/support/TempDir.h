@@ -15,6 +15,10 @@
 #include <system_error>
 #include <vector>
 
+#ifdef _WIN32
+#include "platform/WinApi.h"
+#endif
+
 class CTempDir {
  public:
   /// A fresh folder `prefix`XXXXXX under `base` (the system's temporary
@@ -82,7 +86,18 @@ inline std::string CTempDir::Write(const std::string& name, const std::vector<ui
 }
 
 /// How many descriptors of this process are open on `path` (as named when
-/// opened; a removed file no longer counts).
+/// opened; a removed file no longer counts). Windows cannot count them: 1
+/// when an exclusive open is refused because some handle holds the file.
+#ifdef _WIN32
+inline int OpenDescriptorsOf(const std::string& path) {
+  HANDLE h = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return 0;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION ? 1 : 0;
+}
+#else
 inline int OpenDescriptorsOf(const std::string& path) {
   std::error_code ec;
   int n = 0;
@@ -92,3 +107,4 @@ inline int OpenDescriptorsOf(const std::string& path) {
   }
   return n;
 }
+#endif
