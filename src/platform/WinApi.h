@@ -44,6 +44,7 @@
 #undef IDCANCEL
 #undef IDYES
 #undef IDNO
+#undef IDC_SIZE  // a cursor of the system's; the id of the image size edit here
 #undef EV_RXCHAR
 
 /// UTF-16 of UTF-8 `text` for a W function (invalid bytes become U+FFFD).

@@ -1,7 +1,6 @@
 // The Win32 user-interface API for the window's files: the system headers
 // first, then "platform/WinApi.h" drops the macros named like the engine's
-// vocabulary, and this drops the one the control ids add (IDC_SIZE, a
-// cursor of the system's, is the id of the image size edit here).
+// vocabulary (the control ids' IDC_SIZE among them).
 #pragma once
 
 #include <windows.h>
@@ -13,4 +12,3 @@
 
 #include "platform/WinApi.h"
 
-#undef IDC_SIZE
