@@ -31,7 +31,8 @@ class CNoProgressBar : public IProgressBar {
 bool IsEngineMessage(UINT message) {
   return (message >= WM_ENTRY_PACKET && message < WM_ENTRY_PACKET + MAX_ENTRIES) ||
          (message >= WM_ENTRY_RXEND && message < WM_ENTRY_RXEND + MAX_ENTRIES) ||
-         (message >= WM_ENTRY_LOG && message < WM_ENTRY_LOG + MAX_ENTRIES) || message == WM_SLIDER_CHANGED;
+         (message >= WM_ENTRY_LOG && message < WM_ENTRY_LOG + MAX_ENTRIES) || message == WM_SLIDER_CHANGED ||
+         message == WM_LINKS_OPENED;
 }
 
 std::wstring WindowTextOf(HWND hwnd) {
