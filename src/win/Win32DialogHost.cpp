@@ -28,12 +28,10 @@ class CNoProgressBar : public IProgressBar {
   void Redraw() override {}
 };
 
-bool IsEngineMessage(UINT message) {
-  return (message >= WM_ENTRY_PACKET && message < WM_ENTRY_PACKET + MAX_ENTRIES) ||
-         (message >= WM_ENTRY_RXEND && message < WM_ENTRY_RXEND + MAX_ENTRIES) ||
-         (message >= WM_ENTRY_LOG && message < WM_ENTRY_LOG + MAX_ENTRIES) || message == WM_SLIDER_CHANGED ||
-         message == WM_LINKS_OPENED;
-}
+// Every message the engine posts to itself lies in its own range above
+// WM_USER + 0x100 (the dialog manager's DM_* messages take WM_USER + 0..2),
+// so a message the engine gains needs no entry here.
+bool IsEngineMessage(UINT message) { return message >= WM_USER + 0x100 && message < WM_APP; }
 
 std::wstring WindowTextOf(HWND hwnd) {
   if (hwnd == nullptr) return std::wstring();
