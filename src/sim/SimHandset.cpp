@@ -205,16 +205,17 @@ void CSimHandset::Serve() {
       outPace.Refill(nowUs, bps);
       if (!out.empty()) {
         const size_t before = out.size();
-        // Paced, a reply goes out in one write once its first byte's time
-        // has come: a UART sends its bytes back to back, while a wake-up per
-        // byte could leave gaps longer than the tool's 5 ms burst, which
-        // no real line does. Its last byte is done (n - 1) byte times later.
-        const size_t allowed = !bps ? out.size() : outPace.Available() > 0 ? CSimPacer::Step(bps) : 0;
+        // Paced, the tool may see a reply's bytes only once they have
+        // crossed the line: each piece goes out in one write when its last
+        // byte's time has come. Pieces of a few milliseconds keep the gaps
+        // within a reply as short as a USB adapter's, well inside the
+        // tool's 5 ms burst.
+        const size_t piece = std::min(out.size(), CSimPacer::Piece(bps));
+        const size_t allowed = !bps ? out.size() : outPace.Available() >= piece ? piece : 0;
         if (!WriteSome(out, allowed)) quietUntilUs = nowUs + kQuietUs;
         const size_t sent = before - out.size();
         if (bps) outPace.Spend(sent);
-        if (out.empty())
-          replyOutUs = NowUs() + (bps && sent > 1 ? (sent - 1) * 1000000u / bps : 0);
+        if (out.empty() && sent > 0) replyOutUs = NowUs();
       }
       fds[1].fd = m_master;
       int queued = 0;
@@ -231,7 +232,7 @@ void CSimHandset::Serve() {
       }
       if (readLimit > 0) fds[1].events = POLLIN;
       if (!out.empty()) {
-        if (bps) timeoutUs = std::min(timeoutUs, outPace.UsUntilByte(bps));
+        if (bps) timeoutUs = std::min(timeoutUs, outPace.UsUntilBytes(std::min(out.size(), CSimPacer::Piece(bps)), bps));
         else fds[1].events |= POLLOUT;
       }
     } else if (m_master >= 0) {

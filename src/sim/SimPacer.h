@@ -37,6 +37,8 @@ class CSimPacer {
   /// Bytes to move in one step: half the bucket, so that the other half can
   /// make up for a late wake-up; at least one.
   static size_t Step(uint32_t bytesPerSecond) { return std::max<size_t>(1, Cap(bytesPerSecond) / 2); }
+  /// Bytes of a reply to hand over in one write: 2 ms worth, at least one.
+  static size_t Piece(uint32_t bytesPerSecond) { return std::max<size_t>(1, bytesPerSecond / 500); }
   /// Microseconds until `n` bytes (at most Cap) may pass, at least 1. A byte
   /// at 57600 baud takes 174 us; waiting whole milliseconds would stretch
   /// every reply and every block.

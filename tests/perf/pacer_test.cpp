@@ -61,5 +61,8 @@ TEST(SimPacer, StepIsHalfTheBucketButNeverNothing) {
   // At a few bytes per second a step of zero bytes would never move any.
   EXPECT_EQ(CSimPacer::Step(60), 1u);
   EXPECT_EQ(CSimPacer::Step(1), 1u);
+  // A reply is handed over in pieces of 2 ms, an ACK (5 bytes) whole.
+  EXPECT_EQ(CSimPacer::Piece(kBps), 11u);
+  EXPECT_EQ(CSimPacer::Piece(60), 1u);
 }
 }  // namespace
