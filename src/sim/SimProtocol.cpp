@@ -121,7 +121,10 @@ void CSimProtocol::TryStaleInput() {
     if (scan.kind == sim::SimScan::Frame) {
       m_bDataMode = false;
       m_bRepeatNext = false;
-      ++m_record.abandoned;
+      // A repeat of the last block asked for and not sent leaves a transfer
+      // that was already done.
+      if (!m_bTailOpen) ++m_record.abandoned;
+      m_bTailOpen = false;
     }
     return;
   }
@@ -138,8 +141,16 @@ void CSimProtocol::Process(uint64_t nowMs) {
       pos += sim::kBlockSize;
       continue;
     }
+    if (m_bTailOpen && m_rx[pos] != sim::kFlag && m_rx[pos] != sim::kFlag2) {
+      if (m_rx.size() - pos < sim::kBlockSize) break;
+      if (sim::IsRetryMarker(m_rx.data() + pos)) {
+        m_bDataMode = true;
+        continue;
+      }
+    }
     const sim::SimScan scan = sim::ScanRequest(m_rx.data() + pos, m_rx.size() - pos);
     if (scan.kind == sim::SimScan::Incomplete) break;
+    m_bTailOpen = false;
     pos += scan.consumed;
     if (scan.kind == sim::SimScan::Garbage) {
       if (!m_bInGarbage) Violation(scan.problem);
@@ -234,6 +245,7 @@ void CSimProtocol::FinishErase() {
   m_bRepeatNext = false;
   m_nLastIdx = -1;
   m_bLastAcked = false;
+  m_bTailOpen = false;
 }
 
 void CSimProtocol::HandleBlock(const uint8_t* block) {
@@ -287,6 +299,7 @@ void CSimProtocol::HandleBlock(const uint8_t* block) {
   }
   if (m_nWritten >= m_nExpected) {
     m_bDataMode = false;
-    ++m_record.transfersDone;
+    if (!m_bTailOpen) ++m_record.transfersDone;
+    m_bTailOpen = true;
   }
 }

@@ -86,4 +86,8 @@ class CSimProtocol {
   int64_t m_nRepeatIdx = 0;
   int64_t m_nLastIdx = -1;
   bool m_bLastAcked = false;
+  // The transfer has all its blocks, but until the tool's next request it
+  // may still ask for the last one again: it cannot tell a lost ACK from a
+  // lost block.
+  bool m_bTailOpen = false;
 };

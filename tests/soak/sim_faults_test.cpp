@@ -85,4 +85,39 @@ TEST(SimFaults, GarbledAckLosesOnlyItsClosingFlagAndTheBlockIsKept) {
   EXPECT_EQ(p.Record().transfersDone, 1);
 }
 
+// The tool cannot tell a cut ACK from silence, so it asks for the block
+// again with a retry marker, the last block of a transfer included.
+TEST(SimFaults, GarbledAckOfTheLastBlockIsRepeatedOnAMarker) {
+  CSimProtocol p(SimHandsetConfig{});
+  p.AddFault({SimFaultKind::Garble, 1, 1});
+  Feed(p, Erase(0x10000, 2 * 1024));
+  p.TakeOutput();
+  std::vector<uint8_t> block(1024, 0x11);
+  Feed(p, block);
+  p.TakeOutput();
+  block.assign(1024, 0x22);
+  Feed(p, block);
+  std::vector<uint8_t> cut = sim::AckFrame();
+  cut.pop_back();
+  ASSERT_EQ(p.TakeOutput(), cut);
+
+  const std::vector<uint8_t> marker = RetryMarker();
+  Feed(p, marker, 5000);
+  EXPECT_EQ(p.TakeOutput(), sim::ResendAckFrame());
+  block.assign(1024, 0x33);  // told apart from the first copy
+  Feed(p, block, 5010);
+  EXPECT_EQ(p.TakeOutput(), sim::AckFrame());
+  EXPECT_EQ(p.Record().blocksWritten, 3);
+  EXPECT_EQ(p.Record().flash.At(0x10000 + 1024), 0x33);
+  EXPECT_EQ(p.Record().transfersDone, 1) << "one transfer, however often its end is asked for";
+
+  // The transfer is over once a request comes: a marker then is stray.
+  Feed(p, Request({0xC0}), 5020);
+  EXPECT_EQ(p.TakeOutput(), sim::AckFrame());
+  EXPECT_TRUE(p.Record().violations.empty()) << p.Record().violations[0];
+  Feed(p, marker, 5030);
+  EXPECT_TRUE(p.TakeOutput().empty());
+  EXPECT_EQ(p.Record().violations.size(), 1u);
+}
+
 }  // namespace

@@ -27,3 +27,11 @@ inline std::vector<uint8_t> DiagFrame(std::vector<uint8_t> body, uint32_t xorTra
   for (int s = 24; s >= 0; s -= 8) body.push_back(static_cast<uint8_t>(c >> s));
   return BootFrame(body);
 }
+
+/// The tool's retry marker as it goes on the line: the block signature,
+/// flag byte 01, zeros to 1024 bytes.
+inline std::vector<uint8_t> RetryMarker() {
+  std::vector<uint8_t> m{0x01, 0x12, 0x73, 0x80, 0x40, 0x67, 0x24, 0x01};
+  m.resize(1024, 0);
+  return m;
+}
