@@ -107,7 +107,11 @@ RunResult RunOnce(CConsoleHost& host, CVelmoraDlg& dlg, int timeoutSeconds, CSto
   std::vector<std::pair<int, int>> bound;  // entry, COM number
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     if (dlg.m_entries[i].m_nResult == RESULT_NONE) continue;
-    const int port = dlg.m_entries[i].m_nComPort;
+    // The run has been going since its first requests, and an entry that
+    // has already left it (a refused boot version, a pulled cable) holds no
+    // port any more: its line must still name the one it ran on, and its
+    // handset must still be waited for before the next batch.
+    const int port = dlg.m_entries[i].m_nRunPort;
     bound.emplace_back(i, port);
     result.devices.push_back(CPortMap::Instance().Device(port).value_or(""));
   }
