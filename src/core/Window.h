@@ -26,6 +26,14 @@ constexpr uint32_t WM_ENTRY_LOG = WM_USER + 0x1AE;
 /// wParam tells which DownLoad, lParam is 0.
 constexpr uint32_t WM_LINKS_OPENED = WM_USER + 0x1D0;
 
+/// Every message the engine is sent by itself and its threads lies in
+/// [WM_ENGINE_FIRST, WM_ENGINE_END): above the dialog manager's own
+/// WM_USER + 0..2, below WM_APP. A host that hands such messages on tests the
+/// range, not a list that would go stale with the next message.
+constexpr uint32_t WM_ENGINE_FIRST = WM_USER + 0x100;
+constexpr uint32_t WM_ENGINE_END = 0x8000;
+static_assert(WM_ENGINE_FIRST <= WM_ENTRY_PACKET && WM_LINKS_OPENED < WM_ENGINE_END);
+
 constexpr int MAX_ENTRIES = 20;
 
 // Device-change notification codes (WM_DEVICECHANGE wParam) and the one

@@ -28,10 +28,7 @@ class CNoProgressBar : public IProgressBar {
   void Redraw() override {}
 };
 
-// Every message the engine posts to itself lies in its own range above
-// WM_USER + 0x100 (the dialog manager's DM_* messages take WM_USER + 0..2),
-// so a message the engine gains needs no entry here.
-bool IsEngineMessage(UINT message) { return message >= WM_USER + 0x100 && message < WM_APP; }
+bool IsEngineMessage(UINT message) { return message >= WM_ENGINE_FIRST && message < WM_ENGINE_END; }
 
 std::wstring WindowTextOf(HWND hwnd) {
   if (hwnd == nullptr) return std::wstring();
