@@ -84,8 +84,9 @@ fuzz: build-fuzz
 
 # Benchmarks (not part of `make test`): prints the report and writes it to
 # docs/PERFORMANCE.md. BENCH_ARGS passes options, e.g. BENCH_ARGS=--quick.
+# The window line needs the Qt window (velmora-window-bench, built with it).
 bench: bootstrap
-	cmake -S . -B build-bench $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_GUI=OFF -DVELMORA_BUILD_BENCH=ON -DBUILD_TESTING=OFF
+	cmake -S . -B build-bench $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_GUI=ON -DVELMORA_BUILD_BENCH=ON -DBUILD_TESTING=OFF
 	cmake --build build-bench -j$(JOBS) --target velmora-bench
 	build-bench/bin/velmora-bench --out docs/PERFORMANCE.md --command "$(strip make bench $(BENCH_ARGS))" $(BENCH_ARGS)
 

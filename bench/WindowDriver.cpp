@@ -1,0 +1,307 @@
+// velmora-window-bench: one host of the dialog on handsets that are already
+// running (their ports given as --port), driven as an operator drives it:
+// the ports arrive as hot-plug notifications, PHONE Code is clicked and the
+// file dialog answered with the image, then DownLoad is clicked for a
+// warm-up run and for each measured run. velmora-bench starts it once with
+// the Qt window and once with the headless host on the same handsets, so
+// that the two cost figures differ by the host alone.
+//
+//   velmora-window-bench --host window|headless --phone IMAGE [--runs N]
+//                        [--click-ms MS] --port N=DEVICE ...
+//
+// One line per run on standard output:
+//   run=K warm=0|1 probe=0|1 ok=0|1 seconds=S cpu_ms=C paints=P clicks=N
+//   click_max_ms=M click_median_ms=D failed=F
+// seconds and cpu_ms run from the DownLoad click to the run's end; cpu_ms is
+// this process's CPU (the tool's threads and, for the window, Qt's), never the
+// handsets'. The measured runs leave the slider alone, as an operator who
+// only watches does. With --click-ms (window only) one more run follows, the
+// probe, in which a key press is posted to the entry slider every MS
+// milliseconds, one at a time; its latency runs from the post to the first
+// paint of the entry label after the slider moved.
+#include <sys/resource.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QSlider>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ControlIds.h"
+#include "HostBinding.h"
+#include "MySliderCtrl.h"
+#include "QtDialogHost.h"
+#include "VelmoraDlg.h"
+#include "VelmoraWindow.h"
+#include "WindowArgs.h"
+#include "host/HeadlessHost.h"
+#include "platform/PortMap.h"
+#include "platform/PortSpec.h"
+
+namespace {
+
+constexpr uint32_t kRunLimitMs = 600000;
+// Between runs, so that the paints and log lines of one run's end are not
+// charged to the next.
+constexpr int kSettleMs = 300;
+
+uint64_t CpuUs() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  auto us = [](const timeval& t) {
+    return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_usec);
+  };
+  return us(ru.ru_utime) + us(ru.ru_stime);
+}
+
+struct RunFigures {
+  bool ok = false;
+  double seconds = 0;
+  double cpuMs = 0;
+  long paints = 0;
+  std::vector<double> clickMs;
+  int failed = 0;
+};
+
+void PrintRun(int k, bool warm, bool probe, const RunFigures& r) {
+  std::vector<double> clicks = r.clickMs;
+  std::sort(clicks.begin(), clicks.end());
+  const double max = clicks.empty() ? 0 : clicks.back();
+  const double median = clicks.empty() ? 0 : clicks[clicks.size() / 2];
+  std::printf("run=%d warm=%d probe=%d ok=%d seconds=%.4f cpu_ms=%.1f paints=%ld clicks=%zu click_max_ms=%.2f "
+              "click_median_ms=%.2f failed=%d\n",
+              k, warm ? 1 : 0, probe ? 1 : 0, r.ok ? 1 : 0, r.seconds, r.cpuMs, r.paints, clicks.size(), max, median,
+              r.failed);
+  std::fflush(stdout);
+}
+
+int CountFailed(const CVelmoraDlg& dlg, const std::vector<std::pair<int, std::string>>& ports, bool& ok) {
+  int failed = 0;
+  ok = true;
+  for (size_t k = 0; k < ports.size() && k < MAX_ENTRIES; ++k) {
+    if (dlg.m_entries[k].m_nResult == RESULT_COMPLETED) continue;
+    ok = false;
+    ++failed;
+  }
+  return failed;
+}
+
+// ---- the Qt window ----
+
+// Answers what a person would: the file dialog with the image, every box
+// with OK (or Yes), at once.
+class CDrivenHost : public CQtDialogHost {
+ public:
+  using CQtDialogHost::CQtDialogHost;
+  std::optional<std::string> OpenFileDialog(const std::string&, const std::string&, const std::string&) override {
+    return m_answer;
+  }
+  int MessageBox(const std::string& text, uint32_t type) override {
+    m_lastBox = text;
+    return (type & MB_BUTTONMASK) == MB_YESNO ? IDYES : IDOK;
+  }
+  std::optional<std::string> m_answer;
+  std::string m_lastBox;
+};
+
+// Counts every paint of the window's widgets, and times the posted clicks.
+class CPaintCounter : public QObject {
+ public:
+  CPaintCounter(QWidget* label) : m_label(label) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      ++paints;
+      if (watched == m_label && moved && posted) {
+        clickMs.push_back(static_cast<double>(clock.nsecsElapsed() - postedAt) / 1e6);
+        posted = moved = false;
+      }
+    }
+    return false;
+  }
+  QWidget* m_label;
+  long paints = 0;
+  QElapsedTimer clock;
+  qint64 postedAt = 0;
+  bool posted = false;  // a click is on its way
+  bool moved = false;   // and the slider has taken it
+  std::vector<double> clickMs;
+};
+
+void Click(CVelmoraWindow& window, int id) {
+  if (auto* button = qobject_cast<QAbstractButton*>(window.Control(id))) button->click();
+}
+
+void Settle(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+int RunWindow(int argc, char** argv, const std::string& image, int runs, int clickMs,
+              const std::vector<std::pair<int, std::string>>& ports) {
+  // Qt sees none of the bench's own options.
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
+  (void)argc;
+  CVelmoraWindow window;
+  CDrivenHost host(window);
+  CVelmoraDlg dialog(host);
+  BindDialog(host, dialog);
+  dialog.OnInitDialog();
+  PlugInPorts(host, ports);
+  window.show();
+  QElapsedTimer shown;
+  shown.start();
+  while (!(window.windowHandle() && window.windowHandle()->isExposed()) && shown.elapsed() < 10000)
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  Settle(kSettleMs);
+
+  host.m_answer = image;
+  Click(window, IDC_PHONE_CODE);
+  if (dialog.m_bPhoneCode != 1) {
+    std::fprintf(stderr, "velmora-window-bench: the image was refused: %s\n", host.m_lastBox.c_str());
+    return 1;
+  }
+  CPaintCounter counter(window.Control(IDC_ENTRY_LABEL));
+  counter.clock.start();
+  app.installEventFilter(&counter);
+  QSlider* slider = window.Slider();
+  QObject::connect(slider, &QSlider::valueChanged, &counter, [&counter] {
+    if (counter.posted) counter.moved = true;
+  });
+  QTimer clicker;
+  bool right = true;
+  QObject::connect(&clicker, &QTimer::timeout, &counter, [&] {
+    if (counter.posted || dialog.m_bRunning == 0) return;
+    counter.posted = true;
+    counter.moved = false;
+    counter.postedAt = counter.clock.nsecsElapsed();
+    // Queued behind whatever the handsets' messages have queued, as the
+    // operator's key press is.
+    const int key = right ? Qt::Key_Right : Qt::Key_Left;
+    right = !right;
+    QCoreApplication::postEvent(slider, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
+    QCoreApplication::postEvent(slider, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier));
+  });
+
+  const int probes = clickMs > 0 ? 1 : 0;
+  for (int k = 0; k <= runs + probes; ++k) {
+    const bool probe = k > runs;
+    RunFigures r;
+    counter.paints = 0;
+    counter.clickMs.clear();
+    counter.posted = counter.moved = false;
+    const uint64_t cpu0 = CpuUs();
+    QElapsedTimer t;
+    t.start();
+    Click(window, IDC_DOWNLOAD);
+    if (probe) clicker.start(clickMs);
+    while (dialog.m_bRunning == 1 && t.elapsed() < kRunLimitMs)
+      QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    r.seconds = static_cast<double>(t.nsecsElapsed()) / 1e9;
+    r.cpuMs = static_cast<double>(CpuUs() - cpu0) / 1000.0;
+    clicker.stop();
+    r.paints = counter.paints;
+    r.clickMs = counter.clickMs;
+    // A click still on its way when the run ended took at least this long.
+    if (counter.posted) r.clickMs.push_back(static_cast<double>(counter.clock.nsecsElapsed() - counter.postedAt) / 1e6);
+    r.failed = CountFailed(dialog, ports, r.ok);
+    r.ok = r.ok && dialog.m_bRunning == 0;
+    PrintRun(k, k == 0, probe, r);
+    Settle(kSettleMs);
+  }
+  app.removeEventFilter(&counter);
+  UnbindDialog(host);
+  return 0;
+}
+
+// ---- the headless host ----
+
+int RunHeadless(const std::string& image, int runs, const std::vector<std::pair<int, std::string>>& ports) {
+  CHeadlessHost host;
+  host.m_nYesNoAnswer = IDYES;
+  CVelmoraDlg dialog(host);
+  host.SetDialog(&dialog);
+  dialog.OnInitDialog();
+  for (const auto& [number, device] : ports) {
+    CPortMap::Instance().Set(number, device);
+    DevBroadcastPort port;
+    port.number = number;
+    dialog.WindowProc(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&port));
+  }
+  host.DispatchPending();
+  host.m_fileAnswers.push_back(image);
+  host.Click(IDC_PHONE_CODE, 1);
+  if (dialog.m_bPhoneCode != 1) {
+    std::fprintf(stderr, "velmora-window-bench: the image was refused\n");
+    return 1;
+  }
+  for (int k = 0; k <= runs; ++k) {
+    RunFigures r;
+    const uint64_t cpu0 = CpuUs();
+    QElapsedTimer t;
+    t.start();
+    host.Click(IDC_DOWNLOAD);
+    host.RunUntil([&] { return dialog.m_bRunning == 0; }, kRunLimitMs);
+    r.seconds = static_cast<double>(t.nsecsElapsed()) / 1e9;
+    r.cpuMs = static_cast<double>(CpuUs() - cpu0) / 1000.0;
+    r.failed = CountFailed(dialog, ports, r.ok);
+    r.ok = r.ok && dialog.m_bRunning == 0;
+    PrintRun(k, k == 0, false, r);
+    host.RunUntil([] { return false; }, kSettleMs);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string hostKind, image;
+  int runs = 3, clickMs = 0;
+  std::vector<std::pair<int, std::string>> ports;
+  for (int k = 1; k < argc; ++k) {
+    const std::string a = argv[k];
+    if (k + 1 >= argc) {
+      std::fprintf(stderr, "velmora-window-bench: %s needs a value\n", a.c_str());
+      return 2;
+    }
+    const std::string v = argv[++k];
+    if (a == "--host") {
+      hostKind = v;
+    } else if (a == "--phone") {
+      image = v;
+    } else if (a == "--runs") {
+      runs = std::max(1, std::atoi(v.c_str()));
+    } else if (a == "--click-ms") {
+      clickMs = std::max(0, std::atoi(v.c_str()));
+    } else if (a == "--port") {
+      std::string why;
+      auto port = ParsePortSpec(v, &why);
+      if (!port) {
+        std::fprintf(stderr, "velmora-window-bench: --port %s\n", why.c_str());
+        return 2;
+      }
+      ports.push_back(*port);
+    } else {
+      std::fprintf(stderr, "velmora-window-bench: unknown argument %s\n", a.c_str());
+      return 2;
+    }
+  }
+  if ((hostKind != "window" && hostKind != "headless") || image.empty() || ports.empty()) {
+    std::fprintf(stderr,
+                 "usage: velmora-window-bench --host window|headless --phone IMAGE [--runs N] [--click-ms MS] "
+                 "--port N=DEVICE ...\n");
+    return 2;
+  }
+  if (hostKind == "window") return RunWindow(argc, argv, image, runs, clickMs, ports);
+  return RunHeadless(image, runs, ports);
+}
