@@ -34,7 +34,8 @@ class IProgressBar {
   virtual void SetBgColour(Rgb colour) = 0;
   virtual void SetTextOnBgColour(Rgb colour) = 0;
   virtual void SetTextOnBarColour(Rgb colour) = 0;
-  /// Repaints at once.
+  /// Has the bar repainted with the window's next frame (a window paints
+  /// at most once per frame, however often its values change).
   virtual void Redraw() = 0;
 };
 

@@ -79,8 +79,10 @@ void CVelmoraDlg::ShowElapsedTime() {
   char text[64];
   std::snprintf(text, sizeof text, "Elapsed time : %d min %d sec", static_cast<int>(s / 60),
                 static_cast<int>(s % 60));
+  // The log view is repainted with the clock, once a second: the view seen,
+  // whichever entry it belongs to, not the first entry's with every block.
+  if (m_strElapsed != text && m_nSelEntry >= 0 && m_nSelEntry < MAX_ENTRIES) m_host.Invalidate(kLogViewIds[m_nSelEntry]);
   m_strElapsed = text;
-  m_host.Invalidate(kLogViewIds[0]);
   UpdateData(false);
 }
 

@@ -21,6 +21,7 @@
 #include "AppIcon.h"
 #include "ControlIds.h"
 #include "ControlTable.h"
+#include "FramePacer.h"
 #include "LogView.h"
 #include "MySliderCtrl.h"
 #include "TextProgressCtrl.h"
@@ -42,6 +43,7 @@ CVelmoraWindow::CVelmoraWindow(QWidget* parent) : QDialog(parent), m_units(Apply
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowIcon(VelmoraIcon());
   setFixedSize(m_units.X(kDialogWidthDu), m_units.Y(kDialogHeightDu));
+  m_pacer = new CFramePacer(this);
   BuildControls();
   qApp->installEventFilter(this);
 }

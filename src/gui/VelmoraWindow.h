@@ -14,6 +14,7 @@
 #include "DialogUnits.h"
 
 class QMenu;
+class CFramePacer;
 class CTextProgressCtrl;
 class CLogView;
 class CMySliderCtrl;
@@ -49,6 +50,8 @@ class CVelmoraWindow : public QDialog {
   void ShowAbout();
 
   const CDialogUnits& Units() const { return m_units; }
+  /// What keeps the window's painting to one paint per display frame.
+  CFramePacer& FramePacer() const { return *m_pacer; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -63,6 +66,7 @@ class CVelmoraWindow : public QDialog {
   void Send(uint32_t message, uintptr_t wParam);
 
   CDialogUnits m_units;
+  CFramePacer* m_pacer = nullptr;
   QHash<int, QWidget*> m_controls;
   MessageSink m_sink;
   std::function<void()> m_onClose;
