@@ -120,7 +120,8 @@ int main(int argc, char** argv) {
     e2e.window.why = "left out (--micro-only or --no-window)";
   }
 
-  const std::string report = FormatReport(DescribeMachine(), command, collector.figures, e2e, !microOnly);
+  const std::string report =
+      FormatReport(DescribeMachine(), command, collector.figures, e2e, !microOnly && !windowOnly);
   std::fputs(report.c_str(), stdout);
   if (!out.empty()) {
     std::ofstream file(out);
