@@ -132,7 +132,9 @@ int CQtDialogHost::MessageBox(const std::string& text, uint32_t type) {
     box.setEscapeButton(QMessageBox::No);
   }
   if (type & MB_SYSTEMMODAL) box.setWindowModality(Qt::ApplicationModal);
+  m_openBoxes.emplace_back(&box);
   const int clicked = box.exec();
+  m_openBoxes.pop_back();
   return MessageBoxAnswer(type, clicked);
 }
 
@@ -355,6 +357,35 @@ void CQtDialogHost::FlushLogLines() {
 void CQtDialogHost::PostQuit() {
   // Queued, so that the handler that asked for it finishes first.
   QMetaObject::invokeMethod(&m_window, [this] { m_window.done(IDCANCEL); }, Qt::QueuedConnection);
+}
+
+void CQtDialogHost::MarkEntryFailed(int entry, bool failed) {
+  if (entry < 0 || entry >= MAX_ENTRIES) return;
+  QWidget* label = m_window.Control(kPortLabelIds[entry]);
+  if (label == nullptr || label->property("failed").toBool() == failed) return;
+  label->setProperty("failed", failed);
+  // The dark red of the bar's "Error!".
+  label->setStyleSheet(failed ? QStringLiteral("color: rgb(128, 0, 0); font-weight: bold;") : QString());
+}
+
+void CQtDialogHost::ShowNotice(const std::string& text) { MessageBox(text, MB_OK | MB_ICONINFORMATION); }
+
+void CQtDialogHost::AskAttention() {
+  // The taskbar's alert until the window is active again, and one beep.
+  QApplication::alert(&m_window);
+  QApplication::beep();
+}
+
+void CQtDialogHost::DismissMessageBox() {
+  while (!m_openBoxes.empty() && m_openBoxes.back().isNull()) m_openBoxes.pop_back();
+  if (m_openBoxes.empty()) return;
+  QMessageBox* box = m_openBoxes.back();
+  // Answered with its escape button (No for a question): its loop ends
+  // once the handler that asked returns to it.
+  if (QAbstractButton* escape = box->escapeButton())
+    box->done(box->standardButton(escape));
+  else
+    box->done(QMessageBox::Ok);
 }
 
 void CQtDialogHost::SetPortHint(int entry, const std::string& hint) {

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <deque>
@@ -23,6 +24,7 @@
 #include "DialogHost.h"
 
 class CVelmoraWindow;
+class QMessageBox;
 
 class CQtDialogHost : public QObject, public IDialogHost {
  public:
@@ -76,6 +78,10 @@ class CQtDialogHost : public QObject, public IDialogHost {
   void AppendLogLine(int entry, Rgb colour, const std::string& text) override;
   void PostQuit() override;
   void SetPortHint(int entry, const std::string& hint) override;
+  void MarkEntryFailed(int entry, bool failed) override;
+  void ShowNotice(const std::string& text) override;
+  void AskAttention() override;
+  void DismissMessageBox() override;
 
   /// Whether timer `id` is running (for tests).
   bool IsTimerActive(int id) const;
@@ -109,6 +115,7 @@ class CQtDialogHost : public QObject, public IDialogHost {
   };
   std::unordered_map<int, TextCache> m_texts;  // the last text written into each control
   QHash<int, QString> m_hiddenEditText;  // texts of hidden edits, set when they are shown
+  std::vector<QPointer<QMessageBox>> m_openBoxes;  // innermost last
   QElapsedTimer m_clock;
   // Log lines reach their views once per turn of the loop, however many
   // the entries' messages of that turn brought.
