@@ -42,7 +42,12 @@ test-windows: windows build-asan
 	tests/windows/run build-win -j$(JOBS)
 	tests/windows/run-linux build-win build-asan
 
-demo: build
+# Only what the demo runs (the window, velmora-cli, velmora-sim): a fresh
+# clone shows its window without building every test first.
+DEMO_TARGETS = velmora velmora-cli velmora-sim
+demo: bootstrap
+	cmake -S . -B build $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j$(JOBS) --target $(DEMO_TARGETS)
 	scripts/demo
 
 # The Debian package of a Release build (build-deb/velmora_<version>_<arch>.deb),
