@@ -87,6 +87,8 @@ class CVelmoraDlg {
   // ---- DownLoad and entries ----
   void OnDownLoad();
   void ArmTimer(int i, int type, int ms);
+  /// Stops entry i's timer; the entry waits for a reply only.
+  void KillEntryTimer(int i);
   void SendFirstRequest(int i);
   void ResetAllEntries();
   void ResetEntryCounters(int i);
@@ -243,12 +245,17 @@ class CVelmoraDlg {
   bool SendEntryBlock(int i);
   void EndBootStep(int i);
   void EndFlashStep(int i);
+  /// Drops from the run every entry that nothing can move on any more: no
+  /// timer of its own and not waiting at the step's end.
+  void DropLostEntries();
   void RestartEntries(bool withProgress);
   void FinalJump(bool completedCaption);
   void GiveUpEntry(int i, const std::string& reason);
   /// Asks entry i's handset for the last block again (it answers RESEND_ACK).
   void SendRetryMarker(int i);
   void RetryEntry(int i);
+  /// The last request again; the handset may then answer it twice.
+  void ResendRequest(int i);
   /// Entry i's answer to a refused or damaged reply: the retry marker or
   /// the last request again under the block timer, with `logText` (when
   /// given) logged; false always, the reply not being accepted.
@@ -272,6 +279,11 @@ class CVelmoraDlg {
   bool AllAliveFinished() const;
   bool IsBootKindStep() const;
   void DrainLog(int i, bool force);
+  /// One line from entry i's queue into its run log and view, a line that
+  /// repeats the one before it counted instead once a few have been shown.
+  void TakeLogLine(int i, const CTextQItem& item, bool force);
+  /// Says how often entry i's last line came again unshown, if it did.
+  void FlushLineRepeats(int i, bool force);
   std::string StatusText(int i) const;
 
   // Image selection (VelmoraDlgImages.cpp).

@@ -21,7 +21,13 @@ constexpr int kStaleEndWaitMs = 50;
 void CVelmoraDlg::ArmTimer(int i, int type, int ms) {
   m_entries[i].m_nTimerType = type;
   m_entries[i].m_nTimerMs = ms;
+  m_entries[i].m_bTimerArmed = 1;
   m_host.SetTimer(i, static_cast<uint32_t>(ms));
+}
+
+void CVelmoraDlg::KillEntryTimer(int i) {
+  m_entries[i].m_bTimerArmed = 0;
+  m_host.KillTimer(i);
 }
 
 void CVelmoraDlg::SendFirstRequest(int i) {
@@ -143,7 +149,7 @@ bool CVelmoraDlg::FinishOpen(int i, bool opened) {
 
 void CVelmoraDlg::Disconnect(int i) {
   DownloadEntry& e = m_entries[i];
-  m_host.KillTimer(i);
+  KillEntryTimer(i);
   const bool wasInRun = m_bRunning && e.m_nResult == RESULT_RUNNING;
   if (e.m_nState != STATE_IDLE && e.m_nState != STATE_COMPLETE && e.m_nComPort != 0) {
     ShowEntryError(i);
@@ -287,6 +293,9 @@ void CVelmoraDlg::OnDownLoad() {
     e.m_nBlocksSent = 0;
     e.m_nRetries = 0;
     e.m_runStart = e.m_runEnd = m_runStart;
+    // What repeated before this run is told before it, not in its log.
+    FlushLineRepeats(i, false);
+    e.m_lastLine = CTextQItem();
     e.m_runLog.clear();
   }
   // Links stay open between runs; one still holding a port that is now

@@ -15,7 +15,7 @@ void CVelmoraDlg::InterruptRun() {
   AbandonOpening();
   // Timers first: an expiry is the only way a request goes out without a
   // reply having arrived.
-  for (int k = 0; k < MAX_ENTRIES; ++k) m_host.KillTimer(k);
+  for (int k = 0; k < MAX_ENTRIES; ++k) KillEntryTimer(k);
   for (int k = 0; k < MAX_ENTRIES; ++k) {
     DownloadEntry& e = m_entries[k];
     // Marked before the link goes, so that a reply already posted finds the
