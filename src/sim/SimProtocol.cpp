@@ -77,10 +77,13 @@ void CSimProtocol::Violation(std::string text) { m_record.violations.push_back(s
 
 // A reply held back is still owed: a tool that sends its next unit before
 // it came has taken another reply for it, and will take this one for the
-// next unit.
+// next unit. Once per held reply; whatever follows is the same mistake.
 void CSimProtocol::CheckNothingOwed() {
-  if (m_late.empty()) return;
-  Violation(std::string(sim::kEarlySend) + " (the reply to " + Hex(m_late.front().request[0]) + " was still owed)");
+  for (HeldReply& h : m_late) {
+    if (h.noted) continue;
+    h.noted = true;
+    Violation(std::string(sim::kEarlySend) + " (the reply to " + Hex(h.request[0]) + " was still owed)");
+  }
 }
 
 bool CSimProtocol::IsHeldRequest(const std::vector<uint8_t>& req) const {
@@ -94,7 +97,7 @@ void CSimProtocol::Reply(std::vector<uint8_t> frame) {
     return;
   }
   if (m_nHoldMs > 0) {
-    m_late.push_back({m_nowMs + m_nHoldMs, std::move(frame), m_holdFor});
+    m_late.push_back({m_nowMs + m_nHoldMs, std::move(frame), m_holdFor, false});
     m_nHoldMs = 0;
     return;
   }

@@ -57,6 +57,7 @@ class CSimProtocol {
     uint64_t dueMs;
     std::vector<uint8_t> frame;
     std::vector<uint8_t> request;  // what it answers
+    bool noted = false;            // an early send was recorded against it
   };
 
   bool TakeFault(SimFaultKind kind, int arg, SimFault* fired = nullptr);

@@ -76,7 +76,10 @@ TEST(SimFaults, LateReplyIsAnsweredTwiceAndOwedUntilItCame) {
     EXPECT_EQ(p.NextDeadline(), 3500);
     Feed(p, Request({0xA0}), 3000);
     EXPECT_EQ(p.TakeOutput(), sim::AckFrame()) << "the repeat is answered at once";
-    if (!waits) Feed(p, Request({0xC0}), 3100);
+    if (!waits) {
+      Feed(p, Request({0xC0}), 3100);
+      Feed(p, Request({0xA5}), 3200);  // the same mistake, not another
+    }
     p.Tick(3499);
     p.TakeOutput();
     p.Tick(3500);
@@ -89,7 +92,7 @@ TEST(SimFaults, LateReplyIsAnsweredTwiceAndOwedUntilItCame) {
       EXPECT_EQ(p.Record().violations[0].rfind(sim::kEarlySend, 0), 0u) << p.Record().violations[0];
     }
     EXPECT_EQ(p.Record().faultsFired, 1);
-    EXPECT_EQ(p.Record().requests.size(), 3u);
+    EXPECT_EQ(p.Record().requests.size(), waits ? 3u : 4u);
   }
 }
 
