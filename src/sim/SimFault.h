@@ -17,7 +17,7 @@ enum class SimFaultKind {
   Hostile,       ///< every block is answered 03 03 03 (always, TIMES ignored)
   LoseReply,     ///< the reply to request code ARG is never sent (the request is carried out)
   Garble,        ///< block ARG is written but its ACK loses its closing flag
-  LateReply,     ///< the reply to request code ARG comes `ms` late; a repeat meanwhile is answered at once
+  LateReply,     ///< the reply to request code ARG comes `ms` late; a repeat meanwhile is answered right after it
   Chatter,       ///< every ARG ms a reply that answers nothing (always, TIMES ignored)
 };
 

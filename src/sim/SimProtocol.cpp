@@ -18,6 +18,10 @@ constexpr char kOldVersion[6] = "b1.00";
 // whose thread runs late reads each alone: strays that swallowed a real
 // reply would turn a handset that otherwise answers into one that does not.
 constexpr uint64_t kQuietGapMs = 50;
+// How long after the late reply the repeat's reply follows: the handset's
+// turn from one request to the next, long enough that the two reach the
+// tool in reads of their own.
+constexpr uint64_t kRepeatTurnaroundMs = 10;
 
 uint32_t Le32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
@@ -84,10 +88,6 @@ void CSimProtocol::CheckNothingOwed() {
     h.noted = true;
     Violation(std::string(sim::kEarlySend) + " (the reply to " + Hex(h.request[0]) + " was still owed)");
   }
-}
-
-bool CSimProtocol::IsHeldRequest(const std::vector<uint8_t>& req) const {
-  return std::any_of(m_late.begin(), m_late.end(), [&](const HeldReply& h) { return h.request == req; });
 }
 
 void CSimProtocol::Reply(std::vector<uint8_t> frame) {
@@ -272,9 +272,13 @@ void CSimProtocol::Process(uint64_t nowMs) {
 
 void CSimProtocol::HandleRequest(const std::vector<uint8_t>& req, uint64_t nowMs) {
   m_record.requests.push_back(req);
-  // A repeat of a request whose reply is held back is carried out and
-  // answered at once, like the original: the tool gets two replies for it.
-  const bool repeat = IsHeldRequest(req);
+  // A repeat of a request whose reply is held back is carried out after the
+  // original, as a handset that takes its requests in turn does: the tool
+  // gets two replies for it, the second close behind the first.
+  uint64_t heldDueMs = 0;
+  for (const HeldReply& h : m_late)
+    if (h.request == req) heldDueMs = std::max(heldDueMs, h.dueMs);
+  const bool repeat = heldDueMs != 0;
   if (!repeat) CheckNothingOwed();
   const uint8_t code = req[0];
   const size_t len = req.size();
@@ -293,7 +297,10 @@ void CSimProtocol::HandleRequest(const std::vector<uint8_t>& req, uint64_t nowMs
   // An erase's reply comes when the erase ends; the flag waits for it.
   m_bDropReply = TakeFault(SimFaultKind::LoseReply, code);
   SimFault late;
-  m_nHoldMs = !repeat && TakeFault(SimFaultKind::LateReply, code, &late) ? static_cast<uint32_t>(late.ms) : 0;
+  if (repeat)
+    m_nHoldMs = static_cast<uint32_t>(heldDueMs + kRepeatTurnaroundMs - nowMs);
+  else
+    m_nHoldMs = TakeFault(SimFaultKind::LateReply, code, &late) ? static_cast<uint32_t>(late.ms) : 0;
   m_holdFor = req;
   if (want == 0 || len != want) {
     Reply(sim::NakInvalidFrame());

@@ -65,7 +65,6 @@ class CSimProtocol {
   int ChatterMs() const;
   void Violation(std::string text);
   void CheckNothingOwed();
-  bool IsHeldRequest(const std::vector<uint8_t>& req) const;
   void Reply(std::vector<uint8_t> frame);
   void Emit(std::vector<uint8_t> frame);
   void ReleaseTimed(uint64_t nowMs);
