@@ -94,4 +94,10 @@ class IDialogHost : public IWindow {
   /// A line for the port's tooltip/status: the device behind a "[COM%d]"
   /// label. Hosts without such a place ignore it.
   virtual void SetPortHint(int entry, const std::string& hint) { (void)entry; (void)hint; }
+
+  /// Entry `entry`'s result in the current run is known (completed or
+  /// failed, with its reason, counts and times in the entry): the moment a
+  /// host that keeps a record of its handsets writes it. Hosts that keep
+  /// none ignore it.
+  virtual void OnEntryResult(int entry) { (void)entry; }
 };

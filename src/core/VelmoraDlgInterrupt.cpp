@@ -24,6 +24,7 @@ void CVelmoraDlg::InterruptRun() {
       e.m_nResult = RESULT_FAILED;
       e.m_strReason = kInterrupted;
       e.m_runEnd = std::chrono::system_clock::now();
+      m_host.OnEntryResult(k);
       PutLog(k, LOG_ERROR, kInterrupted);
       ShowEntryError(k);
     }

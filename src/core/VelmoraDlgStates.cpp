@@ -168,6 +168,7 @@ void CVelmoraDlg::Advance(int i) {
       PutLog(i, LOG_INFO, "Downloading Completed.");
       e.m_nResult = RESULT_COMPLETED;
       e.m_runEnd = std::chrono::system_clock::now();
+      m_host.OnEntryResult(i);
       // The controls come back with the run's end, not with this entry's:
       // others may still await their reply to the jump.
       CheckRunEnded();
@@ -328,6 +329,7 @@ void CVelmoraDlg::LeaveRun(int i) {
   if (e.m_strReason.empty()) e.m_strReason = LastErrorLine(i);
   if (e.m_strReason.empty()) e.m_strReason = "USB 연결 상태를 확인하세요.";
   e.m_runEnd = std::chrono::system_clock::now();
+  m_host.OnEntryResult(i);
   ShowEntryError(i);
   AfterEntryLeft();
 }
@@ -368,6 +370,7 @@ void CVelmoraDlg::StopRun(const std::string& reason) {
     e.m_nResult = RESULT_FAILED;
     e.m_strReason = reason;
     e.m_runEnd = std::chrono::system_clock::now();
+    m_host.OnEntryResult(k);
     ShowEntryError(k);
   }
   m_nStep = IMAGE_BOOTLOADER;
