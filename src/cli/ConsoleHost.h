@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@ class CConsoleHost : public CHeadlessHost {
   void SetStopWaitable(StopWaitable stop) { m_stop = stop; }
 
   bool PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
+  /// Told each entry whose result is known (the history records it).
+  void SetEntryResultSink(std::function<void(int)> sink) { m_entryResult = std::move(sink); }
+  void OnEntryResult(int entry) override {
+    if (m_entryResult) m_entryResult(entry);
+  }
 
   /// Entries whose captions the live table shows.
   void SetTableEntries(std::vector<int> entries);
@@ -42,4 +48,5 @@ class CConsoleHost : public CHeadlessHost {
   int m_nTableLines = 0;
   StopWaitable m_wake = kNoStopWaitable;  ///< signalled by every post (an eventfd, an event)
   StopWaitable m_stop = kNoStopWaitable;
+  std::function<void(int)> m_entryResult;
 };

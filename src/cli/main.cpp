@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "CliHistory.h"
 #include "CliOptions.h"
 #include "ConsoleHost.h"
 #include "ControlIds.h"
@@ -283,6 +284,7 @@ int CreateResource(CConsoleHost& host, const std::string& dir) {
 }  // namespace
 
 static int Main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "history") return RunHistoryCommand(argc - 1, argv + 1);
   std::string error;
   auto options = ParseCliOptions(argc, argv, error);
   if (!options) {
@@ -355,6 +357,7 @@ static int Main(int argc, char** argv) {
   }
 
   CReportFile report(o.report);
+  const auto history = AttachCliHistory(o.history, host, dlg);
   if (o.station) return RunStation(host, dlg, o, stop, report);
 
   if (stop.Received() != 0) return 128 + stop.Received();
