@@ -29,9 +29,6 @@ int RepeatedRequests(const SimRecord& r) {
   for (size_t k = 1; k < r.requests.size(); ++k) repeats += r.requests[k] == r.requests[k - 1] ? 1 : 0;
   return repeats;
 }
-// The first entry to finish a step drops those whose first block is not
-// yet answered: a few milliseconds a block keep them together.
-const SimHandsetConfig kPaced{.paceBps = 200000, .faults = {}};
 
 class CliHistoryTest : public ::testing::Test {
  protected:
@@ -65,7 +62,7 @@ class CliHistoryTest : public ::testing::Test {
 
 TEST_F(CliHistoryTest, EachHandsetIsRecordedAsItsEntryEndsCompletedFailedOrInterrupted) {
   CSimBench sims;
-  ASSERT_TRUE(sims.Start(3, kPaced));
+  ASSERT_TRUE(sims.Start(3, {}));
   sims.Handset(1).AddFault(SimFault{SimFaultKind::NakFailed, 2, 1});
   sims.Handset(2).AddFault(SimFault{SimFaultKind::Silence, 1, 1});  // one retry marker
   ProgramResult r = Cli("--phone " + m_image + Ports(sims, 3) + " --history " + m_history + " --timeout 120");
