@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -18,12 +17,10 @@
 #include <nlohmann/json.hpp>
 
 #include "HistoryRecords.h"
-#include "Registry.h"
 #include "TempDir.h"
 #include "records/CentralHistory.h"
 #include "records/HistoryDelivery.h"
 #include "records/HistoryExport.h"
-#include "records/HistoryKeeper.h"
 #include "records/HistoryWhen.h"
 
 namespace {
@@ -87,27 +84,11 @@ TEST(HistoryStoreTest, RecordsComeBackWholeAndPeriodsSelectByStart) {
     for (const auto& r : got) coms.push_back(r.com - 1);
     EXPECT_EQ(coms, c.want) << c.since.value_or(-1) << ".." << c.until.value_or(-1);
   }
-
-  // The outbox: oldest first, and gone once delivered.
-  std::vector<HandsetRecord> pending;
-  ASSERT_TRUE(store->Undelivered(3, pending, error));
-  ASSERT_EQ(pending.size(), 3u);
-  EXPECT_EQ(pending[0], made[0]);
-  ASSERT_TRUE(store->MarkDelivered({made[0].id, made[2].id}, error)) << error;
-  pending.clear();
-  ASSERT_TRUE(store->Undelivered(10, pending, error));
-  ASSERT_EQ(pending.size(), 2u);
-  EXPECT_EQ(pending[0].id, made[1].id);
-  EXPECT_EQ(pending[1].id, made[3].id);
 }
 
-TEST(HistoryStoreTest, AFileThatCannotHoldTheHistoryIsRefusedWithItsReason) {
+TEST(HistoryStoreTest, AFileThatIsNoHistoryOrANewerOneIsRefused) {
   CTempDir dir;
-  std::ofstream(dir / "plain") << "x";
   std::string error;
-  EXPECT_FALSE(OpenLocalHistory(dir / "plain/history.sqlite3", error));
-  EXPECT_NE(error.find(dir / "plain"), std::string::npos) << error;
-
   std::ofstream(dir / "text.sqlite3") << std::string(4096, 'x');
   EXPECT_FALSE(OpenLocalHistory(dir / "text.sqlite3", error));
   EXPECT_NE(error.find("not a database"), std::string::npos) << error;
@@ -142,15 +123,6 @@ TEST(HistoryExportTest, SummaryGivesYieldPerComNumberAndTheCommonestFailures) {
             "Top failure reasons:\n"
             "     3  Flash error!!\n"
             "     1  USB 연결 상태를 확인하세요.\n");
-
-  // Over a line, each station's COM1 is a socket of its own.
-  std::vector<HandsetRecord> line = Shift();
-  line.push_back(MadeUpRecord("bench-22", 1, "2025-03-01T09:00:00.000+01:00"));
-  const HistorySummary s = Summarize(line);
-  ASSERT_TRUE(s.severalStations);
-  ASSERT_EQ(s.coms.size(), 4u);
-  EXPECT_EQ(s.coms[3].station, "bench-22");
-  EXPECT_NE(FormatSummary(s, "").find("\nbench-22  COM1   -"), std::string::npos) << FormatSummary(s, "");
 
   EXPECT_EQ(FormatSummary(Summarize({}), "None"), "None\nCompleted 0, failed 0, yield -\n");
 }
@@ -264,27 +236,6 @@ TEST(HistoryDeliveryTest, AServerThatNeverAnswersDoesNotHoldUpTheProgramsEnd) {
   EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(20));
   EXPECT_EQ(delivery.Delivered(), 0u);
   close(listener);
-}
-
-TEST(CentralAddressTest, TheSettingsFileThatNamesTheDatabaseIsTheOwnersAlone) {
-  CTempDir dir;
-  const std::string settings = dir / "settings.ini";
-  CRegistry::SetStorePath(settings);
-  const std::string url = "postgresql://station:" + std::string(150, 'p') + "@db.example/line?sslmode=verify-full";
-  std::ofstream(settings) << "[VELMORA]\nHISTORY_URL=" << url << "\n";
-  ASSERT_EQ(chmod(settings.c_str(), 0644), 0);
-  std::string warning;
-  EXPECT_EQ(CentralHistoryUrl(warning), url);  // longer than the program's own values
-  EXPECT_EQ(warning, "");
-  struct stat st {};
-  ASSERT_EQ(stat(settings.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  // The program rewrites the file as it remembers a folder: it stays so.
-  ASSERT_TRUE(CRegistry::WriteString("PHONE_DIR", "/img"));
-  ASSERT_EQ(stat(settings.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(CRegistry::ReadString("HISTORY_URL", 2048), url);
-  CRegistry::SetStorePath("");
 }
 
 }  // namespace
