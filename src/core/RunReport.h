@@ -10,8 +10,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CVelmoraDlg;
+
+/// An image a run sets out to write: its kind ("boot", "resource", "qbfs",
+/// "efs2", "phone") and its path.
+struct RunImage {
+  std::string kind;
+  std::string path;
+};
 
 /// SHA-256 of a byte stream, fed in pieces.
 class CSha256 {
@@ -39,8 +47,13 @@ bool HashFile(const std::string& path, uint64_t& size, std::string& sha256);
 /// ISO 8601 local time with milliseconds and zone: 2024-05-01T14:03:07.215+02:00.
 std::string IsoTime(std::chrono::system_clock::time_point t);
 
+/// The images `dlg` would write if DownLoad were pressed now, in the order
+/// of the plan.
+std::vector<RunImage> ChosenImages(const CVelmoraDlg& dlg);
+
 /// The report of the last run of `dlg` as one line of JSON (no line break),
-/// written by `program` ("velmora-cli", "velmora").
+/// written by `program` ("velmora-cli", "velmora"). Every string in it is
+/// UTF-8: bytes that are not are written as U+FFFD.
 std::string BuildRunReport(const CVelmoraDlg& dlg, const std::string& program);
 
 /// Writes `content` to a temporary file beside `path` and renames it over

@@ -286,6 +286,7 @@ void CVelmoraDlg::OnDownLoad() {
   for (DownloadEntry& e : m_entries) e.m_comm.SetRxSettleMs(settleMs);
   m_runStart = std::chrono::system_clock::now();
   m_runEnd = m_runStart;
+  m_runImages = ChosenImages(*this);
   m_bCompletionBox = 0;
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     DownloadEntry& e = m_entries[i];
