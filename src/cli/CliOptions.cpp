@@ -104,7 +104,7 @@ const char* CliUsage() {
          "  --timeout SECONDS longest run (each batch's with --station; default 600)\n"
          "  --report FILE     write a JSON report of the run to FILE: images with their SHA-256,\n"
          "                    and per handset its port, result, reason, counts and log lines\n"
-         "                    (with --station one line per batch, JSON Lines)\n"
+         "                    (with --station one line added as each batch ends, JSON Lines)\n"
          "  --trace           diagnostic lines on standard error (also VELMORA_TRACE=1)\n"
          "  --version         print the program's name and version\n"
          "  --help            print this text\n"

@@ -66,23 +66,27 @@ void PrintBoundPorts(const CVelmoraDlg& dlg) {
   std::fflush(stdout);
 }
 
-/// The --report file: one JSON document per run, a line each. The whole
-/// file is written anew after every run, so that it is never seen half
-/// written.
+/// The --report file. A single run's report replaces the file whole, one
+/// JSON document that is never seen half written, as a script that names a
+/// file per run expects. A station adds each batch's report as a line at the
+/// batch's end, on the disk before the next batch starts: a later station
+/// with the same file adds to the shift's record instead of replacing it, a
+/// crash loses at most the batch in flight, and nothing of it is kept here.
 class CReportFile {
  public:
-  explicit CReportFile(std::optional<std::string> path) : m_path(std::move(path)) {}
+  CReportFile(std::optional<std::string> path, bool append) : m_path(std::move(path)), m_bAppend(append) {}
   void Add(const CVelmoraDlg& dlg) {
     if (!m_path) return;
-    m_content += BuildRunReport(dlg, "velmora-cli") + "\n";
+    const std::string line = BuildRunReport(dlg, "velmora-cli") + "\n";
     std::string error;
-    if (!WriteFileAtomically(*m_path, m_content, error))
-      std::fprintf(stderr, "velmora-cli: report not written: %s\n", error.c_str());
+    const bool written =
+        m_bAppend ? AppendFileDurably(*m_path, line, error) : WriteFileAtomically(*m_path, line, error);
+    if (!written) std::fprintf(stderr, "velmora-cli: report not written: %s\n", error.c_str());
   }
 
  private:
   std::optional<std::string> m_path;
-  std::string m_content;
+  bool m_bAppend;
 };
 
 struct RunResult {
@@ -354,7 +358,7 @@ static int Main(int argc, char** argv) {
     return CLI_NOTHING;
   }
 
-  CReportFile report(o.report);
+  CReportFile report(o.report, o.station);
   if (o.station) return RunStation(host, dlg, o, stop, report);
 
   if (stop.Received() != 0) return 128 + stop.Received();

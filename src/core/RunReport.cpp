@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "AppendFile.h"
 #include "AtomicWrite.h"
 #include "OsFile.h"
 #include "PortSearchOptions.h"
@@ -314,6 +315,12 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
     return false;
   }
   return true;
+}
+
+bool AppendFileDurably(const std::string& path, const std::string& content, std::string& error) {
+  if (AppendSynced(path, content)) return true;
+  error = path + ": " + OsLastErrorText();
+  return false;
 }
 
 std::string DefaultRunReportDir() {

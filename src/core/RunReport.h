@@ -61,6 +61,11 @@ std::string BuildRunReport(const CVelmoraDlg& dlg, const std::string& program);
 /// reason in `error`.
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error);
 
+/// Adds `content` at the end of the file at `path` (created when missing)
+/// and has it on the disk before returning, so that a crash afterwards
+/// loses none of it. False with the reason in `error`.
+bool AppendFileDurably(const std::string& path, const std::string& content, std::string& error);
+
 /// $XDG_STATE_HOME/velmora/runs, or ~/.local/state/velmora/runs when it is
 /// unset or not absolute; on Windows %LOCALAPPDATA%\velmora\runs. Empty
 /// when none can be told.

@@ -73,6 +73,19 @@ TEST(RunReportTest, WriteReplacesTheFileWholeAndLeavesNothingBeside) {
 #endif
 }
 
+TEST(RunReportTest, AppendingAddsLinesAndGivesATornLastLineItsEnd) {
+  CTempDir tmp;
+  const std::string path = tmp.path() + "/shift.jsonl";
+  std::string error;
+  ASSERT_TRUE(AppendFileDurably(path, "{\"batch\":1}\n", error)) << error;
+  ASSERT_TRUE(AppendFileDurably(path, "{\"batch\":2}\n", error)) << error;
+  std::ofstream(path, std::ios::app | std::ios::binary) << "{\"bat";  // a crash in the middle of a line
+  ASSERT_TRUE(AppendFileDurably(path, "{\"batch\":3}\n", error)) << error;
+  EXPECT_EQ(Slurp(path), "{\"batch\":1}\n{\"batch\":2}\n{\"bat\n{\"batch\":3}\n");
+  EXPECT_FALSE(AppendFileDurably(tmp.path() + "/no/such/dir/shift.jsonl", "x\n", error));
+  EXPECT_EQ(error.rfind(tmp.path() + "/no/such/dir/shift.jsonl: ", 0), 0u) << error;
+}
+
 class RunReportOfARunTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetProgramState(m_tmp.path()); }
