@@ -277,12 +277,10 @@ bool StdoutIsTerminal() {
 
 int CreateResource(CConsoleHost& host, const std::string& dir) {
   host.m_folderAnswers.push_back(dir);
-  const size_t before = host.m_boxes.size();
   host.Click(IDC_CREATE_RESOURCE);
   host.DispatchPending();
-  for (size_t k = before; k < host.m_boxes.size(); ++k)
-    if (host.m_boxes[k].text.rfind("Resource Binary(", 0) == 0) return 0;
-  return 1;
+  // The builder's last word is its box: the image's name, or why not.
+  return host.LastBox().rfind("Resource Binary(", 0) == 0 ? 0 : 1;
 }
 }  // namespace
 
