@@ -289,4 +289,47 @@ TEST_F(StationTest, ALaterStationAddsItsBatchesToTheReportOfAnEarlierOne) {
   }
 }
 
+// The first ~100 ms of a run open its links. A stop then ends the run as it
+// would a moment later: every entry of it reported interrupted, the totals,
+// 130 or 143.
+TEST_F(StationTest, AStopWhileTheLinksOpenEndsTheRunAsAnyStop) {
+  struct Case {
+    bool station;
+    int signal, status;
+    std::string tail;
+  };
+  const std::string entry = "Entry 1 [COM1]: failed (Download interrupted.)\n";
+  const Case cases[] = {
+      {false, SIGINT, 130, entry + "Completed 0, failed 1\n"},
+      {true, SIGTERM, 143, entry + "Batch 1: 0 completed, 1 failed\nTotal: 1 batches, 0 completed, 1 failed\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.station ? "station" : "single run");
+    // The handset's end is the test's: its master hangs up while nobody
+    // has the port open, so it tells the moment the tool opens it.
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    ::close(::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY));
+    CChildProcess cli;
+    if (c.station) {
+      m_tree.AddTty("ttyACM0", "kvxuart", pty.SlavePath());
+      ASSERT_TRUE(StartStation(cli));
+    } else {
+      ASSERT_TRUE(cli.Start({VELMORA_CLI, "--port", "1=" + pty.SlavePath(), "--phone", m_image}));
+    }
+    const auto opened = [&] {
+      pollfd p{pty.Master(), POLLIN, 0};
+      return ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP) == 0;
+    };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBatchMs);
+    while (!opened() && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(opened()) << cli.Output();
+    ASSERT_TRUE(cli.Signal(c.signal));
+    EXPECT_EQ(cli.Wait(kBatchMs), c.status) << cli.Output();
+    EXPECT_TRUE(cli.Output().ends_with(c.tail)) << cli.Output();
+    if (c.station) m_tree.Unplug("ttyACM0");
+  }
+}
+
 }  // namespace
