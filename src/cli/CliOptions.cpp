@@ -109,7 +109,7 @@ const char* CliUsage() {
          "  --timeout SECONDS longest run (each batch's with --station; default 600)\n"
          "  --report FILE     write a JSON report of the run to FILE: images with their SHA-256,\n"
          "                    and per handset its port, result, reason, counts and log lines\n"
-         "                    (with --station one line per batch, JSON Lines)\n"
+         "                    (with --station one line added as each batch ends, JSON Lines)\n"
 #ifndef _WIN32
          "  --history FILE    record each handset in FILE instead of the default history\n"
          "                    ($VELMORA_HISTORY, else $XDG_STATE_HOME/velmora/history.sqlite3)\n"

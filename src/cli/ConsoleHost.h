@@ -1,6 +1,7 @@
 // The dialog's host on a console: log lines and message boxes are printed,
-// caution questions are answered from the command line, and on a terminal
-// the bars' captions are kept up to date in a table below the log.
+// not kept (a station runs for a whole shift), caution questions are
+// answered from the command line, and on a terminal the bars' captions are
+// kept up to date in a table below the log.
 #pragma once
 
 #include <cstdio>
@@ -34,6 +35,9 @@ class CConsoleHost : public CHeadlessHost {
   /// Removes the table so that plain text follows.
   void EraseTable();
 
+  /// The text of the last message box shown.
+  const std::string& LastBox() const { return m_strLastBox; }
+
  protected:
   void OnMessageBox(const std::string& text, uint32_t type) override;
   void OnLogLine(int entry, Rgb colour, const std::string& text) override;
@@ -49,4 +53,5 @@ class CConsoleHost : public CHeadlessHost {
   StopWaitable m_wake = kNoStopWaitable;  ///< signalled by every post (an eventfd, an event)
   StopWaitable m_stop = kNoStopWaitable;
   std::function<void(int)> m_entryResult;
+  std::string m_strLastBox;
 };

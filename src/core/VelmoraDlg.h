@@ -34,6 +34,7 @@
 #include "DloadFile.h"
 #include "DownloadEntry.h"
 #include "LinkOpener.h"
+#include "RunReport.h"
 
 /// The chosen EFS2 folder's files (one list for the whole program).
 struct EfsFileList {
@@ -202,6 +203,9 @@ class CVelmoraDlg {
   int m_bInStepEnd = 0;
   /// Wall-clock start and end of the last run (for its report).
   std::chrono::system_clock::time_point m_runStart{}, m_runEnd{};
+  /// The images the last run set out to write, taken as it started: the run
+  /// gives the EFS2 choice up as it goes, before its report is written.
+  std::vector<RunImage> m_runImages;
   /// Folder that gets a report file of every run; empty: none is written.
   std::string m_strRunReportDir;
   /// The run's last step was of flash kind and sent its final jump: its end
