@@ -65,6 +65,10 @@ if(TARGET velmora)
   list(APPEND velmora_depends
        "libqt6core6 (>= 6.4.2)" "libqt6gui6 (>= 6.4.2)" "libqt6widgets6 (>= 6.4.2)")
 endif()
+if(TARGET velmora_records)
+  # The history (SQLite) and the line's central database (libpq).
+  list(APPEND velmora_depends "libsqlite3-0 (>= 3.40)" "libpq5 (>= 15)")
+endif()
 list(JOIN velmora_depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libudev1")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "udev")

@@ -59,7 +59,12 @@ const char* CliUsage() {
          "                   [--port [COM]N=DEVICE ...] [--search | --station [--settle SECONDS]]\n"
 #endif
          "                   [--sysfs-root DIR] [--dev-root DIR] [--yes] [--timeout SECONDS]\n"
+#ifdef _WIN32
          "                   [--report FILE] [--create-resource DIR] [--forget-ports]\n"
+#else
+         "                   [--report FILE] [--history FILE] [--create-resource DIR] [--forget-ports]\n"
+         "       velmora-cli history [--history FILE] [--since WHEN] [--until WHEN] [--csv | --json] [--url URI]\n"
+#endif
          "Writes the chosen images into every handset bound to an entry, all in parallel.\n"
          "Images (each is checked before any port is opened):\n"
          "  --phone FILE      phone code image\n"
@@ -104,8 +109,21 @@ const char* CliUsage() {
          "  --timeout SECONDS longest run (each batch's with --station; default 600)\n"
          "  --report FILE     write a JSON report of the run to FILE: images with their SHA-256,\n"
          "                    and per handset its port, result, reason, counts and log lines\n"
-         "                    (with --station one line per batch, JSON Lines)\n"
+         "                    (with --station one line added as each batch ends, JSON Lines)\n"
+#ifndef _WIN32
+         "  --history FILE    record each handset in FILE instead of the default history\n"
+         "                    ($VELMORA_HISTORY, else $XDG_STATE_HOME/velmora/history.sqlite3)\n"
+#endif
          "  --trace           diagnostic lines on standard error (also VELMORA_TRACE=1)\n"
+#ifndef _WIN32
+         "History (velmora-cli history):\n"
+         "  without a format  completed, failed and yield of the period, per COM number with its\n"
+         "                    socket and most common failure, then the top failure reasons\n"
+         "  --csv, --json     one line per handset, CSV (with a header) or JSON Lines\n"
+         "  --since, --until WHEN  handsets started from WHEN, until WHEN (a date: through that\n"
+         "                    day); WHEN is an ISO date, date-time or today\n"
+         "  --url URI         the whole line's central database instead of this station's history\n"
+#endif
          "  --version         print the program's name and version\n"
          "  --help            print this text\n"
 #ifdef _WIN32
@@ -127,7 +145,11 @@ const char* CliUsage() {
 #else
          "  velmora-cli --phone app.bin --port COM1=/dev/ttyACM0 --port COM2=/dev/ttyACM1\n"
 #endif
-         "  velmora-cli --search --boot boot.bin --phone app.bin --yes --timeout 300\n";
+         "  velmora-cli --search --boot boot.bin --phone app.bin --yes --timeout 300\n"
+#ifndef _WIN32
+         "  velmora-cli history --since today\n"
+#endif
+         ;
 }
 
 std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error) {
@@ -169,6 +191,8 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
       if (!value(o.devRoot)) return std::nullopt;
     } else if (arg == "--report") {
       if (!value(o.report)) return std::nullopt;
+    } else if (arg == "--history") {
+      if (!value(o.history)) return std::nullopt;
     } else if (arg == "--change-downloader") {
       o.changeDownloader = true;
     } else if (arg == "--input-address") {

@@ -33,6 +33,8 @@ struct CliOptions {
   bool trace = false;    ///< --trace: diagnostic lines on standard error
   /// --report FILE: a JSON report of the run (of each batch, one a line).
   std::optional<std::string> report;
+  /// --history FILE: the history the run's handsets are recorded in.
+  std::optional<std::string> history;
   int timeoutSeconds = 600;  ///< of one run (of each batch with --station)
   std::vector<std::pair<int, std::string>> ports;  ///< COM number, device
   /// Roots Port Search scans instead of /sys and /dev (test trees).

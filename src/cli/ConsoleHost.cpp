@@ -29,6 +29,7 @@ void CConsoleHost::Print(const std::string& line) {
 }
 
 void CConsoleHost::OnMessageBox(const std::string& text, uint32_t type) {
+  m_strLastBox = text;
   // A question answered No only because --yes was not given says so, or
   // the operator would not know how to go on.
   const bool refused = (type & MB_BUTTONMASK) == MB_YESNO && m_nYesNoAnswer != IDYES;

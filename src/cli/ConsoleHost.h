@@ -1,9 +1,11 @@
 // The dialog's host on a console: log lines and message boxes are printed,
-// caution questions are answered from the command line, and on a terminal
-// the bars' captions are kept up to date in a table below the log.
+// not kept (a station runs for a whole shift), caution questions are
+// answered from the command line, and on a terminal the bars' captions are
+// kept up to date in a table below the log.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,11 @@ class CConsoleHost : public CHeadlessHost {
   void SetStopWaitable(StopWaitable stop) { m_stop = stop; }
 
   bool PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
+  /// Told each entry whose result is known (the history records it).
+  void SetEntryResultSink(std::function<void(int)> sink) { m_entryResult = std::move(sink); }
+  void OnEntryResult(int entry) override {
+    if (m_entryResult) m_entryResult(entry);
+  }
 
   /// Entries whose captions the live table shows.
   void SetTableEntries(std::vector<int> entries);
@@ -27,6 +34,9 @@ class CConsoleHost : public CHeadlessHost {
   void DrawTable();
   /// Removes the table so that plain text follows.
   void EraseTable();
+
+  /// The text of the last message box shown.
+  const std::string& LastBox() const { return m_strLastBox; }
 
  protected:
   void OnMessageBox(const std::string& text, uint32_t type) override;
@@ -42,4 +52,6 @@ class CConsoleHost : public CHeadlessHost {
   int m_nTableLines = 0;
   StopWaitable m_wake = kNoStopWaitable;  ///< signalled by every post (an eventfd, an event)
   StopWaitable m_stop = kNoStopWaitable;
+  std::function<void(int)> m_entryResult;
+  std::string m_strLastBox;
 };

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 CConsoleHost::CConsoleHost(bool liveTable)
-    : m_bLive(liveTable), m_wake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    : CHeadlessHost(false), m_bLive(liveTable), m_wake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 CConsoleHost::~CConsoleHost() {
   if (m_wake >= 0) close(m_wake);

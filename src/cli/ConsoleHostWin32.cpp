@@ -3,7 +3,7 @@
 #include "platform/WinApi.h"
 
 CConsoleHost::CConsoleHost(bool liveTable)
-    : m_bLive(liveTable), m_wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    : CHeadlessHost(false), m_bLive(liveTable), m_wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
   // The log's Korean lines are UTF-8: a console shows them so only when told.
   ::SetConsoleOutputCP(CP_UTF8);
   if (!m_bLive) return;

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "CliHistory.h"
 #include "CliOptions.h"
 #include "ConsoleHost.h"
 #include "ControlIds.h"
@@ -66,23 +67,27 @@ void PrintBoundPorts(const CVelmoraDlg& dlg) {
   std::fflush(stdout);
 }
 
-/// The --report file: one JSON document per run, a line each. The whole
-/// file is written anew after every run, so that it is never seen half
-/// written.
+/// The --report file. A single run's report replaces the file whole, one
+/// JSON document that is never seen half written, as a script that names a
+/// file per run expects. A station adds each batch's report as a line at the
+/// batch's end, on the disk before the next batch starts: a later station
+/// with the same file adds to the shift's record instead of replacing it, a
+/// crash loses at most the batch in flight, and nothing of it is kept here.
 class CReportFile {
  public:
-  explicit CReportFile(std::optional<std::string> path) : m_path(std::move(path)) {}
+  CReportFile(std::optional<std::string> path, bool append) : m_path(std::move(path)), m_bAppend(append) {}
   void Add(const CVelmoraDlg& dlg) {
     if (!m_path) return;
-    m_content += BuildRunReport(dlg, "velmora-cli") + "\n";
+    const std::string line = BuildRunReport(dlg, "velmora-cli") + "\n";
     std::string error;
-    if (!WriteFileAtomically(*m_path, m_content, error))
-      std::fprintf(stderr, "velmora-cli: report not written: %s\n", error.c_str());
+    const bool written =
+        m_bAppend ? AppendFileDurably(*m_path, line, error) : WriteFileAtomically(*m_path, line, error);
+    if (!written) std::fprintf(stderr, "velmora-cli: report not written: %s\n", error.c_str());
   }
 
  private:
   std::optional<std::string> m_path;
-  std::string m_content;
+  bool m_bAppend;
 };
 
 struct RunResult {
@@ -273,16 +278,15 @@ bool StdoutIsTerminal() {
 
 int CreateResource(CConsoleHost& host, const std::string& dir) {
   host.m_folderAnswers.push_back(dir);
-  const size_t before = host.m_boxes.size();
   host.Click(IDC_CREATE_RESOURCE);
   host.DispatchPending();
-  for (size_t k = before; k < host.m_boxes.size(); ++k)
-    if (host.m_boxes[k].text.rfind("Resource Binary(", 0) == 0) return 0;
-  return 1;
+  // The builder's last word is its box: the image's name, or why not.
+  return host.LastBox().rfind("Resource Binary(", 0) == 0 ? 0 : 1;
 }
 }  // namespace
 
 static int Main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "history") return RunHistoryCommand(argc - 1, argv + 1);
   std::string error;
   auto options = ParseCliOptions(argc, argv, error);
   if (!options) {
@@ -354,7 +358,8 @@ static int Main(int argc, char** argv) {
     return CLI_NOTHING;
   }
 
-  CReportFile report(o.report);
+  CReportFile report(o.report, o.station);
+  const auto history = AttachCliHistory(o.history, host, dlg);
   if (o.station) return RunStation(host, dlg, o, stop, report);
 
   if (stop.Received() != 0) return 128 + stop.Received();

@@ -96,6 +96,12 @@ class IDialogHost : public IWindow {
   /// label. Hosts without such a place ignore it.
   virtual void SetPortHint(int entry, const std::string& hint) { (void)entry; (void)hint; }
 
+  /// Entry `entry`'s result in the current run is known (completed or
+  /// failed, with its reason, counts and times in the entry): the moment a
+  /// host that keeps a record of its handsets writes it. Hosts that keep
+  /// none ignore it.
+  virtual void OnEntryResult(int entry) { (void)entry; }
+
   // ---- what a window shows beyond its controls' texts; hosts without a
   // ---- window ignore them (the console prints its own summary) ----
   /// Entry `entry`'s port label stands for a handset that failed: the window

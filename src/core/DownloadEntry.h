@@ -63,6 +63,12 @@ struct DownloadEntry {
   CQTextQ m_textQ;
   int m_nTimerType = TIMER_REQUEST;  ///< a TimerType
   int m_nTimerMs = 0;
+  /// The entry's timer runs: something will move the entry on even if its
+  /// handset never speaks again.
+  int m_bTimerArmed = 0;
+  /// The unit awaiting its reply went out more than once (a repeated
+  /// request, a retry marker): two replies to it may come.
+  int m_bRepeated = 0;
   uint32_t m_eraseSentMs = 0;  ///< host clock when the erase request went out
   int m_bFlashing = 0;         ///< a block ACK was handled in STATE_FLASH_BLOCKS this step
 
@@ -82,11 +88,16 @@ struct DownloadEntry {
     m_nRetry = 0;
     m_nRefusals = 0;
     m_bMarkerSent = 0;
+    m_bRepeated = 0;
   }
   // What the run report tells of the entry's last run (set at DownLoad).
   int m_nRunPort = 0;         ///< COM number it was bound to when the run started
   int m_nBlocksSent = 0;      ///< data blocks sent the normal way, resends not counted
   int m_nRetries = 0;         ///< retry markers and repeated requests
   std::chrono::system_clock::time_point m_runStart{}, m_runEnd{};
-  std::vector<CTextQItem> m_runLog;  ///< every log line of the run, in order
+  std::vector<CTextQItem> m_runLog;  ///< every log line of the run, in order, repeats folded
+  /// The last line taken from the queue and how often it came again right
+  /// after itself; a handset that repeats itself costs a few lines.
+  CTextQItem m_lastLine;
+  int m_nLineRepeats = 0;
 };

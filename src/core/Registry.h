@@ -23,8 +23,10 @@ class CRegistry {
   static constexpr size_t MAX_VALUE_LENGTH = 127;
 
   /// The value's text, or empty text when the store or the value does not
-  /// exist or cannot be read. Never shows a message.
-  static std::string ReadString(const std::string& valueName);
+  /// exist or cannot be read, or is longer than `maxLength` (values written
+  /// by hand, such as a database's address, may be longer than the
+  /// program's own). Never shows a message.
+  static std::string ReadString(const std::string& valueName, size_t maxLength = MAX_VALUE_LENGTH);
 
   /// The value as a whole number of seconds, at least 1 and small enough
   /// to count in milliseconds on a 32-bit clock; `fallback` when the value

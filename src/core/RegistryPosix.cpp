@@ -87,8 +87,12 @@ bool MakeParents(const std::string& path) {
 // never a half-written one.
 bool ReplaceStore(const std::string& path, const std::string& content) {
   if (!MakeParents(path)) return false;
+  // The new file keeps the old one's permissions: one readable by its owner
+  // only (it may name a database with its password) must stay so.
+  struct stat st {};
+  const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0644;
   CAtomicFile file(path);
-  if (!file.Create(0644)) return false;
+  if (!file.Create(mode)) return false;
   bool ok = WriteFully(file.Fd(), content.data(), content.size()) && file.Sync();
   ok = file.Close() && ok;
   return ok && file.Replace();
@@ -106,7 +110,7 @@ std::string CRegistry::StorePath() {
   return g_storePath.empty() ? DefaultStorePath() : g_storePath;
 }
 
-std::string CRegistry::ReadString(const std::string& valueName) {
+std::string CRegistry::ReadString(const std::string& valueName, size_t maxLength) {
   if (!ValidName(valueName)) return std::string();
   std::string content;
   bool exists = false;
@@ -122,7 +126,7 @@ std::string CRegistry::ReadString(const std::string& valueName) {
     if (inSection && line.compare(0, prefix.size(), prefix) == 0) {
       std::string value = line.substr(prefix.size());
       // A hand-edited value the dialog could never have stored is not used.
-      if (value.size() > MAX_VALUE_LENGTH) return std::string();
+      if (value.size() > maxLength) return std::string();
       return value;
     }
   }

@@ -93,13 +93,13 @@ std::string CRegistry::StorePath() {
   return g_key.empty() ? kDefaultKey : g_key;
 }
 
-std::string CRegistry::ReadString(const std::string& valueName) {
+std::string CRegistry::ReadString(const std::string& valueName, size_t maxLength) {
   if (!ValidName(valueName)) return std::string();
   std::wstring data;
   if (ReadValue(WideFromUtf8(valueName), REG_SZ, data) != Lookup::Found) return std::string();
   std::string value = Utf8FromWide(data);
   // A hand-edited value the dialog could never have stored is not used.
-  if (value.size() > MAX_VALUE_LENGTH || HasLineBreak(value)) return std::string();
+  if (value.size() > maxLength || HasLineBreak(value)) return std::string();
   return value;
 }
 

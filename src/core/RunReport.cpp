@@ -9,6 +9,9 @@
 #include <fstream>
 #include <system_error>
 
+#include <nlohmann/json.hpp>
+
+#include "AppendFile.h"
 #include "AtomicWrite.h"
 #include "OsFile.h"
 #include "PortSearchOptions.h"
@@ -186,35 +189,9 @@ std::string Zone(const LocalTime& lt) {
   return z;
 }
 
-std::string Json(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", c);
-          out += esc;
-        } else {
-          out += static_cast<char>(c);  // UTF-8 passes as it is
-        }
-    }
-  }
-  return out + "\"";
-}
+using Json = nlohmann::ordered_json;  // the fields keep the order they are written in
 
-std::string JsonOrNull(const std::string& text) { return text.empty() ? "null" : Json(text); }
-
-std::string JsonList(const std::vector<std::string>& items) {
-  std::string out = "[";
-  for (size_t k = 0; k < items.size(); ++k) out += (k ? "," : "") + Json(items[k]);
-  return out + "]";
-}
+Json TextOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
 
 std::string HostName() { return OsHostName(); }
 
@@ -227,47 +204,45 @@ const char* ResultName(int result) {
   }
 }
 
-void AddImage(std::string& out, bool& first, const char* kind, const std::string& path) {
+Json Image(const RunImage& image) {
   uint64_t size = 0;
   std::string sha;
-  const bool read = HashFile(path, size, sha);
-  out += first ? "" : ",";
-  first = false;
-  out += "{\"kind\":" + Json(kind) + ",\"path\":" + Json(path) + ",\"size\":" +
-         (read ? std::to_string(size) : "null") + ",\"sha256\":" + JsonOrNull(read ? sha : "") + "}";
+  const bool read = HashFile(image.path, size, sha);
+  Json out;
+  out["kind"] = image.kind;
+  out["path"] = image.path;
+  out["size"] = read ? Json(size) : Json(nullptr);
+  out["sha256"] = read ? Json(sha) : Json(nullptr);
+  return out;
 }
 
-std::string Images(const CVelmoraDlg& dlg) {
-  std::string out = "[";
-  bool first = true;
-  if (dlg.m_bBootLoader == 1) AddImage(out, first, "boot", dlg.m_strBootPath);
-  if (dlg.m_bResource == 1) AddImage(out, first, "resource", dlg.m_strResourcePath);
-  if (dlg.m_bQbfs == 1) AddImage(out, first, "qbfs", dlg.m_strQbfsPath);
-  if (dlg.m_bEfs2 == 1)
-    for (int k = 2; k <= g_efsFileList.lastIndex && k < EfsFileList::MAX_NAMES; ++k)
-      AddImage(out, first, "efs2", g_efsFileList.folderPath + g_efsFileList.names[k]);
-  if (dlg.m_bPhoneCode == 1) AddImage(out, first, "phone", dlg.m_strPhonePath);
-  return out + "]";
-}
-
-std::string Entry(int i, const DownloadEntry& e) {
+Json Entry(int i, const DownloadEntry& e) {
   const std::string device = CPortMap::Instance().Device(e.m_nRunPort).value_or("");
   const PortDiscoveryOptions options = PortSearchOptions();
   PortIdentity id;
   const bool known = !device.empty() && CPortDiscovery(options).IdentifyDevice(device, id);
-  std::vector<std::string> byPath, byId;
+  Json byPath = Json::array(), byId = Json::array();
   if (known) {
     for (const auto& n : id.byPath) byPath.push_back((fs::path(options.devRoot) / "serial" / "by-path" / n).string());
     for (const auto& n : id.byId) byId.push_back((fs::path(options.devRoot) / "serial" / "by-id" / n).string());
   }
-  std::vector<std::string> log;
+  Json log = Json::array();
   for (const auto& item : e.m_runLog) log.push_back(item.text);
-  return "{\"entry\":" + std::to_string(i + 1) + ",\"com\":" + std::to_string(e.m_nRunPort) +
-         ",\"device\":" + JsonOrNull(device) + ",\"by_path\":" + JsonList(byPath) + ",\"by_id\":" + JsonList(byId) +
-         ",\"usb_serial\":" + JsonOrNull(known ? id.usbSerial : "") + ",\"result\":" + Json(ResultName(e.m_nResult)) +
-         ",\"reason\":" + JsonOrNull(e.m_strReason) + ",\"blocks_sent\":" + std::to_string(e.m_nBlocksSent) +
-         ",\"retries\":" + std::to_string(e.m_nRetries) + ",\"start\":" + Json(IsoTime(e.m_runStart)) +
-         ",\"end\":" + Json(IsoTime(e.m_runEnd)) + ",\"log\":" + JsonList(log) + "}";
+  Json out;
+  out["entry"] = i + 1;
+  out["com"] = e.m_nRunPort;
+  out["device"] = TextOrNull(device);
+  out["by_path"] = std::move(byPath);
+  out["by_id"] = std::move(byId);
+  out["usb_serial"] = TextOrNull(known ? id.usbSerial : "");
+  out["result"] = ResultName(e.m_nResult);
+  out["reason"] = TextOrNull(e.m_strReason);
+  out["blocks_sent"] = e.m_nBlocksSent;
+  out["retries"] = e.m_nRetries;
+  out["start"] = IsoTime(e.m_runStart);
+  out["end"] = IsoTime(e.m_runEnd);
+  out["log"] = std::move(log);
+  return out;
 }
 }  // namespace
 
@@ -281,23 +256,44 @@ std::string IsoTime(std::chrono::system_clock::time_point t) {
   return std::string(text) + tail;
 }
 
+std::vector<RunImage> ChosenImages(const CVelmoraDlg& dlg) {
+  std::vector<RunImage> images;
+  if (dlg.m_bBootLoader == 1) images.push_back({"boot", dlg.m_strBootPath});
+  if (dlg.m_bResource == 1) images.push_back({"resource", dlg.m_strResourcePath});
+  if (dlg.m_bQbfs == 1) images.push_back({"qbfs", dlg.m_strQbfsPath});
+  if (dlg.m_bEfs2 == 1)
+    for (int k = 2; k <= g_efsFileList.lastIndex && k < EfsFileList::MAX_NAMES; ++k)
+      images.push_back({"efs2", g_efsFileList.folderPath + g_efsFileList.names[k]});
+  if (dlg.m_bPhoneCode == 1) images.push_back({"phone", dlg.m_strPhonePath});
+  return images;
+}
+
 std::string BuildRunReport(const CVelmoraDlg& dlg, const std::string& program) {
   int completed = 0, failed = 0;
-  std::string entries = "[";
-  bool first = true;
+  Json entries = Json::array();
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     const DownloadEntry& e = dlg.m_entries[i];
     if (e.m_nResult == RESULT_NONE) continue;
     completed += e.m_nResult == RESULT_COMPLETED ? 1 : 0;
     failed += e.m_nResult == RESULT_FAILED ? 1 : 0;
-    entries += (first ? "" : ",") + Entry(i, e);
-    first = false;
+    entries.push_back(Entry(i, e));
   }
-  entries += "]";
-  return "{\"program\":" + Json(program) + ",\"version\":" + Json(VELMORA_VERSION) +
-         ",\"start\":" + Json(IsoTime(dlg.m_runStart)) + ",\"end\":" + Json(IsoTime(dlg.m_runEnd)) +
-         ",\"host\":" + JsonOrNull(HostName()) + ",\"images\":" + Images(dlg) + ",\"entries\":" + entries +
-         ",\"completed\":" + std::to_string(completed) + ",\"failed\":" + std::to_string(failed) + "}";
+  Json images = Json::array();
+  for (const RunImage& image : dlg.m_runImages) images.push_back(Image(image));
+  Json report;
+  report["program"] = program;
+  report["version"] = VELMORA_VERSION;
+  report["start"] = IsoTime(dlg.m_runStart);
+  report["end"] = IsoTime(dlg.m_runEnd);
+  report["host"] = TextOrNull(HostName());
+  report["images"] = std::move(images);
+  report["entries"] = std::move(entries);
+  report["completed"] = completed;
+  report["failed"] = failed;
+  // A handset's reply lands in the log as it came, and a file name may be
+  // any bytes: what is not UTF-8 is written as U+FFFD, so that the line
+  // stays JSON that every reader takes.
+  return report.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 // ---- files ----
@@ -319,6 +315,12 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
     return false;
   }
   return true;
+}
+
+bool AppendFileDurably(const std::string& path, const std::string& content, std::string& error) {
+  if (AppendSynced(path, content)) return true;
+  error = path + ": " + OsLastErrorText();
+  return false;
 }
 
 std::string DefaultRunReportDir() {

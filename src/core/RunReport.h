@@ -10,8 +10,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CVelmoraDlg;
+
+/// An image a run sets out to write: its kind ("boot", "resource", "qbfs",
+/// "efs2", "phone") and its path.
+struct RunImage {
+  std::string kind;
+  std::string path;
+};
 
 /// SHA-256 of a byte stream, fed in pieces.
 class CSha256 {
@@ -39,14 +47,24 @@ bool HashFile(const std::string& path, uint64_t& size, std::string& sha256);
 /// ISO 8601 local time with milliseconds and zone: 2024-05-01T14:03:07.215+02:00.
 std::string IsoTime(std::chrono::system_clock::time_point t);
 
+/// The images `dlg` would write if DownLoad were pressed now, in the order
+/// of the plan.
+std::vector<RunImage> ChosenImages(const CVelmoraDlg& dlg);
+
 /// The report of the last run of `dlg` as one line of JSON (no line break),
-/// written by `program` ("velmora-cli", "velmora").
+/// written by `program` ("velmora-cli", "velmora"). Every string in it is
+/// UTF-8: bytes that are not are written as U+FFFD.
 std::string BuildRunReport(const CVelmoraDlg& dlg, const std::string& program);
 
 /// Writes `content` to a temporary file beside `path` and renames it over
 /// `path`, so that a reader never sees half a report. False with the
 /// reason in `error`.
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error);
+
+/// Adds `content` at the end of the file at `path` (created when missing)
+/// and has it on the disk before returning, so that a crash afterwards
+/// loses none of it. False with the reason in `error`.
+bool AppendFileDurably(const std::string& path, const std::string& content, std::string& error);
 
 /// $XDG_STATE_HOME/velmora/runs, or ~/.local/state/velmora/runs when it is
 /// unset or not absolute; on Windows %LOCALAPPDATA%\velmora\runs. Empty

@@ -33,7 +33,7 @@ CVelmoraDlg::~CVelmoraDlg() {
   // Stop every receive thread before the links and queues they point at go.
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     DownloadEntry& e = m_entries[i];
-    m_host.KillTimer(i);
+    KillEntryTimer(i);
     e.m_comm.Release();
     e.m_pThread.reset();
   }

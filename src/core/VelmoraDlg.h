@@ -34,6 +34,7 @@
 #include "DloadFile.h"
 #include "DownloadEntry.h"
 #include "LinkOpener.h"
+#include "RunReport.h"
 
 /// The chosen EFS2 folder's files (one list for the whole program).
 struct EfsFileList {
@@ -87,6 +88,8 @@ class CVelmoraDlg {
   // ---- DownLoad and entries ----
   void OnDownLoad();
   void ArmTimer(int i, int type, int ms);
+  /// Stops entry i's timer; the entry waits for a reply only.
+  void KillEntryTimer(int i);
   void SendFirstRequest(int i);
   void ResetAllEntries();
   void ResetEntryCounters(int i);
@@ -200,6 +203,9 @@ class CVelmoraDlg {
   int m_bInStepEnd = 0;
   /// Wall-clock start and end of the last run (for its report).
   std::chrono::system_clock::time_point m_runStart{}, m_runEnd{};
+  /// The images the last run set out to write, taken as it started: the run
+  /// gives the EFS2 choice up as it goes, before its report is written.
+  std::vector<RunImage> m_runImages;
   /// Folder that gets a report file of every run; empty: none is written.
   std::string m_strRunReportDir;
   /// The run's last step was of flash kind and sent its final jump: its end
@@ -247,12 +253,17 @@ class CVelmoraDlg {
   bool SendEntryBlock(int i);
   void EndBootStep(int i);
   void EndFlashStep(int i);
+  /// Drops from the run every entry that nothing can move on any more: no
+  /// timer of its own and not waiting at the step's end.
+  void DropLostEntries();
   void RestartEntries(bool withProgress);
   void FinalJump(bool completedCaption);
   void GiveUpEntry(int i, const std::string& reason);
   /// Asks entry i's handset for the last block again (it answers RESEND_ACK).
   void SendRetryMarker(int i);
   void RetryEntry(int i);
+  /// The last request again; the handset may then answer it twice.
+  void ResendRequest(int i);
   /// Entry i's answer to a refused or damaged reply: the retry marker or
   /// the last request again under the block timer, with `logText` (when
   /// given) logged; false always, the reply not being accepted.
@@ -276,6 +287,11 @@ class CVelmoraDlg {
   bool AllAliveFinished() const;
   bool IsBootKindStep() const;
   void DrainLog(int i, bool force);
+  /// One line from entry i's queue into its run log and view, a line that
+  /// repeats the one before it counted instead once a few have been shown.
+  void TakeLogLine(int i, const CTextQItem& item, bool force);
+  /// Says how often entry i's last line came again unshown, if it did.
+  void FlushLineRepeats(int i, bool force);
   std::string StatusText(int i) const;
   /// Entry i's port label: "[COM%d]", marked when it failed on that port.
   std::string PortLabel(int i) const;

@@ -9,6 +9,7 @@
 #include "Registry.h"
 #include "VelmoraDlg.h"
 #include "comm/Trace.h"
+#include "platform/DeviceIdentity.h"
 #include "platform/PortMap.h"
 
 namespace {
@@ -21,7 +22,13 @@ constexpr int kStaleEndWaitMs = 50;
 void CVelmoraDlg::ArmTimer(int i, int type, int ms) {
   m_entries[i].m_nTimerType = type;
   m_entries[i].m_nTimerMs = ms;
+  m_entries[i].m_bTimerArmed = 1;
   m_host.SetTimer(i, static_cast<uint32_t>(ms));
+}
+
+void CVelmoraDlg::KillEntryTimer(int i) {
+  m_entries[i].m_bTimerArmed = 0;
+  m_host.KillTimer(i);
 }
 
 void CVelmoraDlg::SendFirstRequest(int i) {
@@ -115,9 +122,10 @@ bool CVelmoraDlg::FinishOpen(int i, bool opened) {
   if (!opened) {
     PutLog(i, LOG_INFO, "USB 연결 상태를 확인하세요.");
     const std::string& device = e.m_comm.TriedDevice();
-    int holder = 0;  // an entry of ours that has the device open
+    int holder = 0;  // an entry of ours that has the device open, under whichever name
     for (int k = 0; k < MAX_ENTRIES && !device.empty(); ++k)
-      if (k != i && m_entries[k].m_comm.OpenDevice() == device) holder = k + 1;
+      if (k != i && m_entries[k].m_comm.IsOpen() && SameDevice(m_entries[k].m_comm.OpenDevice(), device))
+        holder = k + 1;
     e.m_strReason = PortFailureLine(e.m_nComPort, device, e.m_comm.OpenFailure(), holder);
     PutLog(i, LOG_ERROR, e.m_strReason);
     Disconnect(i);
@@ -143,7 +151,7 @@ bool CVelmoraDlg::FinishOpen(int i, bool opened) {
 
 void CVelmoraDlg::Disconnect(int i) {
   DownloadEntry& e = m_entries[i];
-  m_host.KillTimer(i);
+  KillEntryTimer(i);
   const bool wasInRun = m_bRunning && e.m_nResult == RESULT_RUNNING;
   if (e.m_nState != STATE_IDLE && e.m_nState != STATE_COMPLETE && e.m_nComPort != 0) {
     ShowEntryError(i);
@@ -212,7 +220,8 @@ void CVelmoraDlg::CloseStaleLinks() {
     bool stale = e.m_nComPort == 0 || e.m_comm.PortNumber() != static_cast<uint8_t>(e.m_nComPort & 0xFF) ||
                  map.Device(e.m_nComPort) != held || !e.m_pThread || e.m_pThread->HasEnded();
     for (int j = 0; j < MAX_ENTRIES && !stale; ++j)
-      stale = j != i && m_entries[j].m_nComPort != 0 && map.Device(m_entries[j].m_nComPort) == held;
+      stale = j != i && m_entries[j].m_nComPort != 0 &&
+              SameDevice(map.Device(m_entries[j].m_nComPort).value_or(""), held);
     if (!stale) continue;
     e.m_bConnected = 0;
     CloseLink(i);
@@ -281,6 +290,7 @@ void CVelmoraDlg::OnDownLoad() {
   for (DownloadEntry& e : m_entries) e.m_comm.SetRxSettleMs(settleMs);
   m_runStart = std::chrono::system_clock::now();
   m_runEnd = m_runStart;
+  m_runImages = ChosenImages(*this);
   m_bCompletionBox = 0;
   // The failures of the last run are told by its report now; the labels
   // show this run's.
@@ -295,6 +305,9 @@ void CVelmoraDlg::OnDownLoad() {
     e.m_nBlocksSent = 0;
     e.m_nRetries = 0;
     e.m_runStart = e.m_runEnd = m_runStart;
+    // What repeated before this run is told before it, not in its log.
+    FlushLineRepeats(i, false);
+    e.m_lastLine = CTextQItem();
     e.m_runLog.clear();
   }
   // Links stay open between runs; one still holding a port that is now
@@ -320,7 +333,7 @@ void CVelmoraDlg::OnDownLoad() {
     const std::string device =
         CPortMap::Instance().Device(m_entries[i].m_comm.PortNumber()).value_or("#" + std::to_string(i));
     size_t g = 0;
-    while (g < groupDevices.size() && groupDevices[g] != device) ++g;
+    while (g < groupDevices.size() && !SameDevice(groupDevices[g], device)) ++g;
     if (g == groupDevices.size()) {
       groupDevices.push_back(device);
       groups.emplace_back();

@@ -9,13 +9,18 @@ constexpr const char* kCloseQuestion = "다운로드가 진행 중입니다.\n�
 }  // namespace
 
 void CVelmoraDlg::InterruptRun() {
-  // A DownLoad still opening its links has not started its run: it ends
-  // here, and the links it opened are closed below with the others.
-  const bool started = m_bRunning == 1 && !m_bOpeningLinks;
+  // A DownLoad still opening its links ends as a run under way would: its
+  // entries are reported interrupted (none of them has been sent anything),
+  // and the links it opened are closed below with the others.
+  const bool started = m_bRunning == 1;
+  const bool opening = m_bOpeningLinks != 0;
   AbandonOpening();
+  if (opening)
+    for (int k = 0; k < MAX_ENTRIES; ++k)
+      if (m_bTakesPart[k]) m_entries[k].m_nResult = RESULT_RUNNING;
   // Timers first: an expiry is the only way a request goes out without a
   // reply having arrived.
-  for (int k = 0; k < MAX_ENTRIES; ++k) m_host.KillTimer(k);
+  for (int k = 0; k < MAX_ENTRIES; ++k) KillEntryTimer(k);
   for (int k = 0; k < MAX_ENTRIES; ++k) {
     DownloadEntry& e = m_entries[k];
     // Marked before the link goes, so that a reply already posted finds the
@@ -24,6 +29,7 @@ void CVelmoraDlg::InterruptRun() {
       e.m_nResult = RESULT_FAILED;
       e.m_strReason = kInterrupted;
       e.m_runEnd = std::chrono::system_clock::now();
+      m_host.OnEntryResult(k);
       PutLog(k, LOG_ERROR, kInterrupted);
       ShowEntryError(k);
     }

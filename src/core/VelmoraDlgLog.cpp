@@ -7,6 +7,8 @@
 
 namespace {
 constexpr int kPostAttempts = 6;
+// Copies of one line shown after it before the rest are only counted.
+constexpr int kShownRepeats = 3;
 constexpr Rgb kBlue = MakeRgb(0, 0, 255);
 constexpr Rgb kRed = MakeRgb(255, 0, 0);
 constexpr Rgb kBlack = MakeRgb(0, 0, 0);
@@ -33,15 +35,42 @@ void CVelmoraDlg::PutLog(int i, int kind, const std::string& text) {
 
 void CVelmoraDlg::DrainLog(int i, bool force) {
   CTextQItem item;
-  while (m_entries[i].m_textQ.Get(item)) {
-    // Kept whether or not the view shows it: the run's report tells the
-    // whole story of the entry, and its last error line is why it failed.
-    m_entries[i].m_runLog.push_back(item);
-    if (force)
-      AppendLine(i, KindColour(item.kind), item.text);
-    else
-      AppendLog(i, item);
+  while (m_entries[i].m_textQ.Get(item)) TakeLogLine(i, item, force);
+}
+
+void CVelmoraDlg::TakeLogLine(int i, const CTextQItem& item, bool force) {
+  DownloadEntry& e = m_entries[i];
+  // A handset that chatters or sends garbage makes the same line again and
+  // again, for as long as it is plugged in: the view, the run's report and
+  // the memory behind them would grow without end.
+  if (item.kind == e.m_lastLine.kind && item.text == e.m_lastLine.text) {
+    if (++e.m_nLineRepeats > kShownRepeats) return;
+  } else {
+    FlushLineRepeats(i, force);
+    e.m_lastLine = item;
   }
+  // Kept whether or not the view shows it: the run's report tells the
+  // whole story of the entry, and its last error line is why it failed.
+  e.m_runLog.push_back(item);
+  if (force)
+    AppendLine(i, KindColour(item.kind), item.text);
+  else
+    AppendLog(i, item);
+}
+
+void CVelmoraDlg::FlushLineRepeats(int i, bool force) {
+  DownloadEntry& e = m_entries[i];
+  const int unshown = e.m_nLineRepeats - kShownRepeats;
+  e.m_nLineRepeats = 0;
+  if (unshown <= 0) return;
+  // An information line, whatever the kind repeated: the entry's reason for
+  // failing stays the error line itself.
+  const CTextQItem count(LOG_INFO, "(the line above came " + std::to_string(unshown) + " more times)");
+  e.m_runLog.push_back(count);
+  if (force)
+    AppendLine(i, KindColour(count.kind), count.text);
+  else
+    AppendLog(i, count);
 }
 
 intptr_t CVelmoraDlg::OnEntryLog(int i) {

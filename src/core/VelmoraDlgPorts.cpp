@@ -193,7 +193,7 @@ void CVelmoraDlg::OnPortRemoval(int port) {
         // The entry has left the run: a later expiry of its timer would
         // retry against a port that is gone, and the run must not wait for
         // it at the end of the step.
-        m_host.KillTimer(i);
+        KillEntryTimer(i);
         LeaveRun(i);
       }
       break;

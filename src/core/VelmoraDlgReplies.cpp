@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "EngineTimers.h"
+#include "comm/Trace.h"
 #include "VelmoraDlg.h"
 
 namespace {
@@ -21,13 +22,19 @@ void CVelmoraDlg::SendRetryMarker(int i) {
   CDloadFile::FillMarkerBlock(e.m_blockReq);
   e.m_comm.SendBlock(e.m_blockReq);
   e.m_bMarkerSent = 1;
+  e.m_bRepeated = 1;
+}
+
+void CVelmoraDlg::ResendRequest(int i) {
+  m_entries[i].m_comm.Resend();
+  m_entries[i].m_bRepeated = 1;
 }
 
 void CVelmoraDlg::RetryEntry(int i) {
   if (InDataState(i))
     SendRetryMarker(i);
   else
-    m_entries[i].m_comm.Resend();
+    ResendRequest(i);
   m_entries[i].m_nRetries += 1;
 }
 
@@ -53,13 +60,25 @@ intptr_t CVelmoraDlg::OnEntryPacket(int i) {
   // A reply for an entry outside a run (idle, completed, given up) must not
   // start requests of its own.
   if (e.m_nResult != RESULT_RUNNING) return 1;
+  // The second reply to a unit that went out twice: taken for the reply to
+  // the next unit, it would put the tool one unit ahead of the handset.
+  if (e.m_bTimerArmed && e.m_nTimerType == TIMER_GUARD) {
+    Trace("Entry " + std::to_string(i + 1) + ": a second reply to a repeated unit absorbed\n");
+    return 1;
+  }
   e.m_comm.CopyPacket(e.m_rxCopy);
   e.m_pRxPacket = e.m_rxCopy;
-  m_host.KillTimer(i);
-  if (HandleResponse(i)) {
-    e.m_nRefusals = 0;
-    Advance(i);
+  // The timer runs on through a reply that answers nothing: only an answer
+  // may end or extend the wait for one.
+  if (!HandleResponse(i)) return 1;
+  e.m_nRefusals = 0;
+  KillEntryTimer(i);
+  if (e.m_bRepeated) {
+    e.m_bRepeated = 0;
+    ArmTimer(i, TIMER_GUARD, kRepeatGuardMs + e.m_comm.RxSettleMs());
+    return 1;
   }
+  Advance(i);
   return 1;
 }
 
@@ -69,9 +88,8 @@ bool CVelmoraDlg::HandleResponse(int i) {
   const uint8_t code = e.m_pRxPacket[0];
   const uint8_t b1 = e.m_pRxPacket[1];
   const uint8_t b2 = e.m_pRxPacket[2];
-  // A reply that changes nothing leaves the entry waiting as before, under
-  // the timer it was waiting with.
-  auto rearm = [&] { ArmTimer(i, e.m_nTimerType, e.m_nTimerMs); };
+  // A reply that answers nothing leaves the entry waiting as before, under
+  // the timer and the deadline it was waiting with (OnEntryPacket).
 
   if (code == ACK && e.m_bMarkerSent == 0) {
     if (InDataState(i)) return true;
@@ -79,12 +97,11 @@ bool CVelmoraDlg::HandleResponse(int i) {
       if (e.m_bBootVersionAsked == 0) return true;
       // An ACK (a late answer to a repeated request) is no version: the
       // handset is still to be checked.
-      if (!CountRefusal(i)) return false;
-      rearm();
+      CountRefusal(i);
       return false;
     }
     if (!CountRefusal(i)) return false;
-    e.m_comm.Resend();
+    ResendRequest(i);
     e.m_nRetries += 1;
     PutLog(i, LOG_INFO, "ACK, but crc error. Retry.");
     ArmTimer(i, TIMER_BLOCK, kBlockMs);
@@ -99,16 +116,12 @@ bool CVelmoraDlg::HandleResponse(int i) {
       return false;
     }
     PutLog(i, LOG_ERROR, "Unknown Error!");
-    rearm();
     return false;
   }
   switch (code) {
     case VERSION_RSP: {
       // A version nobody asked this handset for answers nothing.
-      if (e.m_bBootVersionAsked == 0) {
-        rearm();
-        return false;
-      }
+      if (e.m_bBootVersionAsked == 0) return false;
       e.m_bBootVersionAsked = 0;
       char version[kVersionLength + 1] = {};
       std::memcpy(version, e.m_pRxPacket + 1, kVersionLength);
@@ -126,7 +139,6 @@ bool CVelmoraDlg::HandleResponse(int i) {
     case NAK_RETRY:
       return RetryAfterRefusal(i, nullptr);
     case RSP_IGNORED:
-      rearm();
       return false;
     case NAK_INVALID_CMD:
       if (e.m_bBootVersionAsked == 1) {
@@ -138,7 +150,6 @@ bool CVelmoraDlg::HandleResponse(int i) {
       if (b1 == NAK_INVALID_CMD_TAIL[0] && b2 == NAK_INVALID_CMD_TAIL[1]) {
         if (e.m_nState == STATE_VERSION_OK) {
           PutLog(i, LOG_ERROR, "version check failed(maybe old boot version)..continue..");
-          m_host.KillTimer(i);
           return true;
         }
         PutLog(i, LOG_ERROR, "Invalid command!!");
@@ -156,11 +167,9 @@ bool CVelmoraDlg::HandleResponse(int i) {
     case ACK:
     case RESEND_ACK:
       // An ACK while a marker is outstanding, or a RESEND_ACK without one.
-      rearm();
       return false;
     default:
       PutLog(i, LOG_ERROR, "Unknown error!!");
-      rearm();
       return false;
   }
 }

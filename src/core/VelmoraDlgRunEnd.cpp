@@ -16,6 +16,7 @@ void CVelmoraDlg::EndRun(bool completionBox) {
     if (first < 0) first = i;
     // Lines still queued (the completion line) belong to this run's story.
     DrainLog(i, false);
+    FlushLineRepeats(i, false);
   }
   if (!m_strRunReportDir.empty()) {
     std::string error;

@@ -168,6 +168,7 @@ void CVelmoraDlg::Advance(int i) {
       PutLog(i, LOG_INFO, "Downloading Completed.");
       e.m_nResult = RESULT_COMPLETED;
       e.m_runEnd = std::chrono::system_clock::now();
+      m_host.OnEntryResult(i);
       // The controls come back with the run's end, not with this entry's:
       // others may still await their reply to the jump.
       CheckRunEnded();
@@ -192,9 +193,10 @@ bool CVelmoraDlg::AllAliveFinished() const {
 }
 
 void CVelmoraDlg::EndBootStep(int i) {
-  m_host.KillTimer(i);
+  KillEntryTimer(i);
   m_nFinished += 1;
   m_entries[i].m_nState = STATE_STEP_WAIT;
+  DropLostEntries();
   // Wait for every entry still in the run; one that left it is not waited
   // for (counting bound ports would wait for it forever).
   if (!AllAliveFinished()) {
@@ -205,26 +207,11 @@ void CVelmoraDlg::EndBootStep(int i) {
 }
 
 void CVelmoraDlg::EndFlashStep(int i) {
-  m_host.KillTimer(i);
+  KillEntryTimer(i);
   m_nFinished += 1;
   m_nAlive = 0;
   m_entries[i].m_nState = STATE_STEP_WAIT;
-  if (m_nFinished == 1) {
-    m_bInStepEnd = 1;
-    for (int k = 0; k < MAX_ENTRIES; ++k) {
-      DownloadEntry& e = m_entries[k];
-      // Only entries of the run: a handset plugged in meanwhile is not one.
-      if (e.m_nComPort == 0 || e.m_bConnected == 0 || e.m_bFlashing != 0) continue;
-      // In every other state Disconnect shows the error itself.
-      if (e.m_nState == STATE_IDLE || e.m_nState == STATE_COMPLETE) ShowEntryError(k);
-      e.m_bRxThreadRunning = 0;
-      PutLog(k, LOG_ERROR, "Unknown Error!");
-      Disconnect(k);
-      e.m_nComPort = 0;
-    }
-    m_bInStepEnd = 0;
-    RefreshPortLabels();
-  }
+  DropLostEntries();
   m_nAlive = AliveCount();
   if (!AllAliveFinished()) {
     ShowStepWaiting(i);
@@ -233,6 +220,30 @@ void CVelmoraDlg::EndFlashStep(int i) {
   m_nFinished = 0;
   m_nAlive = 0;
   CompleteStep(false);
+}
+
+// Handsets differ: one still erasing (for seconds, up to the erase limit)
+// or still waiting for a request's reply within its repeats when another
+// has finished is on its way, and dropping it would leave it erased with
+// nothing written. Only an entry that nothing can move on any more holds
+// the step for ever.
+void CVelmoraDlg::DropLostEntries() {
+  bool dropped = false;
+  const int outer = m_bInStepEnd;
+  m_bInStepEnd = 1;
+  for (int k = 0; k < MAX_ENTRIES; ++k) {
+    DownloadEntry& e = m_entries[k];
+    if (!InRun(e) || e.m_nState == STATE_STEP_WAIT || e.m_bTimerArmed) continue;
+    // In every other state Disconnect shows the error itself.
+    if (e.m_nState == STATE_IDLE || e.m_nState == STATE_COMPLETE) ShowEntryError(k);
+    e.m_bRxThreadRunning = 0;
+    PutLog(k, LOG_ERROR, "Unknown Error!");
+    Disconnect(k);
+    e.m_nComPort = 0;
+    dropped = true;
+  }
+  m_bInStepEnd = outer;
+  if (dropped) RefreshPortLabels();
 }
 
 void CVelmoraDlg::CompleteStep(bool bootKind) {
@@ -286,7 +297,7 @@ void CVelmoraDlg::FinalJump(bool completedCaption) {
 void CVelmoraDlg::GiveUpEntry(int i, const std::string& reason) {
   DownloadEntry& e = m_entries[i];
   if (!reason.empty()) PutLog(i, LOG_ERROR, reason);
-  m_host.KillTimer(i);
+  KillEntryTimer(i);
   const bool inRun = m_bRunning && e.m_nResult == RESULT_RUNNING;
   if ((inRun || (e.m_nState != STATE_IDLE && e.m_nState != STATE_COMPLETE)) && e.m_nComPort != 0) {
     ShowEntryError(i);
@@ -318,6 +329,7 @@ void CVelmoraDlg::LeaveRun(int i) {
   if (e.m_strReason.empty()) e.m_strReason = LastErrorLine(i);
   if (e.m_strReason.empty()) e.m_strReason = "USB 연결 상태를 확인하세요.";
   e.m_runEnd = std::chrono::system_clock::now();
+  m_host.OnEntryResult(i);
   ShowEntryError(i);
   AfterEntryLeft();
 }
@@ -351,13 +363,14 @@ void CVelmoraDlg::StopRun(const std::string& reason) {
   for (int k = 0; k < MAX_ENTRIES; ++k) {
     DownloadEntry& e = m_entries[k];
     if (e.m_nResult != RESULT_RUNNING) continue;
-    m_host.KillTimer(k);
+    KillEntryTimer(k);
     e.m_nState = STATE_IDLE;
     PutLog(k, LOG_ERROR, reason);
     DrainLog(k, true);
     e.m_nResult = RESULT_FAILED;
     e.m_strReason = reason;
     e.m_runEnd = std::chrono::system_clock::now();
+    m_host.OnEntryResult(k);
     ShowEntryError(k);
   }
   m_nStep = IMAGE_BOOTLOADER;
@@ -369,7 +382,12 @@ void CVelmoraDlg::StopRun(const std::string& reason) {
 void CVelmoraDlg::OnEntryTimer(int i) {
   if (i < 0 || i >= MAX_ENTRIES) return;
   DownloadEntry& e = m_entries[i];
-  m_host.KillTimer(i);
+  KillEntryTimer(i);
+  if (e.m_nTimerType == TIMER_GUARD) {
+    // No second reply came (or it was absorbed): the next unit may go.
+    Advance(i);
+    return;
+  }
   if (e.m_nTimerType != TIMER_ERASE) e.m_nRetry += 1;
   if ((e.m_nTimerType == TIMER_REQUEST || e.m_nTimerType == TIMER_BLOCK) && e.m_nRetry < kMaxTimerExpiries) {
     if (InBlockTransfer(i)) {
@@ -379,7 +397,7 @@ void CVelmoraDlg::OnEntryTimer(int i) {
       PutLog(i, LOG_INFO, text);
       SendRetryMarker(i);
     } else {
-      e.m_comm.Resend();
+      ResendRequest(i);
     }
     e.m_nRetries += 1;
     ArmTimer(i, e.m_nTimerType, e.m_nTimerMs);
@@ -390,7 +408,7 @@ void CVelmoraDlg::OnEntryTimer(int i) {
     if (m_host.ClockMs() - e.m_eraseSentMs >= static_cast<uint32_t>(m_nEraseLimitS) * 1000u)
       GiveUpEntry(i, "응답없음. 처음부터 다시 해주시기 바랍니다.");
     else
-      m_host.SetTimer(i, kEraseMs);
+      ArmTimer(i, TIMER_ERASE, kEraseMs);
   } else if (e.m_nTimerType == TIMER_REQUEST) {
     e.m_nRetry = 0;
     // A handset that answers none of three requests will not answer a

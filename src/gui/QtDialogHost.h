@@ -41,6 +41,11 @@ class CQtDialogHost : public QObject, public IDialogHost {
   void SetOnClose(std::function<void()> onClose) { m_onClose = std::move(onClose); }
   /// Asked before the window closes; false keeps it open. None: it closes.
   void SetCloseQuery(std::function<bool()> query) { m_closeQuery = std::move(query); }
+  /// Told each entry whose result is known (the history records it).
+  void SetEntryResultSink(std::function<void(int)> sink) { m_entryResult = std::move(sink); }
+  void OnEntryResult(int entry) override {
+    if (m_entryResult) m_entryResult(entry);
+  }
   /// Hands one message to the window procedure now (0 without one).
   intptr_t Dispatch(uint32_t message, uintptr_t wParam, intptr_t lParam);
 
@@ -104,6 +109,7 @@ class CQtDialogHost : public QObject, public IDialogHost {
   CVelmoraWindow& m_window;
   WindowProcFn m_windowProc;
   std::function<void()> m_onClose;
+  std::function<void(int)> m_entryResult;
   std::function<bool()> m_closeQuery;
   std::mutex m_postLock;
   std::deque<Posted> m_posted;  // guarded by m_postLock

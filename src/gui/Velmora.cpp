@@ -12,8 +12,9 @@
 #include "VelmoraDlg.h"
 #include "VelmoraVersion.h"
 #include "VelmoraWindow.h"
-#include "comm/Trace.h"
 #include "WindowArgs.h"
+#include "comm/Trace.h"
+#include "records/HistoryKeeper.h"
 
 namespace {
 
@@ -50,6 +51,11 @@ int CVelmoraApp::InitInstance() {
     // Every run leaves its report there, so that a shift's work can be
     // traced handset by handset.
     dialog.m_strRunReportDir = DefaultRunReportDir();
+    // And every handset's result goes into the history the moment it is known.
+    CHistoryKeeper history(dialog);
+    host.SetEntryResultSink([&](int entry) {
+      if (auto problem = history.Record(entry)) dialog.PutLog(FirstEntryOfRun(dialog), LOG_ERROR, *problem);
+    });
     // Handsets plugged in or pulled out while the window is open.
     CPortWatcher watcher(host);
     BindDialog(host, dialog, &watcher);
@@ -62,6 +68,7 @@ int CVelmoraApp::InitInstance() {
     // Messages still queued or posted while the threads stop find no
     // dialog any more.
     UnbindDialog(host);
+    host.SetEntryResultSink(nullptr);
   }
   return 0;
 }

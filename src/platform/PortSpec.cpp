@@ -1,11 +1,9 @@
 #include "platform/PortSpec.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 
+#include "platform/DeviceIdentity.h"
 #include "platform/PortMap.h"
-#include "platform/Utf8Path.h"
 
 std::optional<std::pair<int, std::string>> ParsePortSpec(const std::string& spec, std::string* error) {
   auto fail = [&](const std::string& why) -> std::optional<std::pair<int, std::string>> {
@@ -32,10 +30,7 @@ std::optional<std::string> PortListProblem(const std::vector<std::pair<int, std:
         return "COM" + std::to_string(ports[a].first) + " is given twice (" + ports[b].second + ", " +
                ports[a].second + ")";
       // Two names of one device node (a link and its target) are one port.
-      std::error_code ec;
-      const bool same = ports[a].second == ports[b].second ||
-                        std::filesystem::equivalent(PathFromUtf8(ports[a].second), PathFromUtf8(ports[b].second), ec);
-      if (same)
+      if (SameDevice(ports[a].second, ports[b].second))
         return ports[a].second + " is given for two COM numbers (COM" + std::to_string(ports[b].first) + ", COM" +
                std::to_string(ports[a].first) + ")";
     }

@@ -8,7 +8,7 @@ namespace {
 struct KindInfo {
   SimFaultKind kind;
   const char* name;
-  enum { None, Block, Code } arg;
+  enum { None, Block, Code, CodeAndMs, Period } arg;
 };
 
 constexpr KindInfo kKinds[] = {
@@ -24,7 +24,14 @@ constexpr KindInfo kKinds[] = {
     {SimFaultKind::Hostile, "hostile", KindInfo::None},
     {SimFaultKind::LoseReply, "lose-reply", KindInfo::Code},
     {SimFaultKind::Garble, "garble", KindInfo::Block},
+    {SimFaultKind::LateReply, "late-reply", KindInfo::CodeAndMs},
+    {SimFaultKind::Chatter, "chatter", KindInfo::Period},
 };
+
+// A stray every few milliseconds would leave no quiet gap for the real
+// replies between them.
+constexpr int kMinChatterMs = 200;
+constexpr int kMaxMs = 3600000;
 
 // Whole-string number in `base`, within [lo, hi].
 bool Number(const std::string& s, int base, long lo, long hi, int& out) {
@@ -59,6 +66,14 @@ const char* SimFaultHelp() {
          "    hostile          answer every block with 03 03 03\n"
          "    lose-reply:CC    carry out request code CC (hex) but send no reply\n"
          "    garble:K         write block K, cut the closing flag off its ACK\n"
+         "    late-reply:CC[:MS]\n"
+         "                     hold the reply to request code CC (hex) back MS ms\n"
+         "                     (default 3500, past the tool's 3 s request timer); a\n"
+         "                     repeat of CC meanwhile is answered 10 ms after it,\n"
+         "                     so the tool gets two replies for one request\n"
+         "    chatter:MS       every MS ms (200 or more) send a reply that answers\n"
+         "                     nothing, RSP_IGNORED (A2) and the unknown code 5A by\n"
+         "                     turns, from the tool's first byte on; always\n"
          "  K counts blocks from 0 after each erase; TIMES (default 1, 0 = always)\n"
          "  says how often the fault fires. Example: 2/silence:5,2\n";
 }
@@ -101,11 +116,27 @@ bool ParseSimFault(const std::string& text, SimFault& fault, int& com, std::stri
         error = std::string("fault '") + k.name + "' needs a block number, as in " + k.name + ":3";
         return false;
       }
-    } else if (!hasArg || !Number(arg, 16, 0, 255, fault.arg)) {
-      error = std::string("fault '") + k.name + "' needs a request code in hex, as in " + k.name + ":EE";
-      return false;
+    } else if (k.arg == KindInfo::Period) {
+      if (!hasArg || !Number(arg, 10, kMinChatterMs, kMaxMs, fault.arg)) {
+        error = std::string("fault '") + k.name + "' needs a period of 200 ms or more, as in " + k.name + ":1000";
+        return false;
+      }
+    } else {
+      std::string code = arg;
+      if (const auto colon = arg.find(':'); k.arg == KindInfo::CodeAndMs && colon != std::string::npos) {
+        code = arg.substr(0, colon);
+        if (!Number(arg.substr(colon + 1), 10, 1, kMaxMs, fault.ms)) {
+          error = std::string("fault '") + k.name + "' needs milliseconds after the code, as in " + k.name + ":A0:3500";
+          return false;
+        }
+      }
+      if (!hasArg || !Number(code, 16, 0, 255, fault.arg)) {
+        error = std::string("fault '") + k.name + "' needs a request code in hex, as in " + k.name + ":EE";
+        return false;
+      }
     }
-    if (k.kind == SimFaultKind::Dead || k.kind == SimFaultKind::Hostile) fault.times = 0;
+    if (k.kind == SimFaultKind::Dead || k.kind == SimFaultKind::Hostile || k.kind == SimFaultKind::Chatter)
+      fault.times = 0;
     return true;
   }
   error = "unknown fault '" + name + "'";

@@ -17,6 +17,8 @@ enum class SimFaultKind {
   Hostile,       ///< every block is answered 03 03 03 (always, TIMES ignored)
   LoseReply,     ///< the reply to request code ARG is never sent (the request is carried out)
   Garble,        ///< block ARG is written but its ACK loses its closing flag
+  LateReply,     ///< the reply to request code ARG comes `ms` late; a repeat meanwhile is answered right after it
+  Chatter,       ///< every ARG ms a reply that answers nothing (always, TIMES ignored)
 };
 
 struct SimFault {
@@ -25,6 +27,11 @@ struct SimFault {
   int arg = 0;
   /// How many times it fires; 0 = every time.
   int times = 1;
+  /// LateReply: how long the reply is held back. Longer than the tool's
+  /// 3 s request timer, so that the tool repeats the request first.
+  int ms = kLateReplyMs;
+
+  static constexpr int kLateReplyMs = 3500;
 };
 
 /// Parses one fault; `com` gets the COM number before a slash (0 = all

@@ -64,6 +64,8 @@ std::vector<uint8_t> NakRetryFrame() { return BootFrame(WithFcs({0xA1})); }
 std::vector<uint8_t> NakInvalidFrame() { return BootFrame({0xA3, 0x9E, 0x4C}); }
 std::vector<uint8_t> NakFailedFrame() { return BootFrame({0xA4, 0x00, 0x00}); }
 std::vector<uint8_t> DamagedNakFailedFrame() { return BootFrame({0xA4, 0x12, 0x34}); }
+std::vector<uint8_t> IgnoredFrame() { return BootFrame(WithFcs({0xA2})); }
+std::vector<uint8_t> UnknownCodeFrame() { return BootFrame(WithFcs({0x5A})); }
 
 std::vector<uint8_t> VersionFrame(const char (&version)[6]) {
   std::vector<uint8_t> body{0x0D};

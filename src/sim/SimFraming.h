@@ -31,6 +31,8 @@ std::vector<uint8_t> NakRetryFrame();            ///< 7E A1 FCS 7E
 std::vector<uint8_t> NakInvalidFrame();          ///< 7E A3 9E 4C 7E
 std::vector<uint8_t> NakFailedFrame();           ///< 7E A4 00 00 7E
 std::vector<uint8_t> DamagedNakFailedFrame();    ///< 7E A4 12 34 7E
+std::vector<uint8_t> IgnoredFrame();             ///< 7E A2 FCS 7E (RSP_IGNORED)
+std::vector<uint8_t> UnknownCodeFrame();         ///< 7E 5A FCS 7E, a code the protocol does not have
 /// 7E 0D <five version characters> FCS(lo, hi) 7E, stuffed.
 std::vector<uint8_t> VersionFrame(const char (&version)[6]);
 

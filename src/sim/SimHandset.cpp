@@ -129,6 +129,7 @@ std::string CSimHandset::Summary() const {
   s << "requests " << r.requests.size() << ", erases " << r.erases.size() << ", blocks " << r.blocksReceived
     << " (written " << r.blocksWritten << "), markers " << r.markers << ", jumps " << r.jumps << ", transfers "
     << r.transfersDone << ", abandoned " << r.abandoned << ", violations " << r.violations.size();
+  if (r.strays > 0) s << ", strays " << r.strays;
   if (r.hungUp) s << ", hung up";
   const size_t shown = std::min<size_t>(r.violations.size(), 10);
   for (size_t i = 0; i < shown; ++i) s << "\n    " << r.violations[i];
@@ -170,6 +171,9 @@ void CSimHandset::Serve() {
   uint8_t buf[4096];
   uint64_t quietUntilUs = 0;
   uint64_t replyOutUs = 0;  // when the last reply's final byte left; 0 = none pending
+  // `out` holds only a stray (chatter): it answers nothing, so the tool's
+  // next unit is not waiting for it.
+  bool outIsStray = false;
   bool inputIdle = true;    // nothing of the tool's is queued or on the line
   while (!m_bStop.load()) {
     const uint64_t nowUs = NowUs();
@@ -181,16 +185,25 @@ void CSimHandset::Serve() {
       if (out.empty()) outPace.Restart(nowUs);
       out.insert(out.end(), held.begin(), held.end());
       held.clear();
+      outIsStray = false;
     }
     {
       std::lock_guard<std::mutex> guard(m_lock);
       m_protocol.Tick(nowMs);
       const std::vector<uint8_t> more = m_protocol.TakeOutput();
+      const std::vector<uint8_t> stray = m_protocol.TakeStray();
       if (!held.empty()) {
         held.insert(held.end(), more.begin(), more.end());
+        held.insert(held.end(), stray.begin(), stray.end());
       } else {
-        if (out.empty() && !more.empty()) outPace.Restart(nowUs);
+        if (out.empty() && (!more.empty() || !stray.empty())) {
+          outPace.Restart(nowUs);
+          outIsStray = more.empty();
+        } else if (!more.empty()) {
+          outIsStray = false;
+        }
         out.insert(out.end(), more.begin(), more.end());
+        out.insert(out.end(), stray.begin(), stray.end());
       }
       deadline = m_protocol.NextDeadline();
       hang = m_protocol.HangUpWanted();
@@ -220,7 +233,7 @@ void CSimHandset::Serve() {
         if (!WriteSome(out, allowed)) quietUntilUs = nowUs + kQuietUs;
         const size_t sent = before - out.size();
         if (bps) outPace.Spend(sent);
-        if (out.empty() && sent > 0) replyOutUs = NowUs();
+        if (out.empty() && sent > 0 && !outIsStray) replyOutUs = NowUs();
       }
       fds[1].fd = m_master;
       int queued = 0;
@@ -279,7 +292,7 @@ void CSimHandset::Serve() {
         {
           std::lock_guard<std::mutex> guard(m_lock);
           const int written = m_protocol.Record().blocksWritten;
-          m_protocol.Feed(buf, static_cast<size_t>(n), inUs / 1000, !out.empty() || !held.empty());
+          m_protocol.Feed(buf, static_cast<size_t>(n), inUs / 1000, (!out.empty() && !outIsStray) || !held.empty());
           const std::vector<uint8_t> more = m_protocol.TakeOutput();
           const uint32_t programUs = m_nProgramUs.load();
           if (!held.empty() || (programUs > 0 && m_protocol.Record().blocksWritten > written && !more.empty())) {
@@ -288,6 +301,7 @@ void CSimHandset::Serve() {
             held.insert(held.end(), more.begin(), more.end());
           } else {
             if (out.empty() && !more.empty()) outPace.Restart(NowUs());
+            if (!more.empty()) outIsStray = false;
             out.insert(out.end(), more.begin(), more.end());
           }
         }

@@ -8,10 +8,19 @@
 
 #include "sim/SimFault.h"
 
+/// One --erase-delay: the erase time of one handset or of all, fixed or
+/// drawn from a range.
+struct SimEraseDelay {
+  int com = 0;  ///< 0 = every handset without one of its own
+  uint32_t minMs = 0, maxMs = 0;
+};
+
 struct SimOptions {
   int count = 0;
   int firstCom = 1;
-  uint32_t eraseDelayMs = 0;
+  std::vector<SimEraseDelay> eraseDelays;
+  /// Draws the erase times of ranges: the same seed, the same times.
+  uint64_t seed = 1;
   uint32_t paceBps = 0;
   uint32_t programUs = 0;
   bool stdinStop = false;
@@ -23,6 +32,14 @@ struct SimOptions {
 
 /// Parses argv[1..]. False with a message in `error` on bad usage.
 bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std::string& error);
+
+/// The erase time of the handset on COM `com`: its own --erase-delay, else
+/// the one for all, else 0; a range is drawn from the seed and the COM
+/// number, so each handset gets its own and a run can be repeated.
+uint32_t SimEraseDelayFor(const SimOptions& options, int com);
+
+/// True when some handset's erase time is drawn from a range.
+bool SimEraseDelaysDrawn(const SimOptions& options);
 
 /// The --help text.
 std::string SimUsage();

@@ -1,5 +1,6 @@
 #include "sim/SimProtocol.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,17 @@ namespace {
 
 constexpr char kGoodVersion[6] = "b1.01";
 constexpr char kOldVersion[6] = "b1.00";
+
+// The tool's receive thread takes two frames that arrive in one read as one
+// body, and its burst ends after 5 ms of quiet. A chattering handset keeps
+// this much quiet between a stray and a real reply, so that even a tool
+// whose thread runs late reads each alone: strays that swallowed a real
+// reply would turn a handset that otherwise answers into one that does not.
+constexpr uint64_t kQuietGapMs = 50;
+// How long after the late reply the repeat's reply follows: the handset's
+// turn from one request to the next, long enough that the two reach the
+// tool in reads of their own.
+constexpr uint64_t kRepeatTurnaroundMs = 10;
 
 uint32_t Le32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
@@ -40,11 +52,12 @@ void CSimProtocol::AddFault(const SimFault& fault) {
   m_faults.push_back({fault, always ? -1 : fault.times});
 }
 
-bool CSimProtocol::TakeFault(SimFaultKind kind, int arg) {
+bool CSimProtocol::TakeFault(SimFaultKind kind, int arg, SimFault* fired) {
   for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
     if (it->fault.kind != kind) continue;
     const bool argless = kind == SimFaultKind::OldBoot || kind == SimFaultKind::RefuseJump;
     if (!argless && it->fault.arg != arg) continue;
+    if (fired) *fired = it->fault;
     if (it->remaining > 0 && --it->remaining == 0) m_faults.erase(it);
     ++m_record.faultsFired;
     return true;
@@ -58,15 +71,84 @@ bool CSimProtocol::HasFault(SimFaultKind kind) const {
   return false;
 }
 
+int CSimProtocol::ChatterMs() const {
+  for (const auto& f : m_faults)
+    if (f.fault.kind == SimFaultKind::Chatter) return f.fault.arg;
+  return 0;
+}
+
 void CSimProtocol::Violation(std::string text) { m_record.violations.push_back(std::move(text)); }
+
+// A reply held back is still owed: a tool that sends its next unit before
+// it came has taken another reply for it, and will take this one for the
+// next unit. Once per held reply; whatever follows is the same mistake.
+void CSimProtocol::CheckNothingOwed() {
+  for (HeldReply& h : m_late) {
+    if (h.noted) continue;
+    h.noted = true;
+    Violation(std::string(sim::kEarlySend) + " (the reply to " + Hex(h.request[0]) + " was still owed)");
+  }
+}
 
 void CSimProtocol::Reply(std::vector<uint8_t> frame) {
   if (m_bDropReply) {
     m_bDropReply = false;
+    m_nHoldMs = 0;
     return;
   }
-  m_out.insert(m_out.end(), frame.begin(), frame.end());
+  if (m_nHoldMs > 0) {
+    m_late.push_back({m_nowMs + m_nHoldMs, std::move(frame), m_holdFor, false});
+    m_nHoldMs = 0;
+    return;
+  }
+  Emit(std::move(frame));
+}
+
+void CSimProtocol::Emit(std::vector<uint8_t> frame) {
+  if (m_bStrayDue || m_nowMs < m_realHoldUntilMs || !m_gated.empty()) {
+    m_gated.insert(m_gated.end(), frame.begin(), frame.end());
+  } else {
+    m_out.insert(m_out.end(), frame.begin(), frame.end());
+    m_bAnyReal = true;
+    m_lastRealMs = m_nowMs;
+  }
   m_record.replies.push_back(std::move(frame));
+}
+
+void CSimProtocol::ReleaseTimed(uint64_t nowMs) {
+  for (auto it = m_late.begin(); it != m_late.end();) {
+    if (nowMs < it->dueMs) {
+      ++it;
+      continue;
+    }
+    std::vector<uint8_t> frame = std::move(it->frame);
+    it = m_late.erase(it);
+    Emit(std::move(frame));
+  }
+  const int period = ChatterMs();
+  if (period > 0 && m_bLineUsed) {
+    if (!m_bStrayDue && nowMs >= m_nextStrayMs) {
+      m_bStrayDue = true;
+      m_strayAtMs = m_bAnyReal ? std::max(nowMs, m_lastRealMs + kQuietGapMs) : nowMs;
+    }
+    if (m_bStrayDue && nowMs >= m_strayAtMs) {
+      std::vector<uint8_t> frame = m_nStrayTurn++ % 2 == 0 ? sim::IgnoredFrame() : sim::UnknownCodeFrame();
+      m_stray.insert(m_stray.end(), frame.begin(), frame.end());
+      m_record.replies.push_back(std::move(frame));
+      if (m_record.strays++ == 0) ++m_record.faultsFired;
+      m_bStrayDue = false;
+      m_realHoldUntilMs = nowMs + kQuietGapMs;
+      m_nextStrayMs = nowMs + static_cast<uint64_t>(period);
+    }
+  } else {
+    m_bStrayDue = false;  // the chatter was cleared
+  }
+  if (!m_bStrayDue && nowMs >= m_realHoldUntilMs && !m_gated.empty()) {
+    m_out.insert(m_out.end(), m_gated.begin(), m_gated.end());
+    m_gated.clear();
+    m_bAnyReal = true;
+    m_lastRealMs = nowMs;
+  }
 }
 
 void CSimProtocol::Ack(uint8_t code) {
@@ -79,10 +161,21 @@ std::vector<uint8_t> CSimProtocol::TakeOutput() {
   return out;
 }
 
+std::vector<uint8_t> CSimProtocol::TakeStray() {
+  std::vector<uint8_t> out;
+  out.swap(m_stray);
+  return out;
+}
+
 void CSimProtocol::Feed(const uint8_t* data, size_t n, uint64_t nowMs, bool replyInFlight) {
   if (n == 0 || m_bHangUp) return;
-  if (m_bErasePending || replyInFlight) {
-    if (!m_bBusyNoted) Violation("sent before the previous request or block was answered");
+  m_nowMs = nowMs;
+  if (!m_bLineUsed) {
+    m_bLineUsed = true;
+    m_nextStrayMs = nowMs + static_cast<uint64_t>(ChatterMs());
+  }
+  if (m_bErasePending || replyInFlight || !m_gated.empty()) {
+    if (!m_bBusyNoted) Violation(sim::kEarlySend);
     m_bBusyNoted = true;
   } else {
     m_bBusyNoted = false;
@@ -95,6 +188,7 @@ void CSimProtocol::Feed(const uint8_t* data, size_t n, uint64_t nowMs, bool repl
 
 void CSimProtocol::Tick(uint64_t nowMs) {
   if (m_bHangUp) return;
+  m_nowMs = nowMs;
   if (m_bErasePending && nowMs >= m_eraseDueMs) {
     FinishErase();
     Process(nowMs);
@@ -104,13 +198,21 @@ void CSimProtocol::Tick(uint64_t nowMs) {
     TryStaleInput();
     Process(nowMs);
   }
+  ReleaseTimed(nowMs);
 }
 
 int64_t CSimProtocol::NextDeadline() const {
   if (m_bHangUp) return -1;
-  if (m_bErasePending) return static_cast<int64_t>(m_eraseDueMs);
-  if (!m_rx.empty() && !m_bStaleSeen) return static_cast<int64_t>(m_lastRxMs + m_config.staleMs);
-  return -1;
+  int64_t next = -1;
+  auto consider = [&next](uint64_t ms) {
+    if (next < 0 || static_cast<int64_t>(ms) < next) next = static_cast<int64_t>(ms);
+  };
+  if (m_bErasePending) consider(m_eraseDueMs);
+  else if (!m_rx.empty() && !m_bStaleSeen) consider(m_lastRxMs + m_config.staleMs);
+  for (const HeldReply& h : m_late) consider(h.dueMs);
+  if (ChatterMs() > 0 && m_bLineUsed) consider(m_bStrayDue ? m_strayAtMs : m_nextStrayMs);
+  if (!m_gated.empty() && !m_bStrayDue) consider(m_realHoldUntilMs);
+  return next;
 }
 
 void CSimProtocol::TryStaleInput() {
@@ -170,6 +272,14 @@ void CSimProtocol::Process(uint64_t nowMs) {
 
 void CSimProtocol::HandleRequest(const std::vector<uint8_t>& req, uint64_t nowMs) {
   m_record.requests.push_back(req);
+  // A repeat of a request whose reply is held back is carried out after the
+  // original, as a handset that takes its requests in turn does: the tool
+  // gets two replies for it, the second close behind the first.
+  uint64_t heldDueMs = 0;
+  for (const HeldReply& h : m_late)
+    if (h.request == req) heldDueMs = std::max(heldDueMs, h.dueMs);
+  const bool repeat = heldDueMs != 0;
+  if (!repeat) CheckNothingOwed();
   const uint8_t code = req[0];
   const size_t len = req.size();
   size_t want = 0;
@@ -186,6 +296,12 @@ void CSimProtocol::HandleRequest(const std::vector<uint8_t>& req, uint64_t nowMs
   if (HasFault(SimFaultKind::Dead)) return;
   // An erase's reply comes when the erase ends; the flag waits for it.
   m_bDropReply = TakeFault(SimFaultKind::LoseReply, code);
+  SimFault late;
+  if (repeat)
+    m_nHoldMs = static_cast<uint32_t>(heldDueMs + kRepeatTurnaroundMs - nowMs);
+  else
+    m_nHoldMs = TakeFault(SimFaultKind::LateReply, code, &late) ? static_cast<uint32_t>(late.ms) : 0;
+  m_holdFor = req;
   if (want == 0 || len != want) {
     Reply(sim::NakInvalidFrame());
     return;
@@ -249,6 +365,7 @@ void CSimProtocol::FinishErase() {
 }
 
 void CSimProtocol::HandleBlock(const uint8_t* block) {
+  CheckNothingOwed();
   if (sim::IsRetryMarker(block)) {
     ++m_record.markers;
     // A marker asks again for the block that was not acknowledged; after an

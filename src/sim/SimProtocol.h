@@ -27,6 +27,9 @@ class CSimProtocol {
 
   /// The reply bytes produced since the last call.
   std::vector<uint8_t> TakeOutput();
+  /// The stray bytes (chatter) produced since the last call. They answer
+  /// nothing, so the tool sending while they cross is no early send.
+  std::vector<uint8_t> TakeStray();
 
   /// True once a hang-up fault fired; the line is to be closed.
   bool HangUpWanted() const { return m_bHangUp; }
@@ -50,10 +53,21 @@ class CSimProtocol {
     int remaining;  // -1: every time
   };
 
-  bool TakeFault(SimFaultKind kind, int arg);
+  struct HeldReply {
+    uint64_t dueMs;
+    std::vector<uint8_t> frame;
+    std::vector<uint8_t> request;  // what it answers
+    bool noted = false;            // an early send was recorded against it
+  };
+
+  bool TakeFault(SimFaultKind kind, int arg, SimFault* fired = nullptr);
   bool HasFault(SimFaultKind kind) const;
+  int ChatterMs() const;
   void Violation(std::string text);
+  void CheckNothingOwed();
   void Reply(std::vector<uint8_t> frame);
+  void Emit(std::vector<uint8_t> frame);
+  void ReleaseTimed(uint64_t nowMs);
   void Ack(uint8_t code);
   void Process(uint64_t nowMs);
   void HandleRequest(const std::vector<uint8_t>& req, uint64_t nowMs);
@@ -73,6 +87,27 @@ class CSimProtocol {
   bool m_bInGarbage = false;   // one violation per run of stray bytes
   bool m_bHangUp = false;
   bool m_bDropReply = false;   // the next reply is lost (LoseReply)
+  uint64_t m_nowMs = 0;        // the time of the Feed or Tick under way
+
+  // LateReply: the next reply is held back m_nHoldMs; replies held back wait
+  // in m_late until they are due.
+  uint32_t m_nHoldMs = 0;
+  std::vector<uint8_t> m_holdFor;
+  std::vector<HeldReply> m_late;
+
+  // Chatter: strays start with the tool's first byte. A stray and a real
+  // reply are kept a quiet gap apart; a real reply due meanwhile waits in
+  // m_gated.
+  bool m_bLineUsed = false;
+  uint64_t m_nextStrayMs = 0;
+  bool m_bStrayDue = false;     // the next stray waits for the gap after a real reply
+  uint64_t m_strayAtMs = 0;
+  int m_nStrayTurn = 0;
+  bool m_bAnyReal = false;
+  uint64_t m_lastRealMs = 0;
+  uint64_t m_realHoldUntilMs = 0;
+  std::vector<uint8_t> m_gated;
+  std::vector<uint8_t> m_stray;
 
   bool m_bErasePending = false;
   uint64_t m_eraseDueMs = 0;

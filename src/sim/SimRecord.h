@@ -7,6 +7,12 @@
 
 #include "sim/SimFlash.h"
 
+namespace sim {
+/// How every violation of the one-unit-at-a-time rule begins: the tool sent
+/// a request or block while the previous one's reply was still owed.
+inline constexpr char kEarlySend[] = "sent before the previous request or block was answered";
+}  // namespace sim
+
 struct SimErase {
   uint8_t code = 0;  ///< EE or EF
   uint32_t start = 0, length = 0, start2 = 0;
@@ -35,7 +41,8 @@ struct SimRecord {
   /// is the tool's own turnaround, the wire time of neither side included.
   std::vector<uint32_t> blockTurnaroundUs;
   int abandoned = 0;       ///< transfers left when a request came instead
-  int faultsFired = 0;     ///< times a configured fault took effect
+  int faultsFired = 0;     ///< times a configured fault took effect (a chatter once)
+  int strays = 0;          ///< replies that answered nothing (chatter)
   /// What the tool did wrong: damaged frames, stray bytes, sending before
   /// the previous request or block was answered, nonsense requests.
   std::vector<std::string> violations;

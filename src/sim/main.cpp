@@ -44,7 +44,6 @@ int main(int argc, char** argv) {
   }
 
   SimHandsetConfig config;
-  config.eraseDelayMs = options.eraseDelayMs;
   config.paceBps = options.paceBps;
   config.programUs = options.programUs;
   for (const auto& [com, fault] : options.faults)
@@ -59,8 +58,15 @@ int main(int argc, char** argv) {
     const int com = options.firstCom + i;
     for (const auto& [target, fault] : options.faults)
       if (target == com) bench.Handset(i).AddFault(fault);
+    bench.Handset(i).SetEraseDelayMs(SimEraseDelayFor(options, com));
     std::printf("COM%d=%s\n", com, bench.Handset(i).SlavePath().c_str());
   }
+  // Standard output carries only the port lines, which are handed on as
+  // they are; the drawn times go beside them.
+  if (SimEraseDelaysDrawn(options))
+    for (int i = 0; i < bench.Count(); ++i)
+      std::fprintf(stderr, "COM%d erases in %u ms\n", options.firstCom + i,
+                   SimEraseDelayFor(options, options.firstCom + i));
   std::fflush(stdout);
 
   pollfd fds[2] = {{sigFd, POLLIN, 0}, {options.stdinStop ? STDIN_FILENO : -1, POLLIN, 0}};

@@ -479,7 +479,9 @@ TEST_F(EngineTest, WhileTheLinksOpenARemovalWaitsAndAnInterruptClosesThem) {
   EXPECT_FALSE(b.dlg().m_entries[0].m_comm.IsOpen());
   EXPECT_FALSE(b.handset(0).dev->open);
   EXPECT_EQ(b.handset(0).dev->opens, 2);
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_NONE);
+  // Interrupted as a run under way is: its entry says so.
+  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_FAILED);
+  EXPECT_EQ(b.dlg().m_entries[0].m_strReason, "Download interrupted.");
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
 }
 

@@ -1,5 +1,6 @@
-// The pieces of the run report that stand on their own: the SHA-256 against
-// the standard's vectors, the time stamps, the atomic write.
+// The run report: its pieces that stand on their own (the SHA-256 against
+// the standard's vectors, the time stamps, the atomic write, the append),
+// and the report of whole runs on in-process handsets.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,8 +8,19 @@
 #include <regex>
 #include <sstream>
 
+#include "ControlIds.h"
+#include "FakeBench.h"
+#include "JsonValue.h"
 #include "RunReport.h"
 #include "support/TestUtil.h"
+
+namespace {
+std::string Slurp(const std::string& path) {
+  std::stringstream read;
+  read << std::ifstream(path, std::ios::binary).rdbuf();
+  return read.str();
+}
+}  // namespace
 
 TEST(RunReportTest, Sha256MatchesTheKnownVectorsHoweverItIsFed) {
   EXPECT_EQ(CSha256::Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
@@ -59,4 +71,75 @@ TEST(RunReportTest, WriteReplacesTheFileWholeAndLeavesNothingBeside) {
 #else
   EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 #endif
+}
+
+TEST(RunReportTest, AppendingAddsLinesAndGivesATornLastLineItsEnd) {
+  CTempDir tmp;
+  const std::string path = tmp.path() + "/shift.jsonl";
+  std::string error;
+  ASSERT_TRUE(AppendFileDurably(path, "{\"batch\":1}\n", error)) << error;
+  ASSERT_TRUE(AppendFileDurably(path, "{\"batch\":2}\n", error)) << error;
+  std::ofstream(path, std::ios::app | std::ios::binary) << "{\"bat";  // a crash in the middle of a line
+  ASSERT_TRUE(AppendFileDurably(path, "{\"batch\":3}\n", error)) << error;
+  EXPECT_EQ(Slurp(path), "{\"batch\":1}\n{\"batch\":2}\n{\"bat\n{\"batch\":3}\n");
+  EXPECT_FALSE(AppendFileDurably(tmp.path() + "/no/such/dir/shift.jsonl", "x\n", error));
+  EXPECT_EQ(error.rfind(tmp.path() + "/no/such/dir/shift.jsonl: ", 0), 0u) << error;
+}
+
+class RunReportOfARunTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetProgramState(m_tmp.path()); }
+  CTempDir m_tmp;
+};
+
+TEST_F(RunReportOfARunTest, EveryStringIsUtf8WhateverBytesAHandsetAnswered) {
+  EXPECT_FALSE(JsonValue::Parse("\"\xB1\""));  // the tests' reader is as strict as others
+
+  CFakeBench b(2);
+  b.handset(1).version = "\xB1.0\xFF" "1";
+  b.BindAll();
+  b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 2048, 0x10000));
+  b.DownLoad();
+  ASSERT_TRUE(b.RunToEnd());
+  const std::string text = BuildRunReport(b.dlg(), "velmora");
+  const std::optional<JsonValue> report = JsonValue::Parse(text);
+  ASSERT_TRUE(report) << text;
+  ASSERT_EQ((*report)["entries"].a.size(), 2u);
+  const JsonValue& odd = (*report)["entries"].a[1];
+  EXPECT_EQ(odd["result"].s, "failed");
+  EXPECT_EQ(odd["reason"].s, "version이 다릅니다.다른 tool을 이용하세요.");
+  std::vector<std::string> log;
+  for (const JsonValue& line : odd["log"].a) log.push_back(line.s);
+  EXPECT_NE(std::find(log.begin(), log.end(), "Version: \uFFFD.0\uFFFD1"), log.end()) << text;
+}
+
+TEST_F(RunReportOfARunTest, TheImagesAreThoseTheRunWroteThoughItGaveTheEfs2FolderUp) {
+  m_tmp.Write("efs/b.efs", PatternBytes(2500, 5));
+  m_tmp.Write("efs/a.efs", PatternBytes(2048, 6));
+  const std::string phone = MakePhoneImage(m_tmp.path(), 0x10000 + 2048, 0x10000);
+  for (const bool withPhone : {false, true}) {
+    SCOPED_TRACE(withPhone ? "EFS2, then the phone code" : "EFS2 alone");
+    ResetProgramState(m_tmp.path());
+    CFakeBench b(1);
+    b.BindAll();
+    b.host().m_folderAnswers.push_back(m_tmp.path() + "/efs");
+    b.host().Click(IDC_EFS2, 1);
+    if (withPhone) b.ChoosePhone(phone);
+    b.DownLoad();
+    ASSERT_TRUE(b.RunToEnd());
+    ASSERT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+    ASSERT_EQ(b.dlg().m_bEfs2, 0);  // the run let the folder go
+    const std::optional<JsonValue> report = JsonValue::Parse(BuildRunReport(b.dlg(), "velmora"));
+    ASSERT_TRUE(report);
+    std::vector<std::string> images;
+    for (const JsonValue& image : (*report)["images"].a) {
+      const std::string& path = image["path"].s;
+      images.push_back(image["kind"].s + " " + std::filesystem::path(path).filename().string());
+      EXPECT_EQ(image["size"].Int(), static_cast<long>(std::filesystem::file_size(path)));
+      EXPECT_EQ(image["sha256"].s, CSha256::Hex(Slurp(path)));
+    }
+    std::vector<std::string> want = {"efs2 a.efs", "efs2 b.efs"};
+    if (withPhone) want.push_back("phone " + std::filesystem::path(phone).filename().string());
+    EXPECT_EQ(images, want);
+  }
 }

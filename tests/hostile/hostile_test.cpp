@@ -63,19 +63,18 @@ class HostileTest : public ::testing::Test, protected CSimRig {
   }
 
   /// COM1.. are the hostile peers, then `clean` well-behaved handsets
-  /// (their faults, if any, are added by the test afterwards). `blocks`
-  /// after the start address; a paced line makes the well-behaved ones slow
-  /// enough that a hostile entry fails by its own handling, not by being
-  /// dropped when the first entry finishes the step.
-  void Start(int clean, int blocks = 40, bool paced = false) {
+  /// (their faults, if any, are added by the test afterwards), on an image
+  /// of 40 blocks after the start address. The well-behaved ones finish
+  /// long before a hostile entry fails by its own handling; the step waits
+  /// for it.
+  void Start(int clean) {
+    constexpr int blocks = 40;
     int com = 1;
     for (auto& p : m_peers) {
       ASSERT_TRUE(p->Ok());
       CPortMap::Instance().Set(com++, p->SlavePath());
     }
-    SimHandsetConfig config;
-    config.paceBps = paced ? 4 * 5760 : 0;
-    ASSERT_TRUE(m_sims.Start(clean, config));
+    ASSERT_TRUE(m_sims.Start(clean, SimHandsetConfig{}));
     for (int k = 0; k < clean; ++k) CPortMap::Instance().Set(com++, m_sims.Handset(k).SlavePath());
     OpenDialog(com - 1);
     m_path = MakePhoneImage(m_tmp.path(), kImageStart + static_cast<size_t>(blocks - 1) * 1024 + 99, kImageStart);
@@ -154,7 +153,7 @@ TEST_F(HostileTest, RepliesOfAnyLengthUpTo600Bytes) {
       return HostileFrame(body);
     }));
   }
-  Start(1, 200, true);
+  Start(1);
   ASSERT_TRUE(Run());
   for (int k = 0; k < 5; ++k) ExpectEndedWithError(k);
   ExpectCompleted(5, 0);
@@ -162,8 +161,7 @@ TEST_F(HostileTest, RepliesOfAnyLengthUpTo600Bytes) {
 }
 
 TEST_F(HostileTest, FloodOfFlagsFromTheFirstMoment) {
-  // Alone, so that the entry ends by its own timers (with a faster entry
-  // beside it, it would be dropped at that one's step end first).
+  // Alone: nothing but the flood decides how the run ends.
   m_peers.push_back(std::make_unique<CHostilePeer>([](const std::vector<uint8_t>&) { return std::vector<uint8_t>{}; },
                                                    std::vector<uint8_t>(2048, 0x7E)));
   Start(0);
@@ -187,7 +185,7 @@ TEST_F(HostileTest, FloodOfFlagsBesideAWellBehavedHandset) {
 
 TEST_F(HostileTest, EchoOfEveryRequest) {
   m_peers.push_back(std::make_unique<CHostilePeer>([](const std::vector<uint8_t>& in) { return in; }));
-  Start(1, 300, true);
+  Start(1);
   ASSERT_TRUE(Run());
   ExpectEndedWithError(0, "응답이 없습니다.");
   ExpectCompleted(1, 0);
@@ -196,9 +194,8 @@ TEST_F(HostileTest, EchoOfEveryRequest) {
 }
 
 TEST_F(HostileTest, ResendAckForEveryBlockForever) {
-  Start(2, 500, true);
+  Start(2);
   m_sims.Handset(0).AddFault(SimFault{SimFaultKind::Hostile, 0, 0});
-  m_sims.Handset(0).SetPace(0);
   ASSERT_TRUE(Run());
   ExpectEndedWithError(0, "응답없음. 처음부터 다시 해주시기 바랍니다.");
   ExpectCompleted(1, 1);
@@ -209,7 +206,7 @@ TEST_F(HostileTest, BlockRefusedForeverGivesTheEntryUp) {
   // Every attempt at one block is refused, the damaged way and the plain
   // way: each refusal asks for the block again, so only a limit on
   // refusals in a row can end it.
-  Start(3, 200, true);
+  Start(3);
   m_sims.Handset(0).AddFault(SimFault{SimFaultKind::BadNakFailed, 3, 0});
   m_sims.Handset(1).AddFault(SimFault{SimFaultKind::NakRetry, 0, 0});
   ASSERT_TRUE(Run());

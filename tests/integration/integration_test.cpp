@@ -2,7 +2,6 @@
 // real clock, receive threads, and simulated handsets.
 #include <gtest/gtest.h>
 
-#include "LockstepHost.h"
 #include "SimRig.h"
 #include "TestUtil.h"
 #include "Registry.h"
@@ -10,7 +9,7 @@
 namespace {
 constexpr uint32_t kRunLimitMs = 180000;
 
-class IntegrationTest : public ::testing::Test, protected CSimRigWith<CLockstepHost> {
+class IntegrationTest : public ::testing::Test, protected CSimRig {
  protected:
   void SetUp() override { ResetProgramState(m_tmp.path()); }
   void TearDown() override { StopRig(); }

@@ -68,6 +68,9 @@ TEST_F(CliStatusTest, WhatCanBeCheckedBeforeAPortOpensIsCheckedFirst) {
   PtyPair pty;  // a port that would open: none of these runs may reach it
   ASSERT_TRUE(pty.Ok());
   const std::string port = " --port COM1=" + pty.SlavePath();
+  // A second name of the same device node, as a udev alias is.
+  const std::string alias = m_scratch.path() + "/ttyHANDSET";
+  ASSERT_EQ(symlink(pty.SlavePath().c_str(), alias.c_str()), 0);
   struct Case {
     std::string args;
     int status;
@@ -83,6 +86,8 @@ TEST_F(CliStatusTest, WhatCanBeCheckedBeforeAPortOpensIsCheckedFirst) {
       {"--phone " + m_image + " --port COM31=/dev/null", 2, "--port COM number 31 is out of range (1..30)"},
       {"--phone " + m_image + port + " --port 2=" + pty.SlavePath(), 2,
        "--port: " + pty.SlavePath() + " is given for two COM numbers (COM1, COM2)"},
+      {"--phone " + m_image + port + " --port 2=" + alias, 2,
+       "--port: " + alias + " is given for two COM numbers (COM1, COM2)"},
   };
   for (const Case& c : cases) {
     const ProgramResult r = Cli(c.args, c.unprivileged);

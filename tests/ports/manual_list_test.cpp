@@ -190,21 +190,29 @@ TEST(PortPermissionTest, AdviceNamesTheFixWhateverTheRights) {
   EXPECT_EQ(PortPermissionAdvice(dir.path() + "/absent"), "install contrib/99-velmora.rules in /etc/udev/rules.d/");
 }
 
-TEST_F(ManualListTest, APortHeldByAnotherEntryNamesThatEntry) {
+TEST_F(ManualListTest, APortHeldByAnotherEntryNamesThatEntryUnderEitherName) {
   PtyPair pty;
   ASSERT_TRUE(pty.Ok());
-  // Two numbers for one device, as a renamed node can leave them.
-  CPortMap::Instance().Set(1, pty.SlavePath());
-  CPortMap::Instance().Set(2, pty.SlavePath());
-  m_dlg->m_entries[0].m_nComPort = 1;
-  m_dlg->m_entries[1].m_nComPort = 2;
-  ASSERT_TRUE(m_dlg->Connect(0));
-  EXPECT_FALSE(m_dlg->Connect(1));
-  m_host.DispatchPending();
-  const std::string cause = pty.SlavePath() + ": busy (EWOULDBLOCK); held by Entry 1";
-  EXPECT_EQ(m_dlg->m_entries[1].m_strReason, cause);
-  ASSERT_FALSE(m_host.m_logs[1].empty());
-  EXPECT_EQ(m_host.m_logs[1].back().text, cause);
+  CTempDir dir;
+  const std::string alias = dir.path() + "/ttyHANDSET";
+  ASSERT_EQ(symlink(pty.SlavePath().c_str(), alias.c_str()), 0);
+  // Two numbers for one device, as a renamed node can leave them: under one
+  // name, or under the node's and a link's.
+  for (const std::string& second : {pty.SlavePath(), alias}) {
+    SCOPED_TRACE(second);
+    CPortMap::Instance().Set(1, pty.SlavePath());
+    CPortMap::Instance().Set(2, second);
+    m_dlg->m_entries[0].m_nComPort = 1;
+    m_dlg->m_entries[1].m_nComPort = 2;
+    ASSERT_TRUE(m_dlg->Connect(0));
+    EXPECT_FALSE(m_dlg->Connect(1));
+    m_host.DispatchPending();
+    const std::string cause = second + ": busy (EWOULDBLOCK); held by Entry 1";
+    EXPECT_EQ(m_dlg->m_entries[1].m_strReason, cause);
+    ASSERT_FALSE(m_host.m_logs[1].empty());
+    EXPECT_EQ(m_host.m_logs[1].back().text, cause);
+    m_dlg->Disconnect(0);
+  }
 }
 
 }  // namespace

@@ -3,18 +3,25 @@
 // batches, and the signals that end it.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ChildProcess.h"
+#include "JsonValue.h"
 #include "PhoneImage.h"
 #include "PortTree.h"
 #include "platform/SerialPort.h"
+#include "pty/PtyPair.h"
 #include "sim/SimBench.h"
 
 namespace {
@@ -74,9 +81,20 @@ class StationTest : public ::testing::Test {
   }
   /// The output from the start of batch `k`'s result lines to its summary.
   /// velmora-cli in station mode on the fake tree, downloading the image.
-  bool StartStation(CChildProcess& cli) {
-    return cli.Start({VELMORA_CLI, "--station", "--settle", "0.8", "--sysfs-root", m_tree.SysRoot(), "--dev-root",
-                      m_tree.DevRoot(), "--phone", m_image, "--timeout", "120"});
+  bool StartStation(CChildProcess& cli, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args = {VELMORA_CLI, "--station", "--settle", "0.8", "--sysfs-root", m_tree.SysRoot(),
+                                     "--dev-root", m_tree.DevRoot(), "--phone", m_image, "--timeout", "120"};
+    args.insert(args.end(), more.begin(), more.end());
+    return cli.Start(args);
+  }
+
+  /// The lines of the file at `path`.
+  static std::vector<std::string> FileLines(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    return lines;
   }
 
   static std::string BatchLines(const std::string& out, int k) {
@@ -241,6 +259,77 @@ TEST_F(StationTest, SignalMidRunReportsTheRunAndFreesThePort) {
 
   auto port = CreateSerialPort();
   EXPECT_TRUE(port->Open(device)) << port->LastError();
+}
+
+TEST_F(StationTest, ALaterStationAddsItsBatchesToTheReportOfAnEarlierOne) {
+  ASSERT_TRUE(m_sims.Start(2, kBatchLine));
+  const std::string report = m_scratch.path() + "/shift.jsonl";
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE("station " + std::to_string(k + 1));
+    const std::string name = "ttyACM" + std::to_string(k);
+    Plug(name, k);
+    CChildProcess cli;
+    ASSERT_TRUE(StartStation(cli, {"--report", report}));
+    ASSERT_TRUE(cli.WaitForText("Batch 1: ", kBatchMs)) << cli.Output();
+    // On the disk as the batch ends, not only when the station does.
+    EXPECT_EQ(FileLines(report).size(), static_cast<size_t>(k + 1));
+    ASSERT_TRUE(cli.Signal(SIGTERM));
+    EXPECT_EQ(cli.Wait(kBatchMs), 143) << cli.Output();
+    Pull(name, k);
+  }
+  const std::vector<std::string> lines = FileLines(report);
+  ASSERT_EQ(lines.size(), 2u);
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE("line " + std::to_string(k + 1));
+    const std::optional<JsonValue> batch = JsonValue::Parse(lines[static_cast<size_t>(k)]);
+    ASSERT_TRUE(batch) << lines[static_cast<size_t>(k)];
+    ASSERT_EQ((*batch)["entries"].a.size(), 1u);
+    EXPECT_EQ((*batch)["entries"].a[0]["device"].s, m_tree.Node("ttyACM" + std::to_string(k)));
+    EXPECT_EQ((*batch)["completed"].Int(), 1);
+  }
+}
+
+// The first ~100 ms of a run open its links. A stop then ends the run as it
+// would a moment later: every entry of it reported interrupted, the totals,
+// 130 or 143.
+TEST_F(StationTest, AStopWhileTheLinksOpenEndsTheRunAsAnyStop) {
+  struct Case {
+    bool station;
+    int signal, status;
+    std::string tail;
+  };
+  const std::string entry = "Entry 1 [COM1]: failed (Download interrupted.)\n";
+  const Case cases[] = {
+      {false, SIGINT, 130, entry + "Completed 0, failed 1\n"},
+      {true, SIGTERM, 143, entry + "Batch 1: 0 completed, 1 failed\nTotal: 1 batches, 0 completed, 1 failed\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.station ? "station" : "single run");
+    // The handset's end is the test's: its master hangs up while nobody
+    // has the port open, so it tells the moment the tool opens it.
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    ::close(::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY));
+    CChildProcess cli;
+    if (c.station) {
+      m_tree.AddTty("ttyACM0", "kvxuart", pty.SlavePath());
+      ASSERT_TRUE(StartStation(cli));
+    } else {
+      ASSERT_TRUE(cli.Start({VELMORA_CLI, "--port", "1=" + pty.SlavePath(), "--phone", m_image}));
+    }
+    const auto opened = [&] {
+      pollfd p{pty.Master(), POLLIN, 0};
+      return ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP) == 0;
+    };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBatchMs);
+    while (!opened() && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(opened()) << cli.Output();
+    ASSERT_TRUE(cli.Signal(c.signal));
+    EXPECT_EQ(cli.Wait(kBatchMs), c.status) << cli.Output();
+    EXPECT_TRUE(cli.Output().ends_with(c.tail)) << cli.Output();
+    if (c.station) m_tree.Unplug("ttyACM0");
+  }
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ class CSoakRandom {
 };
 
 /// What a handset must end as, as far as its faults decide it.
-enum class SoakOutcome { Complete, Fail, Either };
+enum class SoakOutcome { Complete, Fail };
 
 struct SoakHandsetPlan {
   std::vector<SimFault> faults;   ///< given to the simulator

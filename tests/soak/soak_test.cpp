@@ -26,6 +26,10 @@ namespace {
 
 constexpr int kHandsets = 20;
 constexpr uint32_t kRunLimitMs = 300000;
+// A round takes seconds (its slowest handset: a 5 s erase, a 3.5 s reply,
+// two 5 s timer expiries). Strays that kept a wait from ever ending would
+// hold it to kRunLimitMs; well before that it is late.
+constexpr uint32_t kChatterRunLimitMs = 120000;
 
 uint64_t EnvNumber(const char* name, uint64_t fallback) {
   const char* v = std::getenv(name);
@@ -43,6 +47,12 @@ std::vector<uint8_t> Padded(const std::vector<uint8_t>& image, size_t from) {
   std::vector<uint8_t> v(image.begin() + static_cast<long>(from), image.end());
   v.resize((v.size() + 1023) / 1024 * 1024, 0xFF);
   return v;
+}
+
+bool Has(const SoakHandsetPlan& h, SimFaultKind kind) {
+  for (const SimFault& f : h.faults)
+    if (f.kind == kind) return true;
+  return false;
 }
 
 bool HasErrorLine(const CHeadlessHost& host, int k) {
@@ -79,6 +89,11 @@ class SoakRound {
       ChooseImage(host, IDC_PHONE_CODE, path);
 
       std::vector<bool> vanished(kHandsets, false);
+      std::string chatterers;
+      for (int k = 0; k < kHandsets; ++k)
+        if (Has(m_plan.handsets[static_cast<size_t>(k)], SimFaultKind::Chatter))
+          chatterers += (chatterers.empty() ? "" : ", ") + std::to_string(k + 1);
+      const uint32_t limitMs = chatterers.empty() ? kRunLimitMs : kChatterRunLimitMs;
       const auto began = std::chrono::steady_clock::now();
       host.Click(IDC_DOWNLOAD);
       // The check runs on the dialog's thread between messages: the right
@@ -98,9 +113,11 @@ class SoakRound {
             }
             return dlg->m_bRunning == 0;
           },
-          kRunLimitMs);
+          limitMs);
       totals.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-      if (!ended) problems.push_back("the run did not end within " + std::to_string(kRunLimitMs / 1000) + " s");
+      if (!ended)
+        problems.push_back("the run did not end within " + std::to_string(limitMs / 1000) + " s" +
+                           (chatterers.empty() ? "" : "; chattering handsets: entries " + chatterers));
 
       for (int k = 0; k < kHandsets; ++k) {
         const SoakHandsetPlan& h = m_plan.handsets[static_cast<size_t>(k)];
@@ -134,6 +151,14 @@ class SoakRound {
         }
         if (h.text == "clean" && !r.violations.empty())
           problems.push_back(who + ": protocol violation seen by a clean handset: " + r.violations[0]);
+        // Two replies came for one unit: the second must not be taken for
+        // the next unit's.
+        if (Has(h, SimFaultKind::LateReply))
+          for (const std::string& v : r.violations)
+            if (v.rfind(sim::kEarlySend, 0) == 0) {
+              problems.push_back(who + ": " + v);
+              break;
+            }
       }
       if (!problems.empty())
         for (const auto& box : host.m_boxes) problems.push_back("message box: " + box.text);
@@ -205,22 +230,45 @@ TEST(SoakPlan, SameSeedSameRoundAndOutcomesFollowTheFaults) {
   const SoakRoundPlan a = DrawSoakRound(42, kHandsets), b = DrawSoakRound(42, kHandsets);
   ASSERT_EQ(a.handsets.size(), static_cast<size_t>(kHandsets));
   EXPECT_EQ(a.imageSize, b.imageSize);
-  int clean = 0, fatal = 0;
+  int clean = 0, fatal = 0, late = 0, chatter = 0;
   for (uint64_t seed = 0; seed < 50; ++seed) {
     const SoakRoundPlan p = DrawSoakRound(seed, kHandsets);
     EXPECT_GT(p.imageSize, p.start + static_cast<uint32_t>(p.blocks - 1) * 1024);
     EXPECT_LE(p.imageSize, p.start + static_cast<uint32_t>(p.blocks) * 1024);
     for (const SoakHandsetPlan& h : p.handsets) {
       bool deadly = h.vanishAtBlock >= 0;
+      // Held up, but nothing that costs the transfer a timer expiry.
+      bool onlyDelays = (!h.faults.empty() || h.eraseDelayMs > 0) && !deadly;
       for (const SimFault& f : h.faults) {
         deadly |= f.kind == SimFaultKind::NakFailed || f.kind == SimFaultKind::HangUp;
-        if (f.kind != SimFaultKind::BadAck && f.kind != SimFaultKind::LoseReply) {
-          EXPECT_LT(f.arg, p.blocks);
+        switch (f.kind) {
+          case SimFaultKind::LateReply:
+            EXPECT_TRUE(f.arg == 0xA0 || f.arg == 0xAB || f.arg == 0xC0) << h.text;
+            EXPECT_GT(f.ms, 3000) << "past the request timer";
+            onlyDelays &= f.arg != 0xC0;
+            ++late;
+            break;
+          case SimFaultKind::Chatter:
+            EXPECT_GE(f.arg, 200);
+            EXPECT_EQ(f.times, 0);
+            ++chatter;
+            break;
+          case SimFaultKind::BadAck:
+          case SimFaultKind::LoseReply:
+            EXPECT_FALSE(f.kind == SimFaultKind::LoseReply && f.arg == 0xEE) << "waited for without limit";
+            onlyDelays &= f.arg != 0xC0;
+            break;
+          default:
+            EXPECT_LT(f.arg, p.blocks);
+            onlyDelays = false;
         }
-        EXPECT_FALSE(f.kind == SimFaultKind::LoseReply && f.arg == 0xEE);
       }
+      EXPECT_LE(h.eraseDelayMs, 5000u);
       if (deadly) {
         EXPECT_EQ(h.outcome, SoakOutcome::Fail) << h.text;
+      }
+      if (onlyDelays) {
+        EXPECT_EQ(h.outcome, SoakOutcome::Complete) << h.text;
       }
       clean += h.text == "clean";
       fatal += h.outcome == SoakOutcome::Fail;
@@ -231,6 +279,8 @@ TEST(SoakPlan, SameSeedSameRoundAndOutcomesFollowTheFaults) {
   EXPECT_GT(clean, 50 * kHandsets / 5);
   EXPECT_LT(clean, 50 * kHandsets / 2);
   EXPECT_LT(fatal, 50 * kHandsets / 3);
+  EXPECT_GT(late, 20);
+  EXPECT_GT(chatter, 20);
 }
 
 }  // namespace

@@ -45,7 +45,9 @@ struct FakeHandset {
   int blocksWritten = 0;
   int violations = 0;
   /// Requests or blocks that arrived while a reply was still owed: the tool
-  /// must never send before the previous one was answered.
+  /// must never send before the previous one was answered. A repeat of the
+  /// last request and a retry marker are the tool's answer to a silence and
+  /// do not count.
   int overlaps = 0;
 
   // ---- protocol state ----
@@ -54,8 +56,14 @@ struct FakeHandset {
   int blockIndex = 0;
   uint32_t eraseStart = 0;
   std::deque<std::pair<uint32_t, std::vector<uint8_t>>> pending;  // due, frame
+  /// Frames the handset sends of its own accord, answering nothing.
+  std::deque<std::pair<uint32_t, std::vector<uint8_t>>> unsolicited;
 
   void Reply(uint32_t due, const std::vector<uint8_t>& body) { pending.emplace_back(due, BootFrame(body)); }
+  /// Sends `body` every `everyMs` from `fromMs` until `untilMs`.
+  void Chatter(uint32_t fromMs, uint32_t everyMs, uint32_t untilMs, const std::vector<uint8_t>& body) {
+    for (uint32_t t = fromMs; t < untilMs; t += everyMs) unsolicited.emplace_back(t, BootFrame(body));
+  }
 
   /// Takes the bytes written since the last call; queues the replies.
   bool Consume(uint32_t now) {
@@ -67,9 +75,15 @@ struct FakeHandset {
     size_t used = 0;
     bool progressed = false;
     while (used < in.size()) {
-      if (!pending.empty()) ++overlaps;
+      const bool owed = !pending.empty();
+      const size_t requestsBefore = requests.size();
+      const int markersBefore = markers;
       size_t n = dataMode ? TakeBlock(in, used, now) : TakeFrame(in, used, now);
       if (n == 0) break;
+      const bool repeat = markers > markersBefore ||
+                          (requestsBefore > 0 && requests.size() > requestsBefore &&
+                           requests.back() == requests[requestsBefore - 1]);
+      if (owed && !repeat) ++overlaps;
       used += n;
       progressed = true;
     }
@@ -237,8 +251,10 @@ class CFakeBench {
       Pump();
       if (done()) return true;
       uint32_t next = m_host.NextTimerDue();
-      for (auto& h : m_handsets)
+      for (auto& h : m_handsets) {
         for (auto& [due, frame] : h->pending) next = std::min(next, due);
+        if (!h->unsolicited.empty()) next = std::min(next, h->unsolicited.front().first);
+      }
       if (next == UINT32_MAX || next > deadline) return done();
       if (next > m_host.Now()) m_host.SetNow(next);
       m_host.FireDueTimers();
@@ -275,19 +291,25 @@ class CFakeBench {
         ++it;
         continue;
       }
-      std::vector<uint8_t> frame = std::move(it->second);
+      Send(h, it->second);
       it = h.pending.erase(it);
       progressed = true;
-      for (int i = 0; i < MAX_ENTRIES; ++i) {
-        CBssComm& link = m_dlg->m_entries[i].m_comm;
-        if (link.IsOpen() && link.m_nPort == h.com) {
-          link.BeginBurst();
-          link.AddReceived(frame.data(), static_cast<int>(frame.size()), i);
-          break;
-        }
-      }
+    }
+    for (; !h.unsolicited.empty() && h.unsolicited.front().first <= m_host.Now(); progressed = true) {
+      Send(h, h.unsolicited.front().second);
+      h.unsolicited.pop_front();
     }
     return progressed;
+  }
+  void Send(const FakeHandset& h, std::vector<uint8_t>& frame) {
+    for (int i = 0; i < MAX_ENTRIES; ++i) {
+      CBssComm& link = m_dlg->m_entries[i].m_comm;
+      if (link.IsOpen() && link.m_nPort == h.com) {
+        link.BeginBurst();
+        link.AddReceived(frame.data(), static_cast<int>(frame.size()), i);
+        break;
+      }
+    }
   }
 
   CFakeHost m_host;

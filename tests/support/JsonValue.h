@@ -1,5 +1,6 @@
 // A strict little JSON reader for tests that read the program's reports
-// back: anything that is not well-formed JSON makes Parse fail.
+// back: anything that is not well-formed JSON makes Parse fail, a string
+// that is not UTF-8 included (as the strict readers of other programs do).
 #pragma once
 
 #include <cstdlib>
@@ -46,6 +47,20 @@ struct JsonValue {
     at += w.size();
     return true;
   }
+  /// Bytes of the well-formed UTF-8 sequence (RFC 3629: shortest form, no
+  /// surrogates, up to U+10FFFF) starting at `at`; 0 when there is none.
+  static size_t Utf8Length(const std::string& t, size_t at) {
+    const auto byte = [&](size_t k) { return at + k < t.size() ? static_cast<unsigned char>(t[at + k]) : 0u; };
+    const unsigned c = byte(0);
+    const size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    // The second byte's range narrows after E0, ED, F0 and F4.
+    const unsigned low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const unsigned high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    if (n == 0 || byte(1) < low || byte(1) > high) return 0;
+    for (size_t k = 2; k < n; ++k)
+      if ((byte(k) & 0xC0) != 0x80) return 0;
+    return n;
+  }
   static bool Str(const std::string& t, size_t& at, std::string& out) {
     if (at >= t.size() || t[at] != '"') return false;
     for (++at; at < t.size(); ++at) {
@@ -55,6 +70,13 @@ struct JsonValue {
         return true;
       }
       if (c < 0x20) return false;
+      if (c >= 0x80) {
+        const size_t n = Utf8Length(t, at);
+        if (n == 0) return false;
+        out.append(t, at, n);
+        at += n - 1;
+        continue;
+      }
       if (c != '\\') {
         out += static_cast<char>(c);
         continue;

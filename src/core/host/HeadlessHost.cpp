@@ -20,6 +20,8 @@ int CProgressModel::SetPos(int position) {
 
 CHeadlessHost::CHeadlessHost() : m_startNs(SteadyNs()) {}
 
+CHeadlessHost::CHeadlessHost(bool keepRecords) : m_bKeepRecords(keepRecords), m_startNs(SteadyNs()) {}
+
 CHeadlessHost::~CHeadlessHost() = default;
 
 uint32_t CHeadlessHost::Now() { return static_cast<uint32_t>((SteadyNs() - m_startNs) / 1000000); }
@@ -34,7 +36,7 @@ bool CHeadlessHost::PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam)
 }
 
 int CHeadlessHost::MessageBox(const std::string& text, uint32_t type) {
-  m_boxes.push_back({text, type});
+  if (m_bKeepRecords) m_boxes.push_back({text, type});
   OnMessageBox(text, type);
   if ((type & MB_BUTTONMASK) == MB_YESNO) return m_nYesNoAnswer;
   return IDOK;
@@ -46,7 +48,7 @@ void CHeadlessHost::KillTimer(int id) { m_timers.erase(id); }
 
 std::optional<std::string> CHeadlessHost::OpenFileDialog(const std::string& filter, const std::string& initialName,
                                                          const std::string& defaultExt) {
-  m_fileDialogs.push_back({filter, initialName, defaultExt});
+  if (m_bKeepRecords) m_fileDialogs.push_back({filter, initialName, defaultExt});
   if (m_fileAnswers.empty()) return std::nullopt;
   auto answer = m_fileAnswers.front();
   m_fileAnswers.pop_front();
@@ -69,7 +71,7 @@ IProgressBar& CHeadlessHost::ProgressBar(int entry) { return m_bars[entry]; }
 
 void CHeadlessHost::AppendLogLine(int entry, Rgb colour, const std::string& text) {
   if (entry < 0 || entry >= MAX_ENTRIES) return;
-  m_logs[entry].push_back({colour, text});
+  if (m_bKeepRecords) m_logs[entry].push_back({colour, text});
   OnLogLine(entry, colour, text);
 }
 

@@ -66,6 +66,10 @@ class IDispatchObserver {
 class CHeadlessHost : public IDialogHost {
  public:
   CHeadlessHost();
+  /// `keepRecords` false: a host that shows what happens as it comes keeps
+  /// no log line, box or file dialog (m_logs, m_boxes, m_fileDialogs stay
+  /// empty), however long it runs.
+  explicit CHeadlessHost(bool keepRecords);
   ~CHeadlessHost() override;
 
   /// The dialog that the loop hands messages to.
@@ -133,7 +137,7 @@ class CHeadlessHost : public IDialogHost {
   /// Milliseconds of the host's clock (steady clock since construction).
   virtual uint32_t Now();
 
-  // ---- what happened (read by tests and the command line) ----
+  // ---- what happened (read by tests) ----
   std::map<int, ControlState> m_controls;
   CProgressModel m_bars[MAX_ENTRIES];
   std::vector<LogLine> m_logs[MAX_ENTRIES];
@@ -170,6 +174,7 @@ class CHeadlessHost : public IDialogHost {
   /// Hands one message to the dialog, timed when an observer is set.
   void Deliver(uint32_t msg, uintptr_t wParam, intptr_t lParam);
 
+  bool m_bKeepRecords = true;
   IDispatchObserver* m_pObserver = nullptr;
   struct Posted {
     uint32_t msg;
