@@ -4,8 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <unordered_map>
 #include <chrono>
+#include <map>
+#include <unordered_map>
 #include <vector>
 
 #include "ControlIds.h"
@@ -112,6 +113,18 @@ struct CWin32DialogHost::Impl {
   bool quit = false;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point lastFrame{};
+  // The dialog's timers, kept here: the engine arms and kills an entry's
+  // timer with every block, and Wine takes every system timer call to its
+  // server. One system timer ticks while any of them runs (modal loops
+  // dispatch it too); each tick fires those that are due.
+  struct Timer {
+    std::chrono::milliseconds period;
+    std::chrono::steady_clock::time_point due;
+  };
+  std::map<int, Timer> timers;
+  bool ticking = false;
+  static constexpr UINT_PTR kTickTimer = 0x7FFF;
+  static constexpr UINT kTickMs = 10;
   bool failed[MAX_ENTRIES] = {};  // entries whose port labels stand for a failure
 
   explicit Impl(CWin32DialogHost& owner) : host(owner) {}
@@ -138,6 +151,7 @@ struct CWin32DialogHost::Impl {
   void ShowEntry(int entry);
   INT_PTR OnLabelColour(HDC dc, HWND control);
   void PaintFrame();
+  void FireDueTimers();
 };
 
 CWin32DialogHost::CWin32DialogHost() : m(std::make_unique<Impl>(*this)) {}
@@ -251,7 +265,10 @@ INT_PTR CWin32DialogHost::Impl::OnMessage(HWND dlg, UINT message, WPARAM wParam,
       OnCommand(wParam, lParam);
       return TRUE;
     case WM_TIMER:
-      host.Dispatch(WM_TIMER, wParam, 0);
+      if (wParam == kTickTimer)
+        FireDueTimers();
+      else
+        host.Dispatch(WM_TIMER, wParam, 0);
       return TRUE;
     case WM_DEVICECHANGE: {
       DevBroadcastPort note;
@@ -358,6 +375,25 @@ INT_PTR CWin32DialogHost::Impl::OnLabelColour(HDC dc, HWND control) {
   return FALSE;  // the dialog's own colours
 }
 
+void CWin32DialogHost::Impl::FireDueTimers() {
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<int> due;
+  for (const auto& [id, timer] : timers)
+    if (timer.due <= now) due.push_back(id);
+  for (int id : due) {
+    // Armed anew or killed by an earlier one of this tick: not due any more.
+    auto it = timers.find(id);
+    if (it == timers.end() || it->second.due > now) continue;
+    // Timers repeat until killed, as window timers do.
+    it->second.due = now + it->second.period;
+    host.Dispatch(WM_TIMER, static_cast<uintptr_t>(id), 0);
+  }
+  if (timers.empty() && ticking && hwnd != nullptr) {
+    ::KillTimer(hwnd, kTickTimer);
+    ticking = false;
+  }
+}
+
 void CWin32DialogHost::Impl::PaintFrame() {
   // While the entries' messages keep the queue busy the system sends no
   // WM_PAINT; what changed since the last frame is painted here, once per
@@ -392,6 +428,8 @@ void CWin32DialogHost::Run() {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
+    // While the entries' messages keep the queue busy no WM_TIMER comes.
+    m->FireDueTimers();
     m->PaintFrame();
   }
   if (HWND last = m->hwnd.exchange(nullptr)) DestroyWindow(last);
@@ -415,12 +453,14 @@ int CWin32DialogHost::MessageBox(const std::string& text, uint32_t type) {
 }
 
 void CWin32DialogHost::SetTimer(int id, uint32_t ms) {
-  if (HWND hwnd = m->hwnd) ::SetTimer(hwnd, static_cast<UINT_PTR>(id), ms, nullptr);
+  HWND hwnd = m->hwnd;
+  if (hwnd == nullptr) return;
+  const std::chrono::milliseconds period(std::max<uint32_t>(ms, Impl::kTickMs));
+  m->timers[id] = {period, std::chrono::steady_clock::now() + period};
+  if (!m->ticking) m->ticking = ::SetTimer(hwnd, Impl::kTickTimer, Impl::kTickMs, nullptr) != 0;
 }
 
-void CWin32DialogHost::KillTimer(int id) {
-  if (HWND hwnd = m->hwnd) ::KillTimer(hwnd, static_cast<UINT_PTR>(id));
-}
+void CWin32DialogHost::KillTimer(int id) { m->timers.erase(id); }
 
 uint32_t CWin32DialogHost::ClockMs() {
   return static_cast<uint32_t>(
