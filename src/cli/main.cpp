@@ -41,24 +41,13 @@
 namespace {
 constexpr uint32_t kSliceMs = 200;
 
-/// Presses an image button and answers its file (or folder) dialog.
-bool Choose(CConsoleHost& host, int id, const std::string& answer, bool folder, const int& chosenFlag) {
-  if (folder)
-    host.m_folderAnswers.push_back(answer);
-  else
-    host.m_fileAnswers.push_back(answer);
-  host.Click(id, 1);
-  host.DispatchPending();
-  return chosenFlag == 1;
-}
-
 /// One line per bound entry: "Entry 1 [COM1] /dev/ttyACM0 <socket>" (no
 /// socket when the port hangs on none known).
 void PrintBoundPorts(const CVelmoraDlg& dlg) {
   for (int i = 0; i < MAX_ENTRIES; ++i) {
-    const int port = dlg.m_entries[i].m_nComPort;
+    const int port = dlg.Binding(i).m_nComPort;
     if (port == 0) continue;
-    std::string line = "Entry " + std::to_string(i + 1) + " " + dlg.m_strPortLabel[i] + " " + PortDeviceHint(port);
+    std::string line = "Entry " + std::to_string(i + 1) + " " + dlg.PortLabelText(i) + " " + PortDeviceHint(port);
     const std::string socket = PortSocketHint(port);
     if (!socket.empty()) line += " " + socket;
     std::printf("%s\n", line.c_str());
@@ -77,8 +66,8 @@ class CReportFile {
  public:
   CReportFile(std::optional<std::string> path, bool append) : m_path(std::move(path)), m_bAppend(append) {}
   void Add(const CVelmoraDlg& dlg) {
-    if (!m_path) return;
-    const std::string line = BuildRunReport(dlg, "velmora-cli") + "\n";
+    if (!m_path || !dlg.LastRun()) return;
+    const std::string line = BuildRunReport(*dlg.LastRun(), "velmora-cli") + "\n";
     std::string error;
     const bool written =
         m_bAppend ? AppendFileDurably(*m_path, line, error) : WriteFileAtomically(*m_path, line, error);
@@ -98,25 +87,29 @@ struct RunResult {
   std::vector<std::string> devices;
 };
 
-/// Presses DownLoad and follows the run until it ends; a stop signal or the
-/// timeout interrupts it. Prints one result line per entry of the run.
-/// `pump` runs on every turn of the loop (port changes are handed over).
+/// Presses DownLoad (or, given a plan, asks the engine for a run of it) and
+/// follows the run until it ends; a stop signal or the timeout interrupts
+/// it. Prints one result line per entry of the run. `pump` runs on every
+/// turn of the loop (port changes are handed over).
 RunResult RunOnce(CConsoleHost& host, CVelmoraDlg& dlg, int timeoutSeconds, CStopSignal& stop,
-                  const std::function<void()>& pump) {
+                  const std::function<void()>& pump, const RunPlan* plan = nullptr) {
   RunResult result;
-  host.Click(IDC_DOWNLOAD);
+  if (plan)
+    dlg.StartRun(*plan);
+  else
+    host.Click(IDC_DOWNLOAD);
   // The links open side by side; who takes part is known once they have.
   host.RunUntil([&] { return !dlg.LinksOpening() || stop.Received() != 0; }, kSliceMs * 100);
   if (dlg.LinksOpening()) dlg.InterruptRun();
   host.DispatchPending();
   std::vector<std::pair<int, int>> bound;  // entry, COM number
   for (int i = 0; i < MAX_ENTRIES; ++i) {
-    if (dlg.m_entries[i].m_nResult == RESULT_NONE) continue;
+    if (dlg.Outcome(i).m_nResult == RESULT_NONE) continue;
     // The run has been going since its first requests, and an entry that
     // has already left it (a refused boot version, a pulled cable) holds no
     // port any more: its line must still name the one it ran on, and its
     // handset must still be waited for before the next batch.
-    const int port = dlg.m_entries[i].m_nRunPort;
+    const int port = dlg.Outcome(i).m_nRunPort;
     bound.emplace_back(i, port);
     result.devices.push_back(CPortMap::Instance().Device(port).value_or(""));
   }
@@ -127,19 +120,19 @@ RunResult RunOnce(CConsoleHost& host, CVelmoraDlg& dlg, int timeoutSeconds, CSto
   for (const auto& b : bound) table.push_back(b.first);
   host.SetTableEntries(table);
   const uint32_t deadline = host.Now() + static_cast<uint32_t>(timeoutSeconds) * 1000u;
-  while (dlg.m_bRunning != 0 && stop.Received() == 0 && static_cast<int32_t>(deadline - host.Now()) > 0) {
+  while (dlg.Running() && stop.Received() == 0 && static_cast<int32_t>(deadline - host.Now()) > 0) {
     const uint32_t left = deadline - host.Now();
     host.RunUntil(
         [&] {
           pump();
-          return dlg.m_bRunning == 0 || stop.Received() != 0;
+          return !dlg.Running() || stop.Received() != 0;
         },
         std::min(left, kSliceMs));
     host.DrawTable();
   }
   host.DispatchPending();
   host.EraseTable();
-  if (dlg.m_bRunning != 0) {
+  if (dlg.Running()) {
     result.timedOut = stop.Received() == 0;
     if (result.timedOut) std::printf("Message: the run did not end within %d s\n", timeoutSeconds);
     // Nothing more goes to the handsets, and their ports are free at once.
@@ -148,7 +141,7 @@ RunResult RunOnce(CConsoleHost& host, CVelmoraDlg& dlg, int timeoutSeconds, CSto
   }
 
   for (const auto& [i, port] : bound) {
-    const DownloadEntry& e = dlg.m_entries[i];
+    const RunEntry& e = dlg.Outcome(i);
     const bool completed = e.m_nResult == RESULT_COMPLETED;
     ++(completed ? result.completed : result.failed);
     if (completed)
@@ -166,7 +159,7 @@ using PortSnapshot = std::pair<std::vector<std::pair<int, std::string>>, std::ve
 
 PortSnapshot TakeSnapshot(const CVelmoraDlg& dlg) {
   PortSnapshot s{CPortMap::Instance().Entries(), {}};
-  for (const auto& e : dlg.m_entries) s.second.push_back(e.m_nComPort);
+  for (int i = 0; i < MAX_ENTRIES; ++i) s.second.push_back(dlg.Binding(i).m_nComPort);
   return s;
 }
 
@@ -211,13 +204,16 @@ int RunStation(CConsoleHost& host, CVelmoraDlg& dlg, const CliOptions& o, CStopS
           // operator took it out of the batch.
           for (auto it = previous.begin(); it != previous.end();)
             it = CPortMap::Instance().Number(*it) != 0 ? std::next(it) : previous.erase(it);
-          ready = !waitForChange && previous.empty() && dlg.PortCount() > 0 && dlg.m_bRunning == 0 &&
+          ready = !waitForChange && previous.empty() && dlg.PortCount() > 0 && !dlg.Running() &&
                   host.Now() - lastChange >= settleMs;
           return ready || stop.Received() != 0;
         },
         kSliceMs);
     if (!ready || stop.Received() != 0) continue;
-    RunResult r = RunOnce(host, dlg, o.timeoutSeconds, stop, pump);
+    // Each batch is a run of the choices made at the start, its settings
+    // read as it starts.
+    const RunPlan plan = dlg.PlanFromChoices();
+    RunResult r = RunOnce(host, dlg, o.timeoutSeconds, stop, pump, &plan);
     if (!r.started) {
       std::printf("Message: the batch could not start\n");
       std::fflush(stdout);
@@ -342,17 +338,17 @@ static int Main(int argc, char** argv) {
     if (!o.HasImage()) return dlg.PortCount() > 0 ? CLI_COMPLETED : CLI_NOTHING;
   }
 
+  // The choices are the engine's, as an operator would make them, each
+  // with its checks and caution questions; no file dialog is involved.
   bool chosen = true;
-  if (o.boot) chosen &= Choose(host, IDC_BOOTLOADER, *o.boot, false, dlg.m_bBootLoader);
-  if (o.resource) chosen &= Choose(host, IDC_RESOURCE, *o.resource, false, dlg.m_bResource);
-  if (o.qbfs) chosen &= Choose(host, IDC_QBFS, *o.qbfs, false, dlg.m_bQbfs);
-  if (o.efs2) chosen &= Choose(host, IDC_EFS2, *o.efs2, true, dlg.m_bEfs2);
-  if (o.phone) chosen &= Choose(host, IDC_PHONE_CODE, *o.phone, false, dlg.m_bPhoneCode);
-  if (o.changeDownloader) {
-    host.Click(IDC_CHANGE_DOWNLOADER, 1);
-    chosen &= dlg.m_bChangeDownloader == 1;
-  }
-  if (o.inputAddress) host.Click(IDC_INPUT_ADDRESS);
+  if (o.boot) chosen &= dlg.ChooseImage(IMAGE_BOOTLOADER, *o.boot);
+  if (o.resource) chosen &= dlg.ChooseImage(IMAGE_RESOURCE, *o.resource);
+  if (o.qbfs) chosen &= dlg.ChooseImage(IMAGE_QBFS_FILE, *o.qbfs);
+  if (o.efs2) chosen &= dlg.ChooseEfsFolder(*o.efs2);
+  if (o.phone) chosen &= dlg.ChooseImage(IMAGE_PHONE_CODE, *o.phone);
+  if (o.changeDownloader) chosen &= dlg.ChooseChangeDownloader();
+  if (o.inputAddress) dlg.OnInputAddress();
+  host.DispatchPending();
   if (!chosen) {
     std::fprintf(stderr, "velmora-cli: an image choice was refused; nothing downloaded\n");
     return CLI_NOTHING;

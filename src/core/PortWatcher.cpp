@@ -67,7 +67,7 @@ void CPortWatcher::Dispatch(CVelmoraDlg& dlg) {
                    reinterpret_cast<intptr_t>(&note));
     if (arrived) continue;
     bool held = false;
-    for (const auto& e : dlg.m_entries) held = held || e.m_nComPort == number;
+    for (int i = 0; i < MAX_ENTRIES; ++i) held = held || dlg.Binding(i).m_nComPort == number;
     // Still bound (Auto Detect off): keep the number so the device, when it
     // returns, is the one the entry means.
     if (!held && map.Device(number) == change.device) map.Remove(number);

@@ -216,7 +216,7 @@ Json Image(const RunImage& image) {
   return out;
 }
 
-Json Entry(int i, const DownloadEntry& e) {
+Json Entry(int i, const RunEntry& e) {
   const std::string device = CPortMap::Instance().Device(e.m_nRunPort).value_or("");
   const PortDiscoveryOptions options = PortSearchOptions();
   PortIdentity id;
@@ -256,35 +256,23 @@ std::string IsoTime(std::chrono::system_clock::time_point t) {
   return std::string(text) + tail;
 }
 
-std::vector<RunImage> ChosenImages(const CVelmoraDlg& dlg) {
-  std::vector<RunImage> images;
-  if (dlg.m_bBootLoader == 1) images.push_back({"boot", dlg.m_strBootPath});
-  if (dlg.m_bResource == 1) images.push_back({"resource", dlg.m_strResourcePath});
-  if (dlg.m_bQbfs == 1) images.push_back({"qbfs", dlg.m_strQbfsPath});
-  if (dlg.m_bEfs2 == 1)
-    for (int k = 2; k <= g_efsFileList.lastIndex && k < EfsFileList::MAX_NAMES; ++k)
-      images.push_back({"efs2", g_efsFileList.folderPath + g_efsFileList.names[k]});
-  if (dlg.m_bPhoneCode == 1) images.push_back({"phone", dlg.m_strPhonePath});
-  return images;
-}
-
-std::string BuildRunReport(const CVelmoraDlg& dlg, const std::string& program) {
+std::string BuildRunReport(const CDownloadRun& run, const std::string& program) {
   int completed = 0, failed = 0;
   Json entries = Json::array();
-  for (int i = 0; i < MAX_ENTRIES; ++i) {
-    const DownloadEntry& e = dlg.m_entries[i];
+  for (int i : run.Members()) {
+    const RunEntry& e = run.Entry(i);
     if (e.m_nResult == RESULT_NONE) continue;
     completed += e.m_nResult == RESULT_COMPLETED ? 1 : 0;
     failed += e.m_nResult == RESULT_FAILED ? 1 : 0;
     entries.push_back(Entry(i, e));
   }
   Json images = Json::array();
-  for (const RunImage& image : dlg.m_runImages) images.push_back(Image(image));
+  for (const RunImage& image : run.Plan().Images()) images.push_back(Image(image));
   Json report;
   report["program"] = program;
   report["version"] = VELMORA_VERSION;
-  report["start"] = IsoTime(dlg.m_runStart);
-  report["end"] = IsoTime(dlg.m_runEnd);
+  report["start"] = IsoTime(run.m_runStart);
+  report["end"] = IsoTime(run.m_runEnd);
   report["host"] = TextOrNull(HostName());
   report["images"] = std::move(images);
   report["entries"] = std::move(entries);
@@ -336,7 +324,7 @@ std::string DefaultRunReportDir() {
   return {};
 }
 
-bool WriteRunReportInto(const std::string& dir, const CVelmoraDlg& dlg, const std::string& program,
+bool WriteRunReportInto(const std::string& dir, const CDownloadRun& run, const std::string& program,
                         std::string& error) {
   std::error_code ec;
   fs::create_directories(PathFromUtf8(dir), ec);
@@ -346,12 +334,12 @@ bool WriteRunReportInto(const std::string& dir, const CVelmoraDlg& dlg, const st
   }
   // Named by the start time in the basic ISO 8601 form (no colons), so
   // that the files sort by time.
-  const LocalTime lt = Local(dlg.m_runStart);
+  const LocalTime lt = Local(run.m_runStart);
   char name[64];
   std::strftime(name, sizeof name, "%Y%m%dT%H%M%S", &lt.tm);
   std::string base = std::string(name) + "." + std::to_string(1000 + lt.millis).substr(1) + Zone(lt);
   fs::path path = PathFromUtf8(dir) / (base + ".json");
   for (int n = 2; fs::exists(path, ec) && n < 100; ++n)
     path = PathFromUtf8(dir) / (base + "-" + std::to_string(n) + ".json");
-  return WriteFileAtomically(Utf8FromPath(path), BuildRunReport(dlg, program) + "\n", error);
+  return WriteFileAtomically(Utf8FromPath(path), BuildRunReport(run, program) + "\n", error);
 }

@@ -12,14 +12,7 @@
 #include <string>
 #include <vector>
 
-class CVelmoraDlg;
-
-/// An image a run sets out to write: its kind ("boot", "resource", "qbfs",
-/// "efs2", "phone") and its path.
-struct RunImage {
-  std::string kind;
-  std::string path;
-};
+#include "DownloadRun.h"
 
 /// SHA-256 of a byte stream, fed in pieces.
 class CSha256 {
@@ -47,14 +40,10 @@ bool HashFile(const std::string& path, uint64_t& size, std::string& sha256);
 /// ISO 8601 local time with milliseconds and zone: 2024-05-01T14:03:07.215+02:00.
 std::string IsoTime(std::chrono::system_clock::time_point t);
 
-/// The images `dlg` would write if DownLoad were pressed now, in the order
-/// of the plan.
-std::vector<RunImage> ChosenImages(const CVelmoraDlg& dlg);
-
-/// The report of the last run of `dlg` as one line of JSON (no line break),
+/// The report of `run` as one line of JSON (no line break),
 /// written by `program` ("velmora-cli", "velmora"). Every string in it is
 /// UTF-8: bytes that are not are written as U+FFFD.
-std::string BuildRunReport(const CVelmoraDlg& dlg, const std::string& program);
+std::string BuildRunReport(const CDownloadRun& run, const std::string& program);
 
 /// Writes `content` to a temporary file beside `path` and renames it over
 /// `path`, so that a reader never sees half a report. False with the
@@ -71,8 +60,8 @@ bool AppendFileDurably(const std::string& path, const std::string& content, std:
 /// when none can be told.
 std::string DefaultRunReportDir();
 
-/// Writes the report of `dlg`'s last run into `dir` (created when missing)
+/// Writes the report of `run` into `dir` (created when missing)
 /// as one file named by the run's start time. False with the reason in
 /// `error`.
-bool WriteRunReportInto(const std::string& dir, const CVelmoraDlg& dlg, const std::string& program,
+bool WriteRunReportInto(const std::string& dir, const CDownloadRun& run, const std::string& program,
                         std::string& error);

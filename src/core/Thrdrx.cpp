@@ -126,8 +126,13 @@ int CThreadRX::Run() {
     if (wait == PortWait::Failed) {
       // A pulled cable or a handset that hung up: say so in the entry's log,
       // or its "Error!" would come without a reason.
+      const std::string failure = PortFailureLine(m_nPort, m_strDevice, m_pLink->PortFailureNow());
+      {
+        std::lock_guard<std::mutex> guard(m_failureLock);
+        m_strFailure = failure;
+      }
       LogThread("USB 연결 상태를 확인하세요.", LOG_ERROR);
-      LogThread(PortFailureLine(m_nPort, m_strDevice, m_pLink->PortFailureNow()), LOG_ERROR);
+      LogThread(failure, LOG_ERROR);
       return 0;
     }
     // Anything but the end of a burst (the mask was cleared by the link's
@@ -198,4 +203,9 @@ void CThreadRX::End() {
   std::lock_guard<std::mutex> guard(m_endLock);
   m_bEnded = true;
   m_endCv.notify_all();
+}
+
+std::string CThreadRX::FailureLine() const {
+  std::lock_guard<std::mutex> guard(m_failureLock);
+  return m_strFailure;
 }

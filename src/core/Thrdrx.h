@@ -55,6 +55,10 @@ class CThreadRX {
   /// when the queue took it. Empty texts do nothing.
   void LogThread(const std::string& text, int kind = LOG_STATUS);
 
+  /// Why the port failed under the thread ("" while it has not): the line
+  /// it logged, which the entry's outcome gives as its reason.
+  std::string FailureLine() const;
+
   /// True when the thread could not be started (treated as a failed open).
   bool Failed() const { return m_bFailed; }
 
@@ -91,6 +95,8 @@ class CThreadRX {
   int m_nPort = 0;
 
   std::mutex m_endLock;
+  mutable std::mutex m_failureLock;
+  std::string m_strFailure;  // guarded by m_failureLock
   std::condition_variable m_endCv;
   std::atomic<bool> m_bEnded{false};
   std::atomic<bool> m_bStop{false};

@@ -3,8 +3,6 @@
 #include "ControlIds.h"
 #include "OsFile.h"
 
-EfsFileList g_efsFileList;
-
 #ifdef _WIN32
 const char kPathSeparator = '\\';
 const char kPathSeparators[] = "\\/";
@@ -44,16 +42,12 @@ bool CVelmoraDlg::OnInitDialog() {
   UpdateData(false);
   ResetAllEntries();
   m_nDownloadType = 0;
-  m_nBaseOffset = 0;
-  m_nEraseStart = 0;
-  m_nEraseLength = 0;
   m_nSelEntry = 0;
   m_host.SetSliderRange(IDC_ENTRY_SLIDER, 0, 19);
   m_strEntryLabel = "Entry 1";
-  m_nFinished = 0;
   UpdateData(false);
   m_bClosing = 0;
-  m_bInputAddress = 0;
+  m_choices.m_bInputAddress = 0;
   ShowDefaultAddresses();
   PortSelectionSetup();
   ResetProgress();

@@ -5,36 +5,49 @@
 #include "ControlIds.h"
 #include "VelmoraDlg.h"
 
-namespace {
-struct CheckBinding {
-  int id;
-  int CVelmoraDlg::*field;
-};
-struct TextBinding {
-  int id;
-  std::string CVelmoraDlg::*field;
-};
-
-const CheckBinding kChecks[] = {
-    {IDC_PHONE_CODE, &CVelmoraDlg::m_bPhoneCode},       {IDC_EFS2, &CVelmoraDlg::m_bEfs2},
-    {IDC_QBFS, &CVelmoraDlg::m_bQbfs},                  {IDC_RESOURCE, &CVelmoraDlg::m_bResource},
-    {IDC_BOOTLOADER, &CVelmoraDlg::m_bBootLoader},      {IDC_CHANGE_DOWNLOADER, &CVelmoraDlg::m_bChangeDownloader},
-    {IDC_AUTO_DETECT, &CVelmoraDlg::m_bAutoDetect},     {IDC_INPUT_ADDRESS, &CVelmoraDlg::m_bInputAddress},
+// The fields the data exchange binds, by control: each check box and text
+// box has one field of the dialog behind it.
+struct DataBindings {
+  struct Check {
+    int id;
+    int& (*field)(CVelmoraDlg&);
+  };
+  struct Text {
+    int id;
+    std::string& (*field)(CVelmoraDlg&);
+  };
+  static const Check kChecks[];
+  static const Text kTexts[];
 };
 
-const TextBinding kTexts[] = {
-    {IDC_FILE_PATH, &CVelmoraDlg::m_strFilePath},       {IDC_VERSION, &CVelmoraDlg::m_strVersion},
-    {IDC_ELAPSED, &CVelmoraDlg::m_strElapsed},          {IDC_ENTRY_LABEL, &CVelmoraDlg::m_strEntryLabel},
-    {IDC_BUILD_TIME, &CVelmoraDlg::m_strBuildTime},     {IDC_BOOT_TEXT, &CVelmoraDlg::m_strBootText},
-    {IDC_RESOURCE_TEXT, &CVelmoraDlg::m_strResourceText}, {IDC_QBFS_TEXT, &CVelmoraDlg::m_strQbfsText},
-    {IDC_EFS_TEXT, &CVelmoraDlg::m_strEfsText},         {IDC_PHONE_TEXT, &CVelmoraDlg::m_strPhoneText},
+const DataBindings::Check DataBindings::kChecks[] = {
+    {IDC_PHONE_CODE, [](CVelmoraDlg& d) -> int& { return d.m_choices.m_bPhoneCode; }},
+    {IDC_EFS2, [](CVelmoraDlg& d) -> int& { return d.m_choices.m_bEfs2; }},
+    {IDC_QBFS, [](CVelmoraDlg& d) -> int& { return d.m_choices.m_bQbfs; }},
+    {IDC_RESOURCE, [](CVelmoraDlg& d) -> int& { return d.m_choices.m_bResource; }},
+    {IDC_BOOTLOADER, [](CVelmoraDlg& d) -> int& { return d.m_choices.m_bBootLoader; }},
+    {IDC_CHANGE_DOWNLOADER, [](CVelmoraDlg& d) -> int& { return d.m_choices.m_bChangeDownloader; }},
+    {IDC_AUTO_DETECT, [](CVelmoraDlg& d) -> int& { return d.m_bAutoDetect; }},
+    {IDC_INPUT_ADDRESS, [](CVelmoraDlg& d) -> int& { return d.m_choices.m_bInputAddress; }},
 };
-}  // namespace
+
+const DataBindings::Text DataBindings::kTexts[] = {
+    {IDC_FILE_PATH, [](CVelmoraDlg& d) -> std::string& { return d.m_strFilePath; }},
+    {IDC_VERSION, [](CVelmoraDlg& d) -> std::string& { return d.m_strVersion; }},
+    {IDC_ELAPSED, [](CVelmoraDlg& d) -> std::string& { return d.m_strElapsed; }},
+    {IDC_ENTRY_LABEL, [](CVelmoraDlg& d) -> std::string& { return d.m_strEntryLabel; }},
+    {IDC_BUILD_TIME, [](CVelmoraDlg& d) -> std::string& { return d.m_strBuildTime; }},
+    {IDC_BOOT_TEXT, [](CVelmoraDlg& d) -> std::string& { return d.m_strBootText; }},
+    {IDC_RESOURCE_TEXT, [](CVelmoraDlg& d) -> std::string& { return d.m_strResourceText; }},
+    {IDC_QBFS_TEXT, [](CVelmoraDlg& d) -> std::string& { return d.m_strQbfsText; }},
+    {IDC_EFS_TEXT, [](CVelmoraDlg& d) -> std::string& { return d.m_strEfsText; }},
+    {IDC_PHONE_TEXT, [](CVelmoraDlg& d) -> std::string& { return d.m_strPhoneText; }},
+};
 
 void CVelmoraDlg::UpdateData(bool saveAndValidate) {
   if (saveAndValidate) {
-    for (const auto& b : kChecks) this->*b.field = m_host.GetCheck(b.id) ? 1 : 0;
-    for (const auto& b : kTexts) this->*b.field = m_host.GetControlText(b.id);
+    for (const auto& b : DataBindings::kChecks) b.field(*this) = m_host.GetCheck(b.id) ? 1 : 0;
+    for (const auto& b : DataBindings::kTexts) b.field(*this) = m_host.GetControlText(b.id);
     for (int i = 0; i < MAX_ENTRIES; ++i) {
       m_strPortLabel[i] = m_host.GetControlText(kPortLabelIds[i]);
       m_strStatus[i] = m_host.GetControlText(kStatusIds[i]);
@@ -46,8 +59,8 @@ void CVelmoraDlg::UpdateData(bool saveAndValidate) {
     if (sel >= 0 && sel < MAX_ENTRIES) m_nSelEntry = sel;
     return;
   }
-  for (const auto& b : kChecks) m_host.SetCheck(b.id, this->*b.field);
-  for (const auto& b : kTexts) m_host.SetControlText(b.id, this->*b.field);
+  for (const auto& b : DataBindings::kChecks) m_host.SetCheck(b.id, b.field(*this));
+  for (const auto& b : DataBindings::kTexts) m_host.SetControlText(b.id, b.field(*this));
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     m_host.SetControlText(kPortLabelIds[i], m_strPortLabel[i]);
     m_host.SetControlText(kStatusIds[i], m_strStatus[i]);

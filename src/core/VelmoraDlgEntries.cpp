@@ -20,25 +20,31 @@ constexpr int kStaleEndWaitMs = 50;
 }  // namespace
 
 void CVelmoraDlg::ArmTimer(int i, int type, int ms) {
-  m_entries[i].m_nTimerType = type;
-  m_entries[i].m_nTimerMs = ms;
-  m_entries[i].m_bTimerArmed = 1;
+  RunEntry& r = Run(i);
+  r.m_nTimerType = type;
+  r.m_nTimerMs = ms;
+  r.m_bTimerArmed = 1;
   m_host.SetTimer(i, static_cast<uint32_t>(ms));
 }
 
 void CVelmoraDlg::KillEntryTimer(int i) {
-  m_entries[i].m_bTimerArmed = 0;
+  if (m_entryRun[i] && m_entryRun[i]->Includes(i)) Run(i).m_bTimerArmed = 0;
   m_host.KillTimer(i);
 }
 
 void CVelmoraDlg::SendFirstRequest(int i) {
+  const CDownloadRun& run = RunOfEntry(i);
   CBssComm& link = m_entries[i].m_comm;
-  switch (m_nStep) {
-    case IMAGE_BOOTLOADER: link.RequestBootDownload(); break;
-    case IMAGE_EFS_FILE: link.RequestEfsFileInfo(g_efsFileList.currentName, g_efsFileList.folderName); break;
-    case IMAGE_QBFS_FILE: link.RequestFormat(); break;
-    case IMAGE_RESOURCE: link.RequestRscDownload(); break;
-    default: link.RequestPhoneDownload(); break;
+  switch (run.m_nStep) {
+    case IMAGE_BOOTLOADER: IgnoreSendResult(link.RequestBootDownload()); break;
+    case IMAGE_EFS_FILE:
+      // A name the request cannot carry was left out when the folder was
+      // listed; one that still fails goes unanswered like a lost request.
+      IgnoreSendResult(link.RequestEfsFileInfo(run.EfsFileName(), run.EfsFolderName()));
+      break;
+    case IMAGE_QBFS_FILE: IgnoreSendResult(link.RequestFormat()); break;
+    case IMAGE_RESOURCE: IgnoreSendResult(link.RequestRscDownload()); break;
+    default: IgnoreSendResult(link.RequestPhoneDownload()); break;
   }
 }
 
@@ -48,10 +54,6 @@ void CVelmoraDlg::ResetAllEntries() {
     e.m_bConnected = 0;
     e.m_bRxThreadRunning = 0;
     e.m_nComPort = 0;
-    e.m_bJumpSent = 0;
-    e.m_nState = STATE_IDLE;
-    e.ResetStepCounters();
-    e.m_bFlashing = 0;
     // A thread still recorded is kept until it has ended; forgetting it here
     // would leave it running against the entry's link.
     if (e.m_pThread) m_zombieThreads.push_back(std::move(e.m_pThread));
@@ -65,15 +67,20 @@ int CVelmoraDlg::PortCount() const {
   return count;
 }
 
-void CVelmoraDlg::ResetEntryCounters(int i) {
-  DownloadEntry& e = m_entries[i];
-  e.ResetStepCounters();
-  e.m_bFlashing = 0;
-  // Each run jumps and checks every handset afresh: the handset on the
-  // port may have been swapped since, or have failed before its jump.
-  e.m_bJumpSent = 0;
-  e.m_bBootVersionOk = 0;
-  e.m_bBootVersionAsked = 0;
+const RunEntry& CVelmoraDlg::Outcome(int i) const {
+  static const RunEntry kNone;
+  return m_entryRun[i] ? Run(i) : kNone;
+}
+
+void CVelmoraDlg::BindPort(int i, int port) {
+  if (i < 0 || i >= MAX_ENTRIES) return;
+  m_entries[i].m_nComPort = port;
+  RefreshPortLabels();
+}
+
+void CVelmoraDlg::Choose(const ImageChoices& choices) {
+  m_choices = choices;
+  UpdateData(false);
 }
 
 bool CVelmoraDlg::LinkReusable(int i) const {
@@ -126,8 +133,14 @@ bool CVelmoraDlg::FinishOpen(int i, bool opened) {
     for (int k = 0; k < MAX_ENTRIES && !device.empty(); ++k)
       if (k != i && m_entries[k].m_comm.IsOpen() && SameDevice(m_entries[k].m_comm.OpenDevice(), device))
         holder = k + 1;
-    e.m_strReason = PortFailureLine(e.m_nComPort, device, e.m_comm.OpenFailure(), holder);
-    PutLog(i, LOG_ERROR, e.m_strReason);
+    const std::string reason = PortFailureLine(e.m_nComPort, device, e.m_comm.OpenFailure(), holder);
+    PutLog(i, LOG_ERROR, reason);
+    // Before its run starts: the entry's outcome says why, though it never
+    // ran.
+    if (m_entryRun[i] && m_entryRun[i]->Includes(i)) {
+      Run(i).m_cause = EntryCause::PortFailed;
+      Run(i).m_strReason = reason;
+    }
     Disconnect(i);
     return false;
   }
@@ -149,29 +162,43 @@ bool CVelmoraDlg::FinishOpen(int i, bool opened) {
   return true;
 }
 
-void CVelmoraDlg::Disconnect(int i) {
+void CVelmoraDlg::Disconnect(int i) { DisconnectWith(i, EntryCause::PortFailed, PortGoneText(i)); }
+
+void CVelmoraDlg::DisconnectWith(int i, EntryCause cause, const std::string& text) {
   DownloadEntry& e = m_entries[i];
   KillEntryTimer(i);
-  const bool wasInRun = m_bRunning && e.m_nResult == RESULT_RUNNING;
-  if (e.m_nState != STATE_IDLE && e.m_nState != STATE_COMPLETE && e.m_nComPort != 0) {
+  RunEntry* r = m_entryRun[i] && m_entryRun[i]->Includes(i) ? &Run(i) : nullptr;
+  const bool wasInRun = m_bRunning && r && r->m_nResult == RESULT_RUNNING;
+  const int state = StateOf(i);
+  if (state != STATE_IDLE && state != STATE_COMPLETE && e.m_nComPort != 0) {
     ShowEntryError(i);
     e.m_nComPort = 0;
   }
-  e.m_pRxPacket = nullptr;
-  e.m_nState = STATE_IDLE;
+  if (r) {
+    r->m_pRxPacket = nullptr;
+    r->m_nState = STATE_IDLE;
+  }
   // Whatever was logged for the entry up to here reaches its view: the
   // reasons for a disconnection are exactly these lines.
   DrainLog(i, true);
   if (e.m_bConnected == 1) {
     e.m_bConnected = 0;
     e.m_nComPort = 0;
-    e.m_nBlock = 0;
-    e.m_bMarkerSent = 0;
+    if (r) {
+      r->m_nBlock = 0;
+      r->m_bMarkerSent = 0;
+    }
     CloseLink(i);
   }
   RefreshPortLabels();
   UpdateData(false);
-  if (wasInRun) LeaveRun(i);
+  if (wasInRun) LeaveRun(i, cause, text);
+}
+
+std::string CVelmoraDlg::PortGoneText(int i) const {
+  const CThreadRX* thread = m_entries[i].m_pThread.get();
+  const std::string line = thread ? thread->FailureLine() : std::string();
+  return line.empty() ? "USB 연결 상태를 확인하세요." : line;
 }
 
 void CVelmoraDlg::CloseLink(int i) {
@@ -248,25 +275,51 @@ void CVelmoraDlg::OnDownLoad() {
   // The button is disabled during a run; a host that delivers the press
   // anyway must not restart entries whose replies are still under way.
   if (m_bRunning) return;
-  if (m_bBootLoader == 1) {
-    int answer = m_host.MessageBox(
-        "주  의 :  [NORVANE UMTS Team]\n잘못된 BootLoader의 경우 폰 동작에 치명적인 문제를 유발합니다.\n"
-        "정말 새로운 BootLoader를 다운로드하시겠습니까?",
-        MB_YESNO | MB_ICONHAND);
-    if (answer != IDYES) {
-      m_bBootLoader = 0;
-      UpdateData(false);
-      return;
-    }
-  }
+  if (!ConfirmBootLoader()) return;
   if (m_bAutoDetect == 0 && !CollectManualPorts()) return;
-  if (!m_bPhoneCode && !m_bBootLoader && !m_bEfs2 && !m_bResource && !m_bQbfs) {
+  const ImageChoices& c = m_choices;
+  if (!c.m_bPhoneCode && !c.m_bBootLoader && !c.m_bEfs2 && !c.m_bResource && !c.m_bQbfs) {
     m_host.MessageBox("No binaries has been selected.", MB_OK | MB_ICONINFORMATION);
     return;
   }
+  StartRun(PlanFromChoices());
+}
+
+bool CVelmoraDlg::ConfirmBootLoader() {
+  if (m_choices.m_bBootLoader != 1) return true;
+  const int answer = m_host.MessageBox(
+      "주  의 :  [NORVANE UMTS Team]\n잘못된 BootLoader의 경우 폰 동작에 치명적인 문제를 유발합니다.\n"
+      "정말 새로운 BootLoader를 다운로드하시겠습니까?",
+      MB_YESNO | MB_ICONHAND);
+  if (answer == IDYES) return true;
+  m_choices.m_bBootLoader = 0;
+  UpdateData(false);
+  return false;
+}
+
+RunPlan CVelmoraDlg::PlanFromChoices() const {
+  RunPlan plan;
+  const ImageChoices& c = m_choices;
+  plan.m_bBootLoader = c.m_bBootLoader;
+  plan.m_bResource = c.m_bResource;
+  plan.m_bEfs2 = c.m_bEfs2;
+  plan.m_bQbfs = c.m_bQbfs;
+  plan.m_bPhoneCode = c.m_bPhoneCode;
+  plan.m_bChangeDownloader = c.m_bChangeDownloader;
+  plan.m_bInputAddress = c.m_bInputAddress;
+  plan.m_strBootPath = c.m_strBootPath;
+  plan.m_strResourcePath = c.m_strResourcePath;
+  plan.m_strQbfsPath = c.m_strQbfsPath;
+  plan.m_strPhonePath = c.m_strPhonePath;
+  plan.efs = c.efs;
+  plan.eraseLimitS = CRegistry::ReadSeconds(kEraseLimitSetting, kDefaultEraseLimitS);
+  plan.rxSettleMs = CRegistry::ReadNumber(kRxSettleSetting, 0, CBssComm::RX_SETTLE_MAX_MS, 0);
+  return plan;
+}
+
+bool CVelmoraDlg::CollectTakers(bool (&takesPart)[MAX_ENTRIES]) {
   // An entry whose box the operator unticked sits the run out; with Auto
   // Detect off the boxes are hidden and every bound entry takes part.
-  bool takesPart[MAX_ENTRIES] = {};
   int taking = 0;
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     takesPart[i] = m_entries[i].m_nComPort != 0 && (m_bAutoDetect == 0 || m_host.GetCheck(kEntryCheckIds[i]) == 1);
@@ -276,50 +329,65 @@ void CVelmoraDlg::OnDownLoad() {
     if (!takesPart[i]) ClearEntryView(i);
   }
   UpdateData(false);
-  if (taking == 0) {
-    m_host.MessageBox("No Phone is connected.", MB_OK | MB_ICONINFORMATION);
-    return;
-  }
+  if (taking > 0) return true;
+  m_host.MessageBox("No Phone is connected.", MB_OK | MB_ICONINFORMATION);
+  return false;
+}
+
+bool CVelmoraDlg::StartRun(const RunPlan& plan) {
+  if (m_bRunning) return false;
+  bool takesPart[MAX_ENTRIES] = {};
+  if (!CollectTakers(takesPart)) return false;
   EnableControls(0);
   ResetProgress();
-  m_startClock = m_host.ClockMs();
-  m_nEraseLimitS = CRegistry::ReadSeconds(kEraseLimitSetting, kDefaultEraseLimitS);
   // Every link takes it, also one still open from an earlier run: its
   // receive thread paces its next burst by it.
-  const int settleMs = CRegistry::ReadNumber(kRxSettleSetting, 0, CBssComm::RX_SETTLE_MAX_MS, 0);
-  for (DownloadEntry& e : m_entries) e.m_comm.SetRxSettleMs(settleMs);
-  m_runStart = std::chrono::system_clock::now();
-  m_runEnd = m_runStart;
-  m_runImages = ChosenImages(*this);
-  m_bCompletionBox = 0;
+  for (DownloadEntry& e : m_entries) e.m_comm.SetRxSettleMs(plan.rxSettleMs);
+  // What repeated before this run is told before it, in the log of the run
+  // it came in.
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    FlushLineRepeats(i, false);
+    m_entries[i].m_lastLine = CTextQItem();
+  }
+  std::vector<int> members;
+  for (int i = 0; i < MAX_ENTRIES; ++i)
+    if (takesPart[i]) members.push_back(i);
+  auto run = std::make_shared<CDownloadRun>(plan, members, &m_host);
+  m_startClock = m_host.ClockMs();
+  run->m_runStart = std::chrono::system_clock::now();
+  run->m_runEnd = run->m_runStart;
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    m_entryRun[i] = takesPart[i] ? run : nullptr;
+    if (!takesPart[i]) continue;
+    RunEntry& r = run->Entry(i);
+    r.m_nRunPort = m_entries[i].m_nComPort;
+    r.m_runStart = r.m_runEnd = run->m_runStart;
+  }
+  m_lastRun = run;
   // The failures of the last run are told by its report now; the labels
   // show this run's.
   for (int& port : m_nFailedPort) port = 0;
   RefreshPortLabels();
-  for (int i = 0; i < MAX_ENTRIES; ++i) {
-    DownloadEntry& e = m_entries[i];
-    e.m_nResult = RESULT_NONE;
-    // Before the links open: a port that fails to open says why here.
-    e.m_strReason.clear();
-    e.m_nRunPort = e.m_nComPort;
-    e.m_nBlocksSent = 0;
-    e.m_nRetries = 0;
-    e.m_runStart = e.m_runEnd = m_runStart;
-    // What repeated before this run is told before it, not in its log.
-    FlushLineRepeats(i, false);
-    e.m_lastLine = CTextQItem();
-    e.m_runLog.clear();
-  }
   // Links stay open between runs; one still holding a port that is now
   // another entry's would make that entry's open fail on the port's lock.
   CloseStaleLinks();
+  if (!OpenLinks(takesPart)) {
+    ContinueDownLoad();
+    return true;
+  }
+  // From here the DownLoad is under way: another press, Port Search or a
+  // close question find the run busy.
+  m_bRunning = 1;
+  return true;
+}
+
+bool CVelmoraDlg::OpenLinks(const bool (&takesPart)[MAX_ENTRIES]) {
   // Links that must be opened are opened side by side, the entries that
   // would open one device in index order on one thread; the DownLoad goes on
   // when all are done, exactly as if they had been opened one by one.
   std::vector<std::vector<int>> groups;
   std::vector<std::string> groupDevices;
   for (int i = 0; i < MAX_ENTRIES; ++i) {
-    m_bTakesPart[i] = takesPart[i];
     m_bOpenPending[i] = false;
     if (m_entries[i].m_nComPort == 0) continue;
     if (!takesPart[i]) {
@@ -340,18 +408,13 @@ void CVelmoraDlg::OnDownLoad() {
     }
     groups[g].push_back(i);
   }
-  if (groups.empty()) {
-    ContinueDownLoad();
-    return;
-  }
-  // From here the DownLoad is under way: another press, Port Search or a
-  // close question find the run busy.
-  m_bRunning = 1;
+  if (groups.empty()) return false;
   m_bOpeningLinks = 1;
   const uintptr_t generation = ++m_nOpenGeneration;
   m_opener.Start(
       groups, [this](int i) { return m_entries[i].m_comm.Open(); },
       [this, generation] { m_host.PostMessage(WM_LINKS_OPENED, generation, 0); });
+  return true;
 }
 
 intptr_t CVelmoraDlg::OnLinksOpened(uintptr_t generation) {
@@ -385,38 +448,33 @@ void CVelmoraDlg::ReplayPortEvents() {
 }
 
 void CVelmoraDlg::ContinueDownLoad() {
+  CDownloadRun& run = *m_lastRun;
   // Every entry's outcome is taken in index order, as if its link had been
   // opened in turn: a failure is logged for its entry, the entries that
   // connected stay connected, and no run starts.
   bool connected = true;
-  for (int i = 0; i < MAX_ENTRIES; ++i) {
-    if (!m_bTakesPart[i]) continue;
+  for (int i : run.Members()) {
     const bool pending = m_bOpenPending[i];
     m_bOpenPending[i] = false;
-    if (!(pending ? FinishOpen(i, m_opener.Opened(i)) : Connect(i))) {
-      connected = false;
-      continue;
-    }
-    ResetEntryCounters(i);
+    if (!(pending ? FinishOpen(i, m_opener.Opened(i)) : Connect(i))) connected = false;
   }
   if (!connected) {
     m_bRunning = 0;
     EnableControls(1);
     return;
   }
-  m_nStep = IMAGE_BOOTLOADER;
-  const bool prepared = m_bBootLoader == 1 ? PrepareStep() : AdvanceStep();
+  run.m_nStep = IMAGE_BOOTLOADER;
+  const bool prepared = run.Plan().m_bBootLoader == 1 ? PrepareStep(run) : AdvanceStep(run);
   if (!prepared) {
     // The first step's image could not be used: nothing has been sent.
-    m_nStep = IMAGE_BOOTLOADER;
+    run.m_nStep = IMAGE_BOOTLOADER;
     m_bRunning = 0;
     EnableControls(1);
     return;
   }
   m_bRunning = 1;
-  for (int i = 0; i < MAX_ENTRIES; ++i) {
-    if (!m_bTakesPart[i]) continue;
-    m_entries[i].m_nResult = RESULT_RUNNING;
+  for (int i : run.Members()) {
+    run.Entry(i).m_nResult = RESULT_RUNNING;
     SendFirstRequest(i);
     ArmTimer(i, TIMER_REQUEST, kRequestMs);
   }

@@ -1,10 +1,11 @@
 // Stopping a run from outside: the window closing in the middle of it, or
 // the command line told to end. Nothing may go out to a handset afterwards,
 // and every handset still in the run must show that it did not finish.
+#include <algorithm>
+
 #include "VelmoraDlg.h"
 
 namespace {
-constexpr const char* kInterrupted = "Download interrupted.";
 constexpr const char* kCloseQuestion = "다운로드가 진행 중입니다.\n정말 다운로드를 중단하고 종료하시겠습니까?";
 }  // namespace
 
@@ -15,27 +16,31 @@ void CVelmoraDlg::InterruptRun() {
   const bool started = m_bRunning == 1;
   const bool opening = m_bOpeningLinks != 0;
   AbandonOpening();
-  if (opening)
-    for (int k = 0; k < MAX_ENTRIES; ++k)
-      if (m_bTakesPart[k]) m_entries[k].m_nResult = RESULT_RUNNING;
+  if (opening && m_lastRun)
+    for (int k : m_lastRun->Members()) m_lastRun->Entry(k).m_nResult = RESULT_RUNNING;
   // Timers first: an expiry is the only way a request goes out without a
   // reply having arrived.
   for (int k = 0; k < MAX_ENTRIES; ++k) KillEntryTimer(k);
+  std::vector<CDownloadRun*> stopped;
   for (int k = 0; k < MAX_ENTRIES; ++k) {
-    DownloadEntry& e = m_entries[k];
+    if (!m_entryRun[k]) continue;
+    RunEntry& r = Run(k);
     // Marked before the link goes, so that a reply already posted finds the
     // entry outside the run and is dropped (OnEntryPacket).
-    if (e.m_nResult == RESULT_RUNNING) {
-      e.m_nResult = RESULT_FAILED;
-      e.m_strReason = kInterrupted;
-      e.m_runEnd = std::chrono::system_clock::now();
+    if (r.m_nResult == RESULT_RUNNING) {
+      r.m_nResult = RESULT_FAILED;
+      r.m_cause = EntryCause::Interrupted;
+      r.m_strReason = EntryCauseText(EntryCause::Interrupted);
+      r.m_runEnd = std::chrono::system_clock::now();
       m_host.OnEntryResult(k);
-      PutLog(k, LOG_ERROR, kInterrupted);
+      PutLog(k, LOG_ERROR, r.m_strReason);
       ShowEntryError(k);
+      if (std::find(stopped.begin(), stopped.end(), m_entryRun[k].get()) == stopped.end())
+        stopped.push_back(m_entryRun[k].get());
     }
-    e.m_nState = STATE_IDLE;
-    e.m_pRxPacket = nullptr;
-    e.m_bMarkerSent = 0;
+    r.m_nState = STATE_IDLE;
+    r.m_pRxPacket = nullptr;
+    r.m_bMarkerSent = 0;
   }
   for (int k = 0; k < MAX_ENTRIES; ++k) {
     DownloadEntry& e = m_entries[k];
@@ -50,14 +55,17 @@ void CVelmoraDlg::InterruptRun() {
     // would hand them over has stopped.
     DrainLog(k, true);
   }
-  m_nFinished = 0;
-  m_nAlive = 0;
-  m_bInStepEnd = 0;
-  m_nStep = IMAGE_BOOTLOADER;
+  for (CDownloadRun* run : stopped) {
+    run->m_nFinished = 0;
+    run->m_nAlive = 0;
+    run->m_bInStepEnd = 0;
+    run->m_nStep = IMAGE_BOOTLOADER;
+  }
   m_bRunning = 0;
   EnableControls(1);
   UpdateData(false);
-  if (started) EndRun(false);
+  if (started)
+    for (CDownloadRun* run : stopped) EndRun(*run, false);
   ReplayPortEvents();
 }
 

@@ -49,13 +49,17 @@ void CVelmoraDlg::TakeLogLine(int i, const CTextQItem& item, bool force) {
     FlushLineRepeats(i, force);
     e.m_lastLine = item;
   }
-  // Kept whether or not the view shows it: the run's report tells the
-  // whole story of the entry, and its last error line is why it failed.
-  e.m_runLog.push_back(item);
+  KeepRunLine(i, item);
   if (force)
     AppendLine(i, KindColour(item.kind), item.text);
   else
     AppendLog(i, item);
+}
+
+void CVelmoraDlg::KeepRunLine(int i, const CTextQItem& item) {
+  // Kept whether or not the view shows it: the run's report tells the
+  // whole story of the entry.
+  if (m_entryRun[i]) Run(i).m_runLog.push_back(item);
 }
 
 void CVelmoraDlg::FlushLineRepeats(int i, bool force) {
@@ -66,7 +70,7 @@ void CVelmoraDlg::FlushLineRepeats(int i, bool force) {
   // An information line, whatever the kind repeated: the entry's reason for
   // failing stays the error line itself.
   const CTextQItem count(LOG_INFO, "(the line above came " + std::to_string(unshown) + " more times)");
-  e.m_runLog.push_back(count);
+  KeepRunLine(i, count);
   if (force)
     AppendLine(i, KindColour(count.kind), count.text);
   else

@@ -28,35 +28,36 @@ StepInfo StepHeader(int step, int changeDownloader) {
 
 bool CVelmoraDlg::CheckAddress(uint32_t address) { return address >= 0x10000u && address < 0xC00000u; }
 
-bool CVelmoraDlg::PrepareStep() {
-  for (auto& e : m_entries) {
-    if (!e.m_bConnected) continue;
-    e.m_nState = STATE_IDLE;
-    e.ResetStepCounters();
+bool CVelmoraDlg::PrepareStep(CDownloadRun& run) {
+  for (int i : run.Members()) {
+    if (!m_entries[i].m_bConnected) continue;
+    run.Entry(i).m_nState = STATE_IDLE;
+    run.Entry(i).ResetStepCounters();
   }
-  const std::string* path = &m_strPhonePath;
   int kind = IMAGE_PHONE_CODE;
-  switch (m_nStep) {
-    case IMAGE_BOOTLOADER: path = &m_strBootPath; kind = IMAGE_BOOTLOADER; break;
-    case IMAGE_RESOURCE: path = &m_strResourcePath; kind = IMAGE_RESOURCE; break;
-    case IMAGE_EFS_FILE: path = &m_strEfsFilePath; kind = IMAGE_EFS_FILE; break;
-    case IMAGE_QBFS_FILE: path = &m_strQbfsPath; kind = IMAGE_QBFS_FILE; break;
+  switch (run.m_nStep) {
+    case IMAGE_BOOTLOADER: kind = IMAGE_BOOTLOADER; break;
+    case IMAGE_RESOURCE: kind = IMAGE_RESOURCE; break;
+    case IMAGE_EFS_FILE: kind = IMAGE_EFS_FILE; break;
+    case IMAGE_QBFS_FILE: kind = IMAGE_QBFS_FILE; break;
     default: break;
   }
   // An image that does not load gives no values to erase or write with;
   // Load has already told the operator why.
-  const bool loaded = m_dloadFile.Load(*path, kind);
-  m_nImageSize = m_dloadFile.GetSize();
+  const bool loaded = run.m_dloadFile.Load(run.StepImagePath(), kind);
+  run.m_nImageSize = run.m_dloadFile.GetSize();
+  m_nImageSize = run.m_nImageSize;
   if (!loaded) return false;
 
-  if (m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 0) {
-    const uint32_t start = m_dloadFile.GetStartAddress();
-    m_nEraseStart = start;
-    if (m_bInputAddress == 1 && !CheckAddress(start)) {
+  const RunPlan& plan = run.Plan();
+  if (run.m_nStep == IMAGE_PHONE_CODE && plan.m_bChangeDownloader == 0) {
+    const uint32_t start = run.m_dloadFile.GetStartAddress();
+    run.m_nEraseStart = start;
+    if (plan.m_bInputAddress == 1 && !CheckAddress(start)) {
       m_host.MessageBox("입력한 주소값이 범위에 맞지 않습니다.", MB_OK);
       return false;
     }
-    if (start >= m_nImageSize) {
+    if (start >= run.m_nImageSize) {
       // The length to erase would wrap around to almost 4 GiB.
       char text[128];
       std::snprintf(text, sizeof text, "Application start address 0x%lX lies beyond the end of the image.",
@@ -64,17 +65,17 @@ bool CVelmoraDlg::PrepareStep() {
       m_host.MessageBox(text, MB_OK | MB_ICONHAND);
       return false;
     }
-    m_nEraseArg = start;
-    m_nBaseOffset = start;
-    m_nEraseLength = m_nImageSize - start;
+    run.m_nEraseArg = start;
+    run.m_nBaseOffset = start;
+    run.m_nEraseLength = run.m_nImageSize - start;
   } else {
-    m_nEraseStart = 0;
-    m_nBaseOffset = 0;
-    m_nEraseLength = m_nImageSize;
-    m_nEraseArg = 0;
+    run.m_nEraseStart = 0;
+    run.m_nBaseOffset = 0;
+    run.m_nEraseLength = run.m_nImageSize;
+    run.m_nEraseArg = 0;
   }
-  const StepInfo info = StepHeader(m_nStep, m_bChangeDownloader);
-  for (int i = 0; i < MAX_ENTRIES; ++i) {
+  const StepInfo info = StepHeader(run.m_nStep, plan.m_bChangeDownloader);
+  for (int i : run.Members()) {
     if (!m_entries[i].m_bConnected) continue;
     PutLog(i, LOG_INFO, info.header);
     PutLog(i, LOG_INFO, info.ruler);
@@ -82,45 +83,10 @@ bool CVelmoraDlg::PrepareStep() {
   return true;
 }
 
-bool CVelmoraDlg::AdvanceStep() {
-  if (m_nStep == IMAGE_BOOTLOADER) {
-    m_nStep = IMAGE_RESOURCE;
-    if (m_bResource == 1) return PrepareStep();
-  }
-  if (m_nStep == IMAGE_RESOURCE) {
-    m_nStep = IMAGE_EFS_FILE;
-    if (m_bEfs2 == 1) return PrepareStep();
-  }
-  if (m_nStep == IMAGE_EFS_FILE) {
-    if (m_bEfs2 == 1) {
-      NextEfsStep();
-      if (m_nStep == IMAGE_EFS_FILE) return m_bStepPrepared;
-      // The EFS2 part has ended: no QBFS step after EFS2 files.
-    } else {
-      m_nStep = IMAGE_QBFS_FILE;
-      if (m_bQbfs == 1) return PrepareStep();
-    }
-  }
-  if (m_nStep == IMAGE_QBFS_FILE) {
-    m_nStep = IMAGE_PHONE_CODE;
-    if (m_bPhoneCode == 1) return PrepareStep();
-  }
-  if (m_nStep == IMAGE_PHONE_CODE) m_nStep = IMAGE_BOOTLOADER;
-  return true;
-}
-
-void CVelmoraDlg::NextEfsStep() {
-  if (m_nStep != IMAGE_EFS_FILE) return;
-  if (g_efsFileList.nextIndex < g_efsFileList.lastIndex && m_bEfs2 == 1) {
-    m_bStepPrepared = PrepareStep();
-    return;
-  }
-  m_nStep = IMAGE_QBFS_FILE;
-  m_bEfs2 = 0;
-  g_efsFileList.nextIndex = 0;
-  // The path box goes with the choice: a folder still shown there would
-  // promise that the next DownLoad writes it again.
-  m_strEfsText.clear();
-  m_strEfsFilePath.clear();
-  UpdateData(false);
+bool CVelmoraDlg::AdvanceStep(CDownloadRun& run) {
+  const bool inEfsPart = run.m_nStep == IMAGE_EFS_FILE;
+  const bool more = run.NextStep();
+  if (inEfsPart && run.m_nStep != IMAGE_EFS_FILE) ReleaseEfsChoice();
+  if (run.m_nStep == IMAGE_EFS_FILE) ShowEfsFile(run);
+  return !more || PrepareStep(run);
 }

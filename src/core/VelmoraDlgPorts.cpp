@@ -187,14 +187,15 @@ void CVelmoraDlg::OnPortRemoval(int port) {
       DownloadEntry& e = m_entries[i];
       if (e.m_nComPort != port) continue;
       e.m_nComPort = 0;
-      if (e.m_nState != STATE_IDLE && e.m_nState != STATE_COMPLETE) {
+      const int state = StateOf(i);
+      if (state != STATE_IDLE && state != STATE_COMPLETE) {
         ShowEntryError(i);
-        e.m_nState = STATE_IDLE;
+        Run(i).m_nState = STATE_IDLE;
         // The entry has left the run: a later expiry of its timer would
         // retry against a port that is gone, and the run must not wait for
         // it at the end of the step.
         KillEntryTimer(i);
-        LeaveRun(i);
+        LeaveRun(i, EntryCause::PortFailed, PortGoneText(i));
       }
       break;
     }

@@ -12,9 +12,10 @@ constexpr Rgb kNavy = MakeRgb(0, 0, 128);
 constexpr Rgb kDarkRed = MakeRgb(128, 0, 0);
 }  // namespace
 
-std::string CVelmoraDlg::StatusText(int i) const {
+std::string CVelmoraDlg::EntryStatusText(int i) const {
   char text[48];
-  const uint32_t offset = m_nBaseOffset + static_cast<uint32_t>(m_entries[i].m_nBlock) * BLOCK_SIZE;
+  const CDownloadRun* run = m_entryRun[i].get();
+  const uint32_t offset = run ? run->m_nBaseOffset + static_cast<uint32_t>(Run(i).m_nBlock) * BLOCK_SIZE : 0;
   std::snprintf(text, sizeof text, "0x%lx / 0x%lx", static_cast<unsigned long>(offset),
                 static_cast<unsigned long>(m_nImageSize));
   return text;
@@ -26,8 +27,9 @@ void CVelmoraDlg::SetEntryBarText(int i, const std::string& text) {
 }
 
 void CVelmoraDlg::ShowEntryProgress(int i) {
-  const DownloadEntry& e = m_entries[i];
-  if (e.m_bConnected != 1) return;
+  if (m_entries[i].m_bConnected != 1 || !m_entryRun[i]) return;
+  const RunEntry& e = Run(i);
+  const int totalBlocks = RunOfEntry(i).m_nTotalBlocks;
   double p = 0;
   std::string caption;
   switch (e.m_nState) {
@@ -37,7 +39,7 @@ void CVelmoraDlg::ShowEntryProgress(int i) {
     default: {
       // No blocks counted yet (before the first erase): 0, not a division
       // by zero.
-      if (m_nTotalBlocks > 0) p = static_cast<double>(e.m_nBlock) / m_nTotalBlocks * 100.0;
+      if (totalBlocks > 0) p = static_cast<double>(e.m_nBlock) / totalBlocks * 100.0;
       char text[32];
       std::snprintf(text, sizeof text, "Entry %d : %d%%", i + 1, static_cast<int>(p));
       caption = text;
@@ -45,14 +47,14 @@ void CVelmoraDlg::ShowEntryProgress(int i) {
   }
   SetEntryBarText(i, caption);
   m_host.ProgressBar(i).SetPos(static_cast<int>(p));
-  m_strStatus[i] = StatusText(i);
+  m_strStatus[i] = EntryStatusText(i);
   UpdateData(false);
 }
 
 void CVelmoraDlg::ShowStepWaiting(int i) {
   SetEntryBarText(i, "Preparing Next Step...");
   m_host.ProgressBar(i).SetPos(100);
-  m_strStatus[i] = StatusText(i);
+  m_strStatus[i] = EntryStatusText(i);
   m_host.ProgressBar(i).Redraw();
   UpdateData(false);
 }
@@ -60,7 +62,7 @@ void CVelmoraDlg::ShowStepWaiting(int i) {
 void CVelmoraDlg::ShowEntryCompleted(int i) {
   SetEntryBarText(i, "Download Completed.");
   m_host.ProgressBar(i).SetPos(100);
-  m_strStatus[i] = StatusText(i);
+  m_strStatus[i] = EntryStatusText(i);
   m_host.ProgressBar(i).Redraw();
   UpdateData(false);
 }
@@ -74,8 +76,7 @@ void CVelmoraDlg::ShowEntryError(int i) {
   bar.Redraw();
   // Which socket failed stays readable after the entry loses its port.
   if (i < 0 || i >= MAX_ENTRIES) return;
-  const DownloadEntry& e = m_entries[i];
-  const int port = e.m_nComPort != 0 ? e.m_nComPort : e.m_nRunPort;
+  const int port = m_entries[i].m_nComPort != 0 ? m_entries[i].m_nComPort : Outcome(i).m_nRunPort;
   if (port == 0 || m_nFailedPort[i] == port) return;
   m_nFailedPort[i] = port;
   m_strPortLabel[i] = PortLabel(i);
@@ -120,7 +121,6 @@ void CVelmoraDlg::ResetProgress() {
     bar.SetBarColour(kNavy);
     bar.SetTextOnBgColour(kNavy);
   }
-  m_nFinished = 0;
   UpdateData(false);
 }
 
@@ -128,7 +128,7 @@ void CVelmoraDlg::EnableControls(int enable) {
   const bool on = enable == 1;
   for (int id : {IDC_DOWNLOAD, IDC_BOOTLOADER, IDC_RESOURCE, IDC_EFS2, IDC_QBFS, IDC_PHONE_CODE})
     m_host.EnableControl(id, on);
-  m_host.EnableControl(IDC_CHANGE_DOWNLOADER, on && m_bChangeDownloader == 1);
+  m_host.EnableControl(IDC_CHANGE_DOWNLOADER, on && m_choices.m_bChangeDownloader == 1);
   m_host.EnableControl(IDC_PORT_LIST, on);
   // Rebinding ports or choosing entries under a running entry would take
   // its port away or change who takes part halfway.

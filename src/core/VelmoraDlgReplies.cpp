@@ -18,16 +18,16 @@ constexpr int kMaxRefusals = 10;
 }  // namespace
 
 void CVelmoraDlg::SendRetryMarker(int i) {
-  DownloadEntry& e = m_entries[i];
-  CDloadFile::FillMarkerBlock(e.m_blockReq);
-  e.m_comm.SendBlock(e.m_blockReq);
-  e.m_bMarkerSent = 1;
-  e.m_bRepeated = 1;
+  RunEntry& r = Run(i);
+  CDloadFile::FillMarkerBlock(r.m_blockReq);
+  IgnoreSendResult(m_entries[i].m_comm.SendBlock(r.m_blockReq));
+  r.m_bMarkerSent = 1;
+  r.m_bRepeated = 1;
 }
 
 void CVelmoraDlg::ResendRequest(int i) {
   m_entries[i].m_comm.Resend();
-  m_entries[i].m_bRepeated = 1;
+  Run(i).m_bRepeated = 1;
 }
 
 void CVelmoraDlg::RetryEntry(int i) {
@@ -35,7 +35,7 @@ void CVelmoraDlg::RetryEntry(int i) {
     SendRetryMarker(i);
   else
     ResendRequest(i);
-  m_entries[i].m_nRetries += 1;
+  Run(i).m_nRetries += 1;
 }
 
 bool CVelmoraDlg::RetryAfterRefusal(int i, const char* logText) {
@@ -47,129 +47,138 @@ bool CVelmoraDlg::RetryAfterRefusal(int i, const char* logText) {
 }
 
 bool CVelmoraDlg::CountRefusal(int i) {
-  DownloadEntry& e = m_entries[i];
-  if (++e.m_nRefusals < kMaxRefusals) return true;
-  e.m_nRefusals = 0;
-  GiveUpEntry(i, "재시도 횟수 초과. 처음부터 다시 해주시기 바랍니다.");
+  RunEntry& r = Run(i);
+  if (++r.m_nRefusals < kMaxRefusals) return true;
+  r.m_nRefusals = 0;
+  GiveUpEntry(i, EntryCause::TooManyRefusals);
   return false;
 }
 
 intptr_t CVelmoraDlg::OnEntryPacket(int i) {
-  if (i < 0 || i >= MAX_ENTRIES) return 1;
-  DownloadEntry& e = m_entries[i];
+  if (i < 0 || i >= MAX_ENTRIES || !m_entryRun[i]) return 1;
+  RunEntry& r = Run(i);
   // A reply for an entry outside a run (idle, completed, given up) must not
   // start requests of its own.
-  if (e.m_nResult != RESULT_RUNNING) return 1;
+  if (r.m_nResult != RESULT_RUNNING) return 1;
   // The second reply to a unit that went out twice: taken for the reply to
   // the next unit, it would put the tool one unit ahead of the handset.
-  if (e.m_bTimerArmed && e.m_nTimerType == TIMER_GUARD) {
+  if (r.m_bTimerArmed && r.m_nTimerType == TIMER_GUARD) {
     Trace("Entry " + std::to_string(i + 1) + ": a second reply to a repeated unit absorbed\n");
     return 1;
   }
-  e.m_comm.CopyPacket(e.m_rxCopy);
-  e.m_pRxPacket = e.m_rxCopy;
+  m_entries[i].m_comm.CopyPacket(r.m_rxCopy);
+  r.m_pRxPacket = r.m_rxCopy;
   // The timer runs on through a reply that answers nothing: only an answer
   // may end or extend the wait for one.
   if (!HandleResponse(i)) return 1;
-  e.m_nRefusals = 0;
+  r.m_nRefusals = 0;
   KillEntryTimer(i);
-  if (e.m_bRepeated) {
-    e.m_bRepeated = 0;
-    ArmTimer(i, TIMER_GUARD, kRepeatGuardMs + e.m_comm.RxSettleMs());
+  if (r.m_bRepeated) {
+    r.m_bRepeated = 0;
+    ArmTimer(i, TIMER_GUARD, kRepeatGuardMs + m_entries[i].m_comm.RxSettleMs());
     return 1;
   }
   Advance(i);
   return 1;
 }
 
+// A reply that answers nothing leaves the entry waiting as before, under the
+// timer and the deadline it was waiting with (OnEntryPacket): each handler
+// below returns false for it without arming anything.
 bool CVelmoraDlg::HandleResponse(int i) {
-  DownloadEntry& e = m_entries[i];
-  if (!e.m_pRxPacket) return false;
-  const uint8_t code = e.m_pRxPacket[0];
-  const uint8_t b1 = e.m_pRxPacket[1];
-  const uint8_t b2 = e.m_pRxPacket[2];
-  // A reply that answers nothing leaves the entry waiting as before, under
-  // the timer and the deadline it was waiting with (OnEntryPacket).
-
-  if (code == ACK && e.m_bMarkerSent == 0) {
-    if (InDataState(i)) return true;
-    if (b1 == ACK_FCS[0] && b2 == ACK_FCS[1]) {
-      if (e.m_bBootVersionAsked == 0) return true;
-      // An ACK (a late answer to a repeated request) is no version: the
-      // handset is still to be checked.
-      CountRefusal(i);
-      return false;
-    }
-    if (!CountRefusal(i)) return false;
-    ResendRequest(i);
-    e.m_nRetries += 1;
-    PutLog(i, LOG_INFO, "ACK, but crc error. Retry.");
-    ArmTimer(i, TIMER_BLOCK, kBlockMs);
-    return false;
-  }
-  if (code == RESEND_ACK && e.m_bMarkerSent == 1) {
-    if (b1 == RESEND_ACK_TAIL[0] && b2 == RESEND_ACK_TAIL[1]) {
-      PutLog(i, LOG_INFO, "재전송 ACK 받음");
-      e.m_comm.SendBlock(e.m_lastBlock);
-      e.m_bMarkerSent = 0;
-      ArmTimer(i, TIMER_BLOCK, kBlockMs);
-      return false;
-    }
-    PutLog(i, LOG_ERROR, "Unknown Error!");
-    return false;
-  }
+  RunEntry& r = Run(i);
+  if (!r.m_pRxPacket) return false;
+  const uint8_t code = r.m_pRxPacket[0];
+  if (code == ACK && r.m_bMarkerSent == 0) return HandleAck(i);
+  if (code == RESEND_ACK && r.m_bMarkerSent == 1) return HandleResendAck(i);
   switch (code) {
-    case VERSION_RSP: {
-      // A version nobody asked this handset for answers nothing.
-      if (e.m_bBootVersionAsked == 0) return false;
-      e.m_bBootVersionAsked = 0;
-      char version[kVersionLength + 1] = {};
-      std::memcpy(version, e.m_pRxPacket + 1, kVersionLength);
-      PutLog(i, LOG_INFO, std::string("Version: ") + version);
-      PutLog(i, LOG_INFO, "------------------");
-      if (std::strcmp(version, kAcceptedBootVersion) == 0) {
-        e.m_bBootVersionOk = 1;
-        return true;
-      }
-      m_host.MessageBox("version이 다릅니다.다른 tool을 이용하세요.", MB_OK);
-      e.m_strReason = "version이 다릅니다.다른 tool을 이용하세요.";
-      GiveUpEntry(i, "");
-      return false;
-    }
+    case VERSION_RSP:
+      return HandleVersion(i);
     case NAK_RETRY:
       return RetryAfterRefusal(i, nullptr);
-    case RSP_IGNORED:
-      return false;
     case NAK_INVALID_CMD:
-      if (e.m_bBootVersionAsked == 1) {
-        m_host.MessageBox("버젼 정보 요청을 할 수 없습니다.(Invalid command)", MB_OK);
-        e.m_strReason = "버젼 정보 요청을 할 수 없습니다.(Invalid command)";
-        GiveUpEntry(i, "");
-        return false;
-      }
-      if (b1 == NAK_INVALID_CMD_TAIL[0] && b2 == NAK_INVALID_CMD_TAIL[1]) {
-        if (e.m_nState == STATE_VERSION_OK) {
-          PutLog(i, LOG_ERROR, "version check failed(maybe old boot version)..continue..");
-          return true;
-        }
-        PutLog(i, LOG_ERROR, "Invalid command!!");
-        Disconnect(i);
-        return false;
-      }
-      return RetryAfterRefusal(i, "NAK_INVALID_CMD, but crc error. Retry");
+      return HandleInvalidCommand(i);
     case NAK_FAILED:
-      if (b1 == NAK_FAILED_TAIL[0] && b2 == NAK_FAILED_TAIL[1]) {
-        PutLog(i, LOG_ERROR, "Flash error!!");
-        Disconnect(i);
+      if (r.m_pRxPacket[1] == NAK_FAILED_TAIL[0] && r.m_pRxPacket[2] == NAK_FAILED_TAIL[1]) {
+        PutLog(i, LOG_ERROR, EntryCauseText(EntryCause::FlashError));
+        DisconnectWith(i, EntryCause::FlashError);
         return false;
       }
       return RetryAfterRefusal(i, "NAK_FAILED, but crc error. Retry");
-    case ACK:
-    case RESEND_ACK:
-      // An ACK while a marker is outstanding, or a RESEND_ACK without one.
+    case RSP_IGNORED:
+    case ACK:         // while a marker is outstanding
+    case RESEND_ACK:  // without one
       return false;
     default:
       PutLog(i, LOG_ERROR, "Unknown error!!");
       return false;
   }
+}
+
+bool CVelmoraDlg::HandleAck(int i) {
+  RunEntry& r = Run(i);
+  if (InDataState(i)) return true;
+  if (r.m_pRxPacket[1] == ACK_FCS[0] && r.m_pRxPacket[2] == ACK_FCS[1]) {
+    if (r.m_bBootVersionAsked == 0) return true;
+    // An ACK (a late answer to a repeated request) is no version: the
+    // handset is still to be checked.
+    CountRefusal(i);
+    return false;
+  }
+  if (!CountRefusal(i)) return false;
+  ResendRequest(i);
+  r.m_nRetries += 1;
+  PutLog(i, LOG_INFO, "ACK, but crc error. Retry.");
+  ArmTimer(i, TIMER_BLOCK, kBlockMs);
+  return false;
+}
+
+bool CVelmoraDlg::HandleResendAck(int i) {
+  RunEntry& r = Run(i);
+  if (r.m_pRxPacket[1] == RESEND_ACK_TAIL[0] && r.m_pRxPacket[2] == RESEND_ACK_TAIL[1]) {
+    PutLog(i, LOG_INFO, "재전송 ACK 받음");
+    IgnoreSendResult(m_entries[i].m_comm.SendBlock(r.m_lastBlock));
+    r.m_bMarkerSent = 0;
+    ArmTimer(i, TIMER_BLOCK, kBlockMs);
+    return false;
+  }
+  PutLog(i, LOG_ERROR, "Unknown Error!");
+  return false;
+}
+
+bool CVelmoraDlg::HandleVersion(int i) {
+  RunEntry& r = Run(i);
+  // A version nobody asked this handset for answers nothing.
+  if (r.m_bBootVersionAsked == 0) return false;
+  r.m_bBootVersionAsked = 0;
+  char version[kVersionLength + 1] = {};
+  std::memcpy(version, r.m_pRxPacket + 1, kVersionLength);
+  PutLog(i, LOG_INFO, std::string("Version: ") + version);
+  PutLog(i, LOG_INFO, "------------------");
+  if (std::strcmp(version, kAcceptedBootVersion) == 0) {
+    r.m_bBootVersionOk = 1;
+    return true;
+  }
+  m_host.MessageBox(EntryCauseText(EntryCause::WrongBootVersion), MB_OK);
+  GiveUpEntry(i, EntryCause::WrongBootVersion, false);
+  return false;
+}
+
+bool CVelmoraDlg::HandleInvalidCommand(int i) {
+  RunEntry& r = Run(i);
+  if (r.m_bBootVersionAsked == 1) {
+    m_host.MessageBox(EntryCauseText(EntryCause::VersionRefused), MB_OK);
+    GiveUpEntry(i, EntryCause::VersionRefused, false);
+    return false;
+  }
+  if (r.m_pRxPacket[1] == NAK_INVALID_CMD_TAIL[0] && r.m_pRxPacket[2] == NAK_INVALID_CMD_TAIL[1]) {
+    if (r.m_nState == STATE_VERSION_OK) {
+      PutLog(i, LOG_ERROR, "version check failed(maybe old boot version)..continue..");
+      return true;
+    }
+    PutLog(i, LOG_ERROR, EntryCauseText(EntryCause::InvalidCommand));
+    DisconnectWith(i, EntryCause::InvalidCommand);
+    return false;
+  }
+  return RetryAfterRefusal(i, "NAK_INVALID_CMD, but crc error. Retry");
 }

@@ -5,14 +5,14 @@
 #include "RunReport.h"
 #include "VelmoraDlg.h"
 
-void CVelmoraDlg::EndRun(bool completionBox) {
-  m_dloadFile.CloseImage();
+void CVelmoraDlg::EndRun(CDownloadRun& run, bool completionBox) {
+  run.m_dloadFile.CloseImage();
   m_host.KillTimer(ELAPSED_TIMER_ID);
   ShowElapsedTime();
-  m_runEnd = std::chrono::system_clock::now();
+  run.m_runEnd = std::chrono::system_clock::now();
   int first = -1;
-  for (int i = 0; i < MAX_ENTRIES; ++i) {
-    if (m_entries[i].m_nResult == RESULT_NONE) continue;
+  for (int i : run.Members()) {
+    if (run.Entry(i).m_nResult == RESULT_NONE) continue;
     if (first < 0) first = i;
     // Lines still queued (the completion line) belong to this run's story.
     DrainLog(i, false);
@@ -21,7 +21,7 @@ void CVelmoraDlg::EndRun(bool completionBox) {
   if (!m_strRunReportDir.empty()) {
     std::string error;
     // Before the box: its answer may be long in coming.
-    if (!WriteRunReportInto(m_strRunReportDir, *this, "velmora", error) && first >= 0)
+    if (!WriteRunReportInto(m_strRunReportDir, run, "velmora", error) && first >= 0)
       PutLog(first, LOG_ERROR, "Run report not written: " + error);
   }
   // A close question still open is moot now; the end box must not open
@@ -33,8 +33,8 @@ void CVelmoraDlg::EndRun(bool completionBox) {
   if (!completionBox) return;
   int completed = 0, failed = 0;
   std::string failures;
-  for (int i = 0; i < MAX_ENTRIES; ++i) {
-    const DownloadEntry& e = m_entries[i];
+  for (int i : run.Members()) {
+    const RunEntry& e = run.Entry(i);
     if (e.m_nResult == RESULT_COMPLETED) ++completed;
     if (e.m_nResult != RESULT_FAILED) continue;
     ++failed;

@@ -1,15 +1,17 @@
 // The entry state machine: what goes out after an accepted reply, what a
-// timer expiry does, and the rendezvous of all entries at a step's end.
+// timer expiry does, and the rendezvous of a run's entries at a step's end.
 #include <cstdio>
 
 #include "EngineTimers.h"
 #include "VelmoraDlg.h"
 
-namespace {
-bool InRun(const DownloadEntry& e) {
-  return e.m_bConnected == 1 && e.m_nComPort != 0 && e.m_nResult == RESULT_RUNNING;
+bool CVelmoraDlg::InRun(int i) const {
+  const CDownloadRun* run = m_entryRun[i].get();
+  return run && m_entries[i].m_bConnected == 1 && m_entries[i].m_nComPort != 0 &&
+         run->Entry(i).m_nResult == RESULT_RUNNING;
 }
-}  // namespace
+
+int CVelmoraDlg::StateOf(int i) const { return m_entryRun[i] ? Run(i).m_nState : STATE_IDLE; }
 
 // Two rules, because a reply and a silence after the erase differ. Once
 // the erase request is out (STATE_BOOT_ERASE_SENT on) the handset takes raw
@@ -20,206 +22,234 @@ bool InRun(const DownloadEntry& e) {
 // Downloader ends in STATE_FLASH_ERASE_SENT with a block outstanding,
 // hence that case.
 bool CVelmoraDlg::InDataState(int i) const {
-  const int state = m_entries[i].m_nState;
+  const int state = Run(i).m_nState;
+  const CDownloadRun& run = RunOfEntry(i);
   return state == STATE_BOOT_BLOCKS || state == STATE_FLASH_BLOCKS ||
-         (state == STATE_FLASH_ERASE_SENT && m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 1);
+         (state == STATE_FLASH_ERASE_SENT && run.m_nStep == IMAGE_PHONE_CODE && run.Plan().m_bChangeDownloader == 1);
 }
 
 bool CVelmoraDlg::InBlockTransfer(int i) const {
-  const int state = m_entries[i].m_nState;
+  const int state = Run(i).m_nState;
   return state >= STATE_BOOT_ERASE_SENT && state <= STATE_FLASH_BLOCKS;
 }
 
-bool CVelmoraDlg::IsBootKindStep() const {
-  return (m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 1) || m_nStep == IMAGE_EFS_FILE ||
-         m_nStep == IMAGE_QBFS_FILE;
+bool CVelmoraDlg::IsBootKindStep(const CDownloadRun& run) {
+  return (run.m_nStep == IMAGE_PHONE_CODE && run.Plan().m_bChangeDownloader == 1) ||
+         run.m_nStep == IMAGE_EFS_FILE || run.m_nStep == IMAGE_QBFS_FILE;
 }
 
 bool CVelmoraDlg::SendEntryBlock(int i) {
-  DownloadEntry& e = m_entries[i];
-  if (!m_dloadFile.ReadBlock(m_nBaseOffset, static_cast<uint32_t>(e.m_nBlock), e.m_blockReq,
-                             e.m_bSignaturePatched))
+  CDownloadRun& run = RunOfEntry(i);
+  RunEntry& r = Run(i);
+  if (!run.m_dloadFile.ReadBlock(run.m_nBaseOffset, static_cast<uint32_t>(r.m_nBlock), r.m_blockReq,
+                                 r.m_bSignaturePatched))
     return false;
-  e.m_comm.SendBlock(e.m_blockReq);
-  if (e.m_bMarkerSent == 0) e.m_lastBlock = e.m_blockReq;
-  e.m_nBlocksSent += 1;
+  m_entries[i].m_comm.SendBlock(r.m_blockReq);
+  if (r.m_bMarkerSent == 0) r.m_lastBlock = r.m_blockReq;
+  r.m_nBlocksSent += 1;
   return true;
 }
 
 void CVelmoraDlg::Advance(int i) {
-  DownloadEntry& e = m_entries[i];
-  const int appBlocks = static_cast<int>(m_dloadFile.GetStartAddress() / BLOCK_SIZE);
-  const bool bootKind = IsBootKindStep();
-
-  switch (e.m_nState) {
+  switch (Run(i).m_nState) {
     case STATE_IDLE:
     case 1:  // 1, 2 and 4 are never set; they go the way of their neighbours
     case 2:
-      if (m_nStep == IMAGE_PHONE_CODE && m_bChangeDownloader == 0) {
-        // Every handset of the run is asked for its own boot version; the
-        // reply handler accepts only "b1.01" as the answer to it.
-        if (e.m_bBootVersionOk == 0) {
-          e.m_nRetry = 0;
-          e.m_comm.RequestBootVersion();
-          e.m_bBootVersionAsked = 1;
-          ArmTimer(i, TIMER_REQUEST, kRequestMs);
-          return;
-        }
-        e.m_nState = STATE_VERSION_OK;
-      }
-      [[fallthrough]];
     case STATE_VERSION_OK:
-      e.m_bBootVersionAsked = 0;
-      ShowEntryProgress(i);
-      if (e.m_bJumpSent == 0) {
-        e.m_bJumpSent = 1;
-        e.m_nRetry = 0;
-        e.m_comm.RequestJump();
-        ArmTimer(i, TIMER_REQUEST, kRequestMs);
-        return;
-      }
-      e.m_nState = STATE_ERASING;
-      [[fallthrough]];
+      AdvanceToErase(i);
+      return;
     case 4:
     case STATE_ERASING:
-      ShowElapsedTime();
-      ShowEntryProgress(i);
-      e.m_nState = bootKind ? STATE_BOOT_ERASE_SENT : STATE_FLASH_ERASE_SENT;
-      // Every block holding image bytes is sent, the last one padded: the
-      // tail of an image (a phone code's trailer) is never dropped.
-      m_nTotalBlocks = static_cast<int>((static_cast<uint64_t>(m_nEraseLength) + BLOCK_SIZE - 1) / BLOCK_SIZE);
-      if (m_nStep == IMAGE_PHONE_CODE || m_nStep == IMAGE_EFS_FILE || m_nStep == IMAGE_QBFS_FILE)
-        e.m_comm.RequestErase(m_nEraseStart, m_nEraseLength, m_nEraseArg);
-      else
-        e.m_comm.RequestEraseExt(m_nEraseStart, m_nEraseLength, m_nEraseArg);
-      e.m_eraseSentMs = m_host.ClockMs();
-      ArmTimer(i, TIMER_ERASE, kEraseMs);
+      SendErase(i);
       return;
-
     case STATE_BOOT_ERASE_SENT:
-      ShowEntryProgress(i);
-      e.m_nState = STATE_BOOT_BLOCKS;
-      PutLog(i, LOG_STATUS, "Boot Programming 중");
-      if (e.m_nBlock >= m_nTotalBlocks) {
-        EndBootStep(i);
-        return;
-      }
-      if (SendEntryBlock(i)) e.m_nBlock += 1;
-      ArmTimer(i, TIMER_BLOCK, kBlockMs);
+    case STATE_BOOT_BLOCKS:
+      SendBootBlock(i);
       return;
-
-    case STATE_BOOT_BLOCKS: {
-      ShowElapsedTime();
-      ShowEntryProgress(i);
-      const int n = e.m_nBlock;
-      // The reply to the last block that holds image bytes ends the step;
-      // never before that reply, and never with a block past the end.
-      if (n >= m_nTotalBlocks) {
-        EndBootStep(i);
-        return;
-      }
-      SendEntryBlock(i);
-      ArmTimer(i, TIMER_BLOCK, kBlockMs);
-      if (n == appBlocks && m_nStep != IMAGE_EFS_FILE && m_nStep != IMAGE_QBFS_FILE) {
-        e.m_nState = STATE_FLASH_ERASE_SENT;
-        PutLog(i, LOG_STATUS, "Boot Processing...잠시만 기다리세요");
-      }
-      e.m_nBlock = n + 1;
-      return;
-    }
-
     case STATE_FLASH_ERASE_SENT:
-      ShowEntryProgress(i);
-      ShowElapsedTime();
-      e.m_nState = STATE_FLASH_BLOCKS;
-      PutLog(i, LOG_STATUS, "Flash Programming 중");
-      if (e.m_nBlock >= m_nTotalBlocks) {
-        e.m_bFlashing = 1;
-        EndFlashStep(i);
-        return;
-      }
-      if (SendEntryBlock(i)) {
-        e.m_nBlock += 1;
-        e.m_bFlashing = 0;
-      }
-      ArmTimer(i, TIMER_BLOCK, kBlockMs);
-      return;
-
     case STATE_FLASH_BLOCKS:
-      e.m_bFlashing = 1;
-      ShowElapsedTime();
-      if (e.m_nBlock < m_nTotalBlocks) {
-        if (SendEntryBlock(i)) e.m_nBlock += 1;
-        ShowEntryProgress(i);
-        ArmTimer(i, TIMER_BLOCK, kBlockMs);
-        return;
-      }
-      EndFlashStep(i);
+      SendFlashBlock(i);
       return;
-
-    case STATE_STEP_WAIT:
-      return;
-
     case STATE_COMPLETE:
-      if (e.m_nResult != RESULT_RUNNING) return;
-      ShowEntryCompleted(i);
-      g_efsFileList.lastIndex = 0;
-      g_efsFileList.nextIndex = 0;
-      PutLog(i, LOG_INFO, "Downloading Completed.");
-      e.m_nResult = RESULT_COMPLETED;
-      e.m_runEnd = std::chrono::system_clock::now();
-      m_host.OnEntryResult(i);
-      // The controls come back with the run's end, not with this entry's:
-      // others may still await their reply to the jump.
-      CheckRunEnded();
+      CompleteEntry(i);
       return;
-
-    default:
+    default:  // STATE_STEP_WAIT: the entry waits for the others
       return;
   }
 }
 
-int CVelmoraDlg::AliveCount() const {
+void CVelmoraDlg::AdvanceToErase(int i) {
+  const CDownloadRun& run = RunOfEntry(i);
+  RunEntry& r = Run(i);
+  CBssComm& link = m_entries[i].m_comm;
+  if (r.m_nState != STATE_VERSION_OK && run.m_nStep == IMAGE_PHONE_CODE && run.Plan().m_bChangeDownloader == 0) {
+    // Every handset of the run is asked for its own boot version; the
+    // reply handler accepts only "b1.01" as the answer to it.
+    if (r.m_bBootVersionOk == 0) {
+      r.m_nRetry = 0;
+      IgnoreSendResult(link.RequestBootVersion());
+      r.m_bBootVersionAsked = 1;
+      ArmTimer(i, TIMER_REQUEST, kRequestMs);
+      return;
+    }
+    r.m_nState = STATE_VERSION_OK;
+  }
+  r.m_bBootVersionAsked = 0;
+  ShowEntryProgress(i);
+  if (r.m_bJumpSent == 0) {
+    r.m_bJumpSent = 1;
+    r.m_nRetry = 0;
+    IgnoreSendResult(link.RequestJump());
+    ArmTimer(i, TIMER_REQUEST, kRequestMs);
+    return;
+  }
+  r.m_nState = STATE_ERASING;
+  SendErase(i);
+}
+
+void CVelmoraDlg::SendErase(int i) {
+  CDownloadRun& run = RunOfEntry(i);
+  RunEntry& r = Run(i);
+  CBssComm& link = m_entries[i].m_comm;
+  ShowElapsedTime();
+  ShowEntryProgress(i);
+  r.m_nState = IsBootKindStep(run) ? STATE_BOOT_ERASE_SENT : STATE_FLASH_ERASE_SENT;
+  // Every block holding image bytes is sent, the last one padded: the
+  // tail of an image (a phone code's trailer) is never dropped.
+  run.m_nTotalBlocks =
+      static_cast<int>((static_cast<uint64_t>(run.m_nEraseLength) + BLOCK_SIZE - 1) / BLOCK_SIZE);
+  if (run.m_nStep == IMAGE_PHONE_CODE || run.m_nStep == IMAGE_EFS_FILE || run.m_nStep == IMAGE_QBFS_FILE)
+    IgnoreSendResult(link.RequestErase(run.m_nEraseStart, run.m_nEraseLength, run.m_nEraseArg));
+  else
+    IgnoreSendResult(link.RequestEraseExt(run.m_nEraseStart, run.m_nEraseLength, run.m_nEraseArg));
+  r.m_eraseSentMs = m_host.ClockMs();
+  ArmTimer(i, TIMER_ERASE, kEraseMs);
+}
+
+void CVelmoraDlg::SendBootBlock(int i) {
+  const CDownloadRun& run = RunOfEntry(i);
+  RunEntry& r = Run(i);
+  if (r.m_nState == STATE_BOOT_ERASE_SENT) {
+    ShowEntryProgress(i);
+    r.m_nState = STATE_BOOT_BLOCKS;
+    PutLog(i, LOG_STATUS, "Boot Programming 중");
+    if (r.m_nBlock >= run.m_nTotalBlocks) {
+      EndBootStep(i);
+      return;
+    }
+    if (SendEntryBlock(i)) r.m_nBlock += 1;
+    ArmTimer(i, TIMER_BLOCK, kBlockMs);
+    return;
+  }
+  ShowElapsedTime();
+  ShowEntryProgress(i);
+  const int n = r.m_nBlock;
+  // The reply to the last block that holds image bytes ends the step;
+  // never before that reply, and never with a block past the end.
+  if (n >= run.m_nTotalBlocks) {
+    EndBootStep(i);
+    return;
+  }
+  SendEntryBlock(i);
+  ArmTimer(i, TIMER_BLOCK, kBlockMs);
+  // The phone code step with Change Downloader goes on to its application
+  // part: the block at the start address was the boot part's last.
+  const int appBlocks = static_cast<int>(run.m_dloadFile.GetStartAddress() / BLOCK_SIZE);
+  if (n == appBlocks && run.m_nStep != IMAGE_EFS_FILE && run.m_nStep != IMAGE_QBFS_FILE) {
+    r.m_nState = STATE_FLASH_ERASE_SENT;
+    PutLog(i, LOG_STATUS, "Boot Processing...잠시만 기다리세요");
+  }
+  r.m_nBlock = n + 1;
+}
+
+void CVelmoraDlg::SendFlashBlock(int i) {
+  const CDownloadRun& run = RunOfEntry(i);
+  RunEntry& r = Run(i);
+  if (r.m_nState == STATE_FLASH_ERASE_SENT) {
+    ShowEntryProgress(i);
+    ShowElapsedTime();
+    r.m_nState = STATE_FLASH_BLOCKS;
+    PutLog(i, LOG_STATUS, "Flash Programming 중");
+    if (r.m_nBlock >= run.m_nTotalBlocks) {
+      r.m_bFlashing = 1;
+      EndFlashStep(i);
+      return;
+    }
+    if (SendEntryBlock(i)) {
+      r.m_nBlock += 1;
+      r.m_bFlashing = 0;
+    }
+    ArmTimer(i, TIMER_BLOCK, kBlockMs);
+    return;
+  }
+  r.m_bFlashing = 1;
+  ShowElapsedTime();
+  if (r.m_nBlock < run.m_nTotalBlocks) {
+    if (SendEntryBlock(i)) r.m_nBlock += 1;
+    ShowEntryProgress(i);
+    ArmTimer(i, TIMER_BLOCK, kBlockMs);
+    return;
+  }
+  EndFlashStep(i);
+}
+
+void CVelmoraDlg::CompleteEntry(int i) {
+  RunEntry& r = Run(i);
+  if (r.m_nResult != RESULT_RUNNING) return;
+  ShowEntryCompleted(i);
+  PutLog(i, LOG_INFO, "Downloading Completed.");
+  r.m_nResult = RESULT_COMPLETED;
+  r.m_runEnd = std::chrono::system_clock::now();
+  m_host.OnEntryResult(i);
+  // The controls come back with the run's end, not with this entry's:
+  // others may still await their reply to the jump.
+  CheckRunEnded(RunOfEntry(i));
+}
+
+int CVelmoraDlg::AliveCount(const CDownloadRun& run) const {
   int alive = 0;
-  for (const auto& e : m_entries)
-    if (e.m_nComPort != 0 && e.m_bConnected == 1) ++alive;
+  for (int k : run.Members())
+    if (m_entries[k].m_nComPort != 0 && m_entries[k].m_bConnected == 1) ++alive;
   return alive;
 }
 
-bool CVelmoraDlg::AllAliveFinished() const {
-  for (const auto& e : m_entries)
-    if (e.m_nComPort != 0 && e.m_bConnected == 1 && e.m_nState != STATE_STEP_WAIT) return false;
+bool CVelmoraDlg::AllAliveFinished(const CDownloadRun& run) const {
+  for (int k : run.Members())
+    if (m_entries[k].m_nComPort != 0 && m_entries[k].m_bConnected == 1 && run.Entry(k).m_nState != STATE_STEP_WAIT)
+      return false;
   return true;
 }
 
 void CVelmoraDlg::EndBootStep(int i) {
+  CDownloadRun& run = RunOfEntry(i);
   KillEntryTimer(i);
-  m_nFinished += 1;
-  m_entries[i].m_nState = STATE_STEP_WAIT;
-  DropLostEntries();
+  run.m_nFinished += 1;
+  Run(i).m_nState = STATE_STEP_WAIT;
+  DropLostEntries(run);
   // Wait for every entry still in the run; one that left it is not waited
   // for (counting bound ports would wait for it forever).
-  if (!AllAliveFinished()) {
+  if (!AllAliveFinished(run)) {
     ShowEntryProgress(i);
     return;
   }
-  CompleteStep(true);
+  CompleteStep(run, true);
 }
 
 void CVelmoraDlg::EndFlashStep(int i) {
+  CDownloadRun& run = RunOfEntry(i);
   KillEntryTimer(i);
-  m_nFinished += 1;
-  m_nAlive = 0;
-  m_entries[i].m_nState = STATE_STEP_WAIT;
-  DropLostEntries();
-  m_nAlive = AliveCount();
-  if (!AllAliveFinished()) {
+  run.m_nFinished += 1;
+  run.m_nAlive = 0;
+  Run(i).m_nState = STATE_STEP_WAIT;
+  DropLostEntries(run);
+  run.m_nAlive = AliveCount(run);
+  if (!AllAliveFinished(run)) {
     ShowStepWaiting(i);
     return;
   }
-  m_nFinished = 0;
-  m_nAlive = 0;
-  CompleteStep(false);
+  run.m_nFinished = 0;
+  run.m_nAlive = 0;
+  CompleteStep(run, false);
 }
 
 // Handsets differ: one still erasing (for seconds, up to the erase limit)
@@ -227,63 +257,63 @@ void CVelmoraDlg::EndFlashStep(int i) {
 // has finished is on its way, and dropping it would leave it erased with
 // nothing written. Only an entry that nothing can move on any more holds
 // the step for ever.
-void CVelmoraDlg::DropLostEntries() {
+void CVelmoraDlg::DropLostEntries(CDownloadRun& run) {
   bool dropped = false;
-  const int outer = m_bInStepEnd;
-  m_bInStepEnd = 1;
-  for (int k = 0; k < MAX_ENTRIES; ++k) {
-    DownloadEntry& e = m_entries[k];
-    if (!InRun(e) || e.m_nState == STATE_STEP_WAIT || e.m_bTimerArmed) continue;
+  const int outer = run.m_bInStepEnd;
+  run.m_bInStepEnd = 1;
+  for (int k : run.Members()) {
+    const RunEntry& r = run.Entry(k);
+    if (!InRun(k) || r.m_nState == STATE_STEP_WAIT || r.m_bTimerArmed) continue;
     // In every other state Disconnect shows the error itself.
-    if (e.m_nState == STATE_IDLE || e.m_nState == STATE_COMPLETE) ShowEntryError(k);
-    e.m_bRxThreadRunning = 0;
-    PutLog(k, LOG_ERROR, "Unknown Error!");
-    Disconnect(k);
-    e.m_nComPort = 0;
+    if (r.m_nState == STATE_IDLE || r.m_nState == STATE_COMPLETE) ShowEntryError(k);
+    m_entries[k].m_bRxThreadRunning = 0;
+    PutLog(k, LOG_ERROR, EntryCauseText(EntryCause::Lost));
+    DisconnectWith(k, EntryCause::Lost);
+    m_entries[k].m_nComPort = 0;
     dropped = true;
   }
-  m_bInStepEnd = outer;
+  run.m_bInStepEnd = outer;
   if (dropped) RefreshPortLabels();
 }
 
-void CVelmoraDlg::CompleteStep(bool bootKind) {
-  m_bInStepEnd = 1;
-  if (m_nStep == IMAGE_EFS_FILE) SelectNextEfsFile();
-  m_nFinished = 0;
-  m_nAlive = 0;
-  if (!AdvanceStep()) {
-    m_bInStepEnd = 0;
-    StopRun("Download stopped: the next image could not be used.");
+void CVelmoraDlg::CompleteStep(CDownloadRun& run, bool bootKind) {
+  run.m_bInStepEnd = 1;
+  if (run.m_nStep == IMAGE_EFS_FILE) run.SelectNextEfsFile();
+  run.m_nFinished = 0;
+  run.m_nAlive = 0;
+  if (!AdvanceStep(run)) {
+    run.m_bInStepEnd = 0;
+    StopRun(run, "Download stopped: the next image could not be used.");
     return;
   }
-  if (m_nStep != IMAGE_BOOTLOADER)
-    RestartEntries(true);
+  if (run.m_nStep != IMAGE_BOOTLOADER)
+    RestartEntries(run, true);
   else
-    FinalJump(!bootKind);
-  m_bInStepEnd = 0;
+    FinalJump(run, !bootKind);
+  run.m_bInStepEnd = 0;
 }
 
-void CVelmoraDlg::RestartEntries(bool withProgress) {
-  for (int k = 0; k < MAX_ENTRIES; ++k) {
-    DownloadEntry& e = m_entries[k];
-    if (!InRun(e)) continue;
-    e.m_nState = STATE_IDLE;
-    e.ResetStepCounters();
+void CVelmoraDlg::RestartEntries(CDownloadRun& run, bool withProgress) {
+  for (int k : run.Members()) {
+    if (!InRun(k)) continue;
+    RunEntry& r = run.Entry(k);
+    r.m_nState = STATE_IDLE;
+    r.ResetStepCounters();
     SendFirstRequest(k);
     if (withProgress) ShowEntryProgress(k);
     ArmTimer(k, TIMER_REQUEST, kRequestMs);
   }
 }
 
-void CVelmoraDlg::FinalJump(bool completedCaption) {
-  for (int k = 0; k < MAX_ENTRIES; ++k) {
-    DownloadEntry& e = m_entries[k];
-    if (!InRun(e)) continue;
-    e.m_bJumpSent = 0;
-    e.m_nState = STATE_COMPLETE;
-    e.m_nRetry = 0;
-    e.m_comm.RequestJump();
-    e.m_nBlock = 0;
+void CVelmoraDlg::FinalJump(CDownloadRun& run, bool completedCaption) {
+  for (int k : run.Members()) {
+    if (!InRun(k)) continue;
+    RunEntry& r = run.Entry(k);
+    r.m_bJumpSent = 0;
+    r.m_nState = STATE_COMPLETE;
+    r.m_nRetry = 0;
+    IgnoreSendResult(m_entries[k].m_comm.RequestJump());
+    r.m_nBlock = 0;
     if (completedCaption)
       ShowEntryCompleted(k);
     else
@@ -291,130 +321,128 @@ void CVelmoraDlg::FinalJump(bool completedCaption) {
     ArmTimer(k, TIMER_REQUEST, kFinalJumpMs);
   }
   // The box waits for the run's end, when every entry's outcome is known.
-  if (completedCaption) m_bCompletionBox = 1;
+  if (completedCaption) run.m_bCompletionBox = 1;
 }
 
-void CVelmoraDlg::GiveUpEntry(int i, const std::string& reason) {
+void CVelmoraDlg::GiveUpEntry(int i, EntryCause cause, bool logReason) {
   DownloadEntry& e = m_entries[i];
-  if (!reason.empty()) PutLog(i, LOG_ERROR, reason);
+  RunEntry& r = Run(i);
+  if (logReason) PutLog(i, LOG_ERROR, EntryCauseText(cause));
   KillEntryTimer(i);
-  const bool inRun = m_bRunning && e.m_nResult == RESULT_RUNNING;
-  if ((inRun || (e.m_nState != STATE_IDLE && e.m_nState != STATE_COMPLETE)) && e.m_nComPort != 0) {
+  const bool inRun = m_bRunning && r.m_nResult == RESULT_RUNNING;
+  if ((inRun || (r.m_nState != STATE_IDLE && r.m_nState != STATE_COMPLETE)) && e.m_nComPort != 0) {
     ShowEntryError(i);
     DrainLog(i, true);
     e.m_nComPort = 0;
     e.m_bConnected = 0;
   }
-  e.m_pRxPacket = nullptr;
-  e.m_nState = STATE_IDLE;
+  r.m_pRxPacket = nullptr;
+  r.m_nState = STATE_IDLE;
   RefreshPortLabels();
-  if (inRun) LeaveRun(i);
+  if (inRun) LeaveRun(i, cause);
 }
 
-std::string CVelmoraDlg::LastErrorLine(int i) const {
-  const auto& log = m_entries[i].m_runLog;
-  for (auto it = log.rbegin(); it != log.rend(); ++it)
-    if (it->kind == LOG_ERROR) return it->text;
-  return {};
-}
-
-void CVelmoraDlg::LeaveRun(int i) {
-  DownloadEntry& e = m_entries[i];
-  if (!m_bRunning || e.m_nResult != RESULT_RUNNING) return;
-  e.m_nResult = RESULT_FAILED;
-  // The line that says why is usually still queued.
+void CVelmoraDlg::LeaveRun(int i, EntryCause cause, const std::string& text) {
+  if (!m_entryRun[i]) return;
+  RunEntry& r = Run(i);
+  if (!m_bRunning || r.m_nResult != RESULT_RUNNING) return;
+  r.m_nResult = RESULT_FAILED;
+  r.m_cause = cause;
+  r.m_strReason = text.empty() ? EntryCauseText(cause) : text;
+  // The lines that say why are usually still queued: they belong to this
+  // run's log.
   DrainLog(i, true);
-  // A reason set on the way out (a box's text) stands; a port that went
-  // away says nothing in the log unless its receive thread did.
-  if (e.m_strReason.empty()) e.m_strReason = LastErrorLine(i);
-  if (e.m_strReason.empty()) e.m_strReason = "USB 연결 상태를 확인하세요.";
-  e.m_runEnd = std::chrono::system_clock::now();
-  m_host.OnEntryResult(i);
+  r.m_runEnd = std::chrono::system_clock::now();
   ShowEntryError(i);
-  AfterEntryLeft();
+  m_host.OnEntryResult(i);
+  AfterEntryLeft(RunOfEntry(i));
 }
 
-void CVelmoraDlg::AfterEntryLeft() {
-  if (m_bInStepEnd) return;
+void CVelmoraDlg::AfterEntryLeft(CDownloadRun& run) {
+  if (run.m_bInStepEnd) return;
   // Entries waiting at the rendezvous would otherwise wait for this one.
   bool anyWaiting = false;
-  for (const auto& e : m_entries)
-    if (InRun(e) && e.m_nState == STATE_STEP_WAIT) anyWaiting = true;
-  if (anyWaiting && AllAliveFinished()) CompleteStep(IsBootKindStep());
-  CheckRunEnded();
+  for (int k : run.Members())
+    if (InRun(k) && run.Entry(k).m_nState == STATE_STEP_WAIT) anyWaiting = true;
+  if (anyWaiting && AllAliveFinished(run)) CompleteStep(run, IsBootKindStep(run));
+  CheckRunEnded(run);
 }
 
-void CVelmoraDlg::CheckRunEnded() {
-  if (!m_bRunning) return;
-  for (const auto& e : m_entries)
-    if (e.m_nResult == RESULT_RUNNING) return;
+void CVelmoraDlg::CheckRunEnded(CDownloadRun& run) {
+  if (!m_bRunning || run.Running()) return;
   m_bRunning = 0;
-  if (m_bEfs2 == 1 && g_efsFileList.lastIndex > 1) {
-    // A run that did not get through the EFS2 files starts them afresh next
-    // time instead of in the middle of the list.
-    g_efsFileList.nextIndex = 0;
-    SelectNextEfsFile();
+  // A run that did not get through the EFS2 files leaves the choice as it
+  // was: its box names the folder's first file again.
+  if (m_choices.m_bEfs2 == 1) {
+    m_strEfsText = m_choices.m_strEfsFilePath;
+    UpdateData(false);
   }
   EnableControls(1);
-  EndRun(m_bCompletionBox == 1);
+  EndRun(run, run.m_bCompletionBox == 1);
 }
 
-void CVelmoraDlg::StopRun(const std::string& reason) {
-  for (int k = 0; k < MAX_ENTRIES; ++k) {
-    DownloadEntry& e = m_entries[k];
-    if (e.m_nResult != RESULT_RUNNING) continue;
+void CVelmoraDlg::StopRun(CDownloadRun& run, const std::string& reason) {
+  for (int k : run.Members()) {
+    RunEntry& r = run.Entry(k);
+    if (r.m_nResult != RESULT_RUNNING) continue;
     KillEntryTimer(k);
-    e.m_nState = STATE_IDLE;
+    r.m_nState = STATE_IDLE;
     PutLog(k, LOG_ERROR, reason);
     DrainLog(k, true);
-    e.m_nResult = RESULT_FAILED;
-    e.m_strReason = reason;
-    e.m_runEnd = std::chrono::system_clock::now();
-    m_host.OnEntryResult(k);
+    r.m_nResult = RESULT_FAILED;
+    r.m_cause = EntryCause::Stopped;
+    r.m_strReason = reason;
+    r.m_runEnd = std::chrono::system_clock::now();
     ShowEntryError(k);
+    m_host.OnEntryResult(k);
   }
-  m_nStep = IMAGE_BOOTLOADER;
+  run.m_nStep = IMAGE_BOOTLOADER;
   m_bRunning = 0;
   EnableControls(1);
-  EndRun(false);
+  EndRun(run, false);
 }
 
 void CVelmoraDlg::OnEntryTimer(int i) {
-  if (i < 0 || i >= MAX_ENTRIES) return;
-  DownloadEntry& e = m_entries[i];
+  if (i < 0 || i >= MAX_ENTRIES || !m_entryRun[i]) return;
+  RunEntry& r = Run(i);
   KillEntryTimer(i);
-  if (e.m_nTimerType == TIMER_GUARD) {
-    // No second reply came (or it was absorbed): the next unit may go.
-    Advance(i);
-    return;
+  switch (r.m_nTimerType) {
+    case TIMER_GUARD:
+      // No second reply came (or it was absorbed): the next unit may go.
+      Advance(i);
+      return;
+    case TIMER_ERASE:
+      ShowElapsedTime();
+      // An erase that is never answered would hold the whole step: the
+      // other entries wait for this one at the step's end.
+      if (m_host.ClockMs() - r.m_eraseSentMs >= static_cast<uint32_t>(RunOfEntry(i).Plan().eraseLimitS) * 1000u)
+        GiveUpEntry(i, EntryCause::GivenUp);
+      else
+        ArmTimer(i, TIMER_ERASE, kEraseMs);
+      return;
+    default:
+      break;
   }
-  if (e.m_nTimerType != TIMER_ERASE) e.m_nRetry += 1;
-  if ((e.m_nTimerType == TIMER_REQUEST || e.m_nTimerType == TIMER_BLOCK) && e.m_nRetry < kMaxTimerExpiries) {
+  r.m_nRetry += 1;
+  if (r.m_nRetry < kMaxTimerExpiries) {
     if (InBlockTransfer(i)) {
       char text[64];
       std::snprintf(text, sizeof text, "No response, retry at 0x%x",
-                    static_cast<unsigned>(m_nBaseOffset + static_cast<uint32_t>(e.m_nBlock - 1) * BLOCK_SIZE));
+                    static_cast<unsigned>(RunOfEntry(i).m_nBaseOffset +
+                                          static_cast<uint32_t>(r.m_nBlock - 1) * BLOCK_SIZE));
       PutLog(i, LOG_INFO, text);
       SendRetryMarker(i);
     } else {
       ResendRequest(i);
     }
-    e.m_nRetries += 1;
-    ArmTimer(i, e.m_nTimerType, e.m_nTimerMs);
-  } else if (e.m_nTimerType == TIMER_ERASE) {
-    ShowElapsedTime();
-    // An erase that is never answered would hold the whole step: the other
-    // entries wait for this one at the step's end.
-    if (m_host.ClockMs() - e.m_eraseSentMs >= static_cast<uint32_t>(m_nEraseLimitS) * 1000u)
-      GiveUpEntry(i, "응답없음. 처음부터 다시 해주시기 바랍니다.");
-    else
-      ArmTimer(i, TIMER_ERASE, kEraseMs);
-  } else if (e.m_nTimerType == TIMER_REQUEST) {
-    e.m_nRetry = 0;
+    r.m_nRetries += 1;
+    ArmTimer(i, r.m_nTimerType, r.m_nTimerMs);
+  } else if (r.m_nTimerType == TIMER_REQUEST) {
+    r.m_nRetry = 0;
     // A handset that answers none of three requests will not answer a
     // fourth: give it up so the rest of the run can end.
-    GiveUpEntry(i, "응답이 없습니다.");
+    GiveUpEntry(i, EntryCause::NoResponse);
   } else {
-    GiveUpEntry(i, "응답없음. 처음부터 다시 해주시기 바랍니다.");
+    GiveUpEntry(i, EntryCause::GivenUp);
   }
 }

@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
   if (atEnd) {
     QObject::connect(&endBox, &QTimer::timeout, &window, [&] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box == nullptr || dialog.m_bRunning != 0) return;
+      if (box == nullptr || dialog.Running()) return;
       endBox.stop();
       // Once it is painted.
       QTimer::singleShot(300, &window, [&, box] { shoot(box); });

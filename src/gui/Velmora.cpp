@@ -50,7 +50,7 @@ int CVelmoraApp::InitInstance() {
     CVelmoraDlg dialog(host);
     // Every run leaves its report there, so that a shift's work can be
     // traced handset by handset.
-    dialog.m_strRunReportDir = DefaultRunReportDir();
+    dialog.SetRunReportDir(DefaultRunReportDir());
     // And every handset's result goes into the history the moment it is known.
     CHistoryKeeper history(dialog);
     host.SetEntryResultSink([&](int entry) {

@@ -30,9 +30,8 @@ std::string CentralHistoryUrl(std::string& warning) {
 }
 
 int FirstEntryOfRun(const CVelmoraDlg& dlg) {
-  for (int i = 0; i < MAX_ENTRIES; ++i)
-    if (dlg.m_entries[i].m_nResult != RESULT_NONE) return i;
-  return 0;
+  const CDownloadRun* run = dlg.LastRun();
+  return run && !run->Members().empty() ? run->Members().front() : 0;
 }
 
 CHistoryKeeper::CHistoryKeeper(const CVelmoraDlg& dlg, std::string path, bool deliver)
@@ -51,13 +50,8 @@ CHistoryKeeper::~CHistoryKeeper() {
 }
 
 std::optional<std::string> CHistoryKeeper::Record(int entry) {
-  if (entry < 0 || entry >= MAX_ENTRIES) return std::nullopt;
-  if (m_runId.empty() || m_dlg.m_runStart != m_runStart) {
-    m_runStart = m_dlg.m_runStart;
-    m_runId = NewRecordId();
-    m_bToldThisRun = false;
-    m_runImages.reset();
-  }
+  if (entry < 0 || entry >= MAX_ENTRIES || !m_dlg.RunOf(entry)) return std::nullopt;
+  RunInfo& info = InfoOf(*m_dlg.RunOf(entry));
   const HandsetRecord record = BuildRecord(entry);
   std::string error;
   if (m_path.empty()) error = "no place for it (neither VELMORA_HISTORY nor HOME is set)";
@@ -69,19 +63,21 @@ std::optional<std::string> CHistoryKeeper::Record(int entry) {
   // Opened afresh next time: the file may have been moved away or its
   // disk freed meanwhile.
   m_store.reset();
-  if (m_bToldThisRun) return std::nullopt;
-  m_bToldThisRun = true;
+  if (info.told) return std::nullopt;
+  info.told = true;
   return "History not written: " + error;
 }
 
 HandsetRecord CHistoryKeeper::BuildRecord(int entry) {
-  const DownloadEntry& e = m_dlg.m_entries[entry];
+  const CDownloadRun& run = *m_dlg.RunOf(entry);
+  const RunEntry& e = m_dlg.Outcome(entry);
+  const RunInfo& info = InfoOf(run);
   HandsetRecord r;
   r.id = NewRecordId();
   r.station = m_station;
   r.version = VELMORA_VERSION;
   r.mode = "batch";
-  r.run = m_runId;
+  r.run = info.id;
   r.entry = entry + 1;
   r.com = e.m_nRunPort;
   r.device = CPortMap::Instance().Device(e.m_nRunPort).value_or("");
@@ -90,7 +86,7 @@ HandsetRecord CHistoryKeeper::BuildRecord(int entry) {
     if (!identity.byPath.empty()) r.socket = identity.byPath.front();
     r.usbSerial = identity.usbSerial;
   }
-  r.images = RunImages();
+  r.images = info.images;
   const bool completed = e.m_nResult == RESULT_COMPLETED;
   r.result = completed ? kResultCompleted : kResultFailed;
   if (!completed) r.reason = e.m_strReason;
@@ -101,39 +97,35 @@ HandsetRecord CHistoryKeeper::BuildRecord(int entry) {
   return r;
 }
 
-const std::vector<ImageRecord>& CHistoryKeeper::RunImages() {
-  if (m_runImages) return *m_runImages;
-  std::vector<ImageRecord> images;
-  auto add = [&](const char* kind, const std::string& path) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const auto size = static_cast<int64_t>(fs::file_size(path, ec));
-    const int64_t modified = ec ? 0 : fs::last_write_time(path, ec).time_since_epoch().count();
-    Hashed& known = m_hashes[path];
-    // A station hashes each image once a shift, not once a batch.
-    if (ec || known.image.sha256.empty() || known.size != size || known.modified != modified) {
-      known = Hashed{};
-      known.image.path = path;
-      uint64_t read = 0;
-      if (HashFile(path, read, known.image.sha256)) {
-        known.image.size = static_cast<int64_t>(read);
-        known.size = size;
-        known.modified = modified;
-      }
+CHistoryKeeper::RunInfo& CHistoryKeeper::InfoOf(const CDownloadRun& run) {
+  auto found = m_runs.find(run.Serial());
+  if (found != m_runs.end()) return found->second;
+  // Runs end in the order they started, give or take a few side by side.
+  while (m_runs.size() >= static_cast<size_t>(MAX_ENTRIES)) m_runs.erase(m_runs.begin());
+  RunInfo& info = m_runs[run.Serial()];
+  info.id = NewRecordId();
+  for (const RunImage& image : run.Plan().Images()) info.images.push_back(Hash(image));
+  return info;
+}
+
+ImageRecord CHistoryKeeper::Hash(const RunImage& image) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const auto size = static_cast<int64_t>(fs::file_size(image.path, ec));
+  const int64_t modified = ec ? 0 : fs::last_write_time(image.path, ec).time_since_epoch().count();
+  Hashed& known = m_hashes[image.path];
+  // A station hashes each image once a shift, not once a batch.
+  if (ec || known.image.sha256.empty() || known.size != size || known.modified != modified) {
+    known = Hashed{};
+    known.image.path = image.path;
+    uint64_t read = 0;
+    if (HashFile(image.path, read, known.image.sha256)) {
+      known.image.size = static_cast<int64_t>(read);
+      known.size = size;
+      known.modified = modified;
     }
-    ImageRecord image = known.image;
-    image.kind = kind;
-    images.push_back(image);
-  };
-  if (m_dlg.m_bBootLoader == 1) add("boot", m_dlg.m_strBootPath);
-  if (m_dlg.m_bResource == 1) add("resource", m_dlg.m_strResourcePath);
-  if (m_dlg.m_bQbfs == 1) add("qbfs", m_dlg.m_strQbfsPath);
-  // The list's count is reset as the first handset completes; its names
-  // stay until another folder is chosen.
-  if (m_dlg.m_bEfs2 == 1)
-    for (int k = 2; k < EfsFileList::MAX_NAMES && !g_efsFileList.names[k].empty(); ++k)
-      add("efs2", g_efsFileList.folderPath + g_efsFileList.names[k]);
-  if (m_dlg.m_bPhoneCode == 1) add("phone", m_dlg.m_strPhonePath);
-  m_runImages = std::move(images);
-  return *m_runImages;
+  }
+  ImageRecord record = known.image;
+  record.kind = image.kind;
+  return record;
 }

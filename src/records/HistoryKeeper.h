@@ -17,7 +17,9 @@
 #include "HistoryDelivery.h"
 #include "HistoryStore.h"
 
+class CDownloadRun;
 class CVelmoraDlg;
+struct RunImage;
 
 /// The setting that names the central database (a PostgreSQL URI).
 inline constexpr const char* kHistoryUrlSetting = "HISTORY_URL";
@@ -38,8 +40,8 @@ class CHistoryKeeper {
   CHistoryKeeper(const CHistoryKeeper&) = delete;
   CHistoryKeeper& operator=(const CHistoryKeeper&) = delete;
 
-  /// Records entry `entry`'s result in the current run. Returns, at most
-  /// once a run, the line that says why the history could not be written.
+  /// Records entry `entry`'s result in its run. Returns, at most once a
+  /// run, the line that says why the history could not be written.
   std::optional<std::string> Record(int entry);
 
   const std::string& Path() const { return m_path; }
@@ -48,18 +50,23 @@ class CHistoryKeeper {
   HandsetRecord BuildRecord(int entry);
 
  private:
-  /// The images of the current run, each hashed once per content.
-  const std::vector<ImageRecord>& RunImages();
+  /// What a run's records share: its id, its images (each hashed once per
+  /// content), whether a failure to write was told in it.
+  struct RunInfo {
+    std::string id;
+    std::vector<ImageRecord> images;
+    bool told = false;
+  };
+  RunInfo& InfoOf(const CDownloadRun& run);
+  ImageRecord Hash(const RunImage& image);
 
   const CVelmoraDlg& m_dlg;
   std::string m_path;
   std::unique_ptr<IHistoryStore> m_store;
   std::unique_ptr<CHistoryDelivery> m_delivery;
   std::string m_station;
-  std::chrono::system_clock::time_point m_runStart{};
-  std::string m_runId;
-  bool m_bToldThisRun = false;
-  std::optional<std::vector<ImageRecord>> m_runImages;
+  /// By run serial; runs long ended are forgotten.
+  std::map<uint64_t, RunInfo> m_runs;
   /// By path: file size, modification time and what the hash gave.
   struct Hashed {
     int64_t size = -1;

@@ -18,7 +18,7 @@ int main() {
     CVelmoraDlg dialog(host);
     // Every run leaves its report there, so that a shift's work can be
     // traced handset by handset.
-    dialog.m_strRunReportDir = DefaultRunReportDir();
+    dialog.SetRunReportDir(DefaultRunReportDir());
     host.SetWindowProc([&dialog](uint32_t message, uintptr_t wParam, intptr_t lParam) {
       return dialog.WindowProc(message, wParam, lParam);
     });

@@ -12,7 +12,7 @@ constexpr size_t kImageSize = kStart + 8 * 1024 + 100;
 
 bool AllCompleted(CFakeBench& b, std::initializer_list<int> entries) {
   bool all = true;
-  for (int k : entries) all = all && b.dlg().m_entries[k].m_nResult == RESULT_COMPLETED;
+  for (int k : entries) all = all && b.dlg().Outcome(k).m_nResult == RESULT_COMPLETED;
   return all;
 }
 
@@ -52,7 +52,7 @@ TEST_F(EngineTest, ResourceBuildDuringARunLeavesEveryHandsetsImageWhole) {
   EXPECT_EQ(CountBoxes(b.host(), "Resource Binary(K470_rsc.bin)가 생성되었습니다.  "), 1);
   for (int k = 0; k < 2; ++k) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(b.dlg().m_entries[k].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(b.dlg().Outcome(k).m_nResult, RESULT_COMPLETED);
     EXPECT_EQ(Flash(b.handset(k), kStart, 9 * 1024), Expected(image, kStart));
   }
 }
@@ -73,8 +73,8 @@ TEST_F(EngineTest, PortSearchIsOffDuringARunAndBackWithTheImageButtons) {
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
   EXPECT_FALSE(enabled);
-  EXPECT_EQ(b.dlg().m_entries[0].m_nComPort, 1);
-  EXPECT_EQ(b.dlg().m_entries[1].m_nComPort, 2);
+  EXPECT_EQ(b.dlg().Binding(0).m_nComPort, 1);
+  EXPECT_EQ(b.dlg().Binding(1).m_nComPort, 2);
   EXPECT_TRUE(AllCompleted(b, {0, 1}));
   EXPECT_TRUE(b.host().m_controls[IDC_PORT_SEARCH].enabled);
   EXPECT_TRUE(b.host().m_controls[IDC_PHONE_CODE].enabled);
@@ -134,7 +134,7 @@ TEST_F(EngineTest, AnUntickedEntrySitsOutTheRun) {
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
   EXPECT_TRUE(AllCompleted(b, {0}));
-  EXPECT_EQ(b.dlg().m_entries[1].m_nResult, RESULT_NONE);
+  EXPECT_EQ(b.dlg().Outcome(1).m_nResult, RESULT_NONE);
   EXPECT_TRUE(b.handset(1).requests.empty());
   EXPECT_EQ(b.host().m_bars[1].m_strText, "");
   EXPECT_EQ(b.host().m_controls[kEntryCheckIds[1]].check, 0);  // the operator's choice stays
@@ -142,5 +142,5 @@ TEST_F(EngineTest, AnUntickedEntrySitsOutTheRun) {
   b.host().Click(kEntryCheckIds[0], 0);
   b.DownLoad();
   EXPECT_EQ(b.host().m_boxes.back().text, "No Phone is connected.");
-  EXPECT_EQ(b.dlg().m_bRunning, 0);
+  EXPECT_FALSE(b.dlg().Running());
 }

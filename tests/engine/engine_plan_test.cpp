@@ -9,22 +9,18 @@ TEST_F(EngineTest, PhoneStepValuesFollowTheStartAddress) {
   b.BindAll();
   b.ChoosePhone(path);
   CVelmoraDlg& d = b.dlg();
-  d.m_entries[0].m_bConnected = 1;
-  d.m_nStep = IMAGE_BOOTLOADER;
-  ASSERT_TRUE(d.AdvanceStep());
-  EXPECT_EQ(d.m_nStep, IMAGE_PHONE_CODE);
-  EXPECT_EQ(d.m_nEraseStart, 0x20000u);
-  EXPECT_EQ(d.m_nBaseOffset, 0x20000u);
-  EXPECT_EQ(d.m_nEraseLength, 0x160000u);
-  EXPECT_EQ(d.m_nEraseArg, 0x20000u);
-  d.m_bChangeDownloader = 1;
-  d.m_nStep = IMAGE_BOOTLOADER;
-  ASSERT_TRUE(d.AdvanceStep());
-  EXPECT_EQ(d.m_nEraseStart, 0u);
-  EXPECT_EQ(d.m_nBaseOffset, 0u);
-  EXPECT_EQ(d.m_nEraseLength, 0x180000u);
-  EXPECT_EQ(d.m_nEraseArg, 0u);
-  d.m_entries[0].m_bConnected = 0;
+  for (const bool changeDownloader : {false, true}) {
+    SCOPED_TRACE(changeDownloader);
+    ChangeChoices(d, [&](ImageChoices& c) { c.m_bChangeDownloader = changeDownloader ? 1 : 0; });
+    CDownloadRun run(d.PlanFromChoices(), {0}, &b.host());
+    ASSERT_TRUE(d.AdvanceStep(run));
+    EXPECT_EQ(run.m_nStep, IMAGE_PHONE_CODE);
+    const uint32_t start = changeDownloader ? 0 : 0x20000;
+    EXPECT_EQ(run.m_nEraseStart, start);
+    EXPECT_EQ(run.m_nBaseOffset, start);
+    EXPECT_EQ(run.m_nEraseLength, 0x180000u - start);
+    EXPECT_EQ(run.m_nEraseArg, start);
+  }
 }
 
 TEST_F(EngineTest, StepHeadersGoToEveryConnectedEntry) {
@@ -54,8 +50,7 @@ TEST_F(EngineTest, InputAddressRefusesAStartOutOfRangeBeforeAnyRequest) {
   auto& b = Bench(1);
   b.BindAll();
   b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x20000, 0x8000));
-  b.dlg().m_bInputAddress = 1;
-  b.dlg().UpdateData(false);
+  ChangeChoices(b.dlg(), [](ImageChoices& c) { c.m_bInputAddress = 1; });
   b.DownLoad();
   b.Pump();
   EXPECT_EQ(CountBoxes(b.host(), "입력한 주소값이 범위에 맞지 않습니다."), 1);
@@ -70,19 +65,20 @@ TEST_F(EngineTest, StartAddressBeyondTheImageIsRefused) {
   b.DownLoad();
   b.Pump();
   EXPECT_TRUE(b.handset(0).requests.empty());
-  EXPECT_EQ(b.dlg().m_bRunning, 0);
+  EXPECT_FALSE(b.dlg().Running());
 }
 
 TEST_F(EngineTest, BootLoaderAloneEndsThePlanAfterIt) {
   auto& b = Bench(1);
   CVelmoraDlg& d = b.dlg();
-  d.m_bBootLoader = 1;
-  d.m_strBootPath = m_tmp.Write("boot.bin", PatternBytes(3000));
-  d.m_nStep = IMAGE_BOOTLOADER;
-  ASSERT_TRUE(d.PrepareStep());
-  EXPECT_EQ(d.m_nImageSize, 3072u);
-  ASSERT_TRUE(d.AdvanceStep());
-  EXPECT_EQ(d.m_nStep, IMAGE_BOOTLOADER);
+  RunPlan plan;
+  plan.m_bBootLoader = 1;
+  plan.m_strBootPath = m_tmp.Write("boot.bin", PatternBytes(3000));
+  CDownloadRun run(plan, {0}, &b.host());
+  ASSERT_TRUE(d.PrepareStep(run));
+  EXPECT_EQ(d.ImageSize(), 3072u);
+  ASSERT_TRUE(d.AdvanceStep(run));
+  EXPECT_EQ(run.m_nStep, IMAGE_BOOTLOADER);
 }
 
 TEST_F(EngineTest, EfsPartEndsTheFileListAndSkipsQbfs) {
@@ -91,21 +87,24 @@ TEST_F(EngineTest, EfsPartEndsTheFileListAndSkipsQbfs) {
   for (const char* n : {"x1", "x2", "x3"}) m_tmp.Write(std::string("e/") + n, PatternBytes(100));
   b.host().m_folderAnswers.push_back(m_tmp.path() + "/e");
   b.host().Click(IDC_EFS2, 1);
-  ASSERT_EQ(g_efsFileList.lastIndex, 4);
-  d.m_bQbfs = 1;
-  d.m_strQbfsPath = m_tmp.Write("q.bin", PatternBytes(10));
-  d.m_nStep = IMAGE_BOOTLOADER;
+  ASSERT_EQ(d.Choices().efs.lastIndex, 4);
+  const std::string qbfs = m_tmp.Write("q.bin", PatternBytes(10));
+  ChangeChoices(d, [&](ImageChoices& c) {
+    c.m_bQbfs = 1;
+    c.m_strQbfsPath = qbfs;
+  });
+  CDownloadRun run(d.PlanFromChoices(), {0}, &b.host());
   std::vector<std::string> files;
-  ASSERT_TRUE(d.AdvanceStep());
-  while (d.m_nStep == IMAGE_EFS_FILE) {
-    files.push_back(g_efsFileList.currentName);
-    d.SelectNextEfsFile();
-    ASSERT_TRUE(d.AdvanceStep());
+  ASSERT_TRUE(d.AdvanceStep(run));
+  while (run.m_nStep == IMAGE_EFS_FILE) {
+    files.push_back(run.EfsFileName());
+    run.SelectNextEfsFile();
+    ASSERT_TRUE(d.AdvanceStep(run));
   }
   EXPECT_EQ(files, (std::vector<std::string>{"x1", "x2", "x3"}));
-  EXPECT_EQ(d.m_nStep, IMAGE_BOOTLOADER);  // QBFS not run, no phone code chosen
-  EXPECT_EQ(d.m_bEfs2, 0);
-  EXPECT_EQ(g_efsFileList.nextIndex, 0);
+  EXPECT_EQ(run.m_nStep, IMAGE_BOOTLOADER);  // QBFS not run, no phone code chosen
+  EXPECT_EQ(d.Choices().m_bEfs2, 0);
+  EXPECT_EQ(d.Choices().efs.nextIndex, 0);
 }
 
 TEST_F(EngineTest, EmptyEfsFolderIsRefusedWhenChosen) {
@@ -114,7 +113,7 @@ TEST_F(EngineTest, EmptyEfsFolderIsRefusedWhenChosen) {
   m_tmp.Write("empty/CVS/x", PatternBytes(3));
   b.host().m_folderAnswers.push_back(m_tmp.path() + "/empty");
   b.host().Click(IDC_EFS2, 1);
-  EXPECT_EQ(b.dlg().m_bEfs2, 0);
+  EXPECT_EQ(b.dlg().Choices().m_bEfs2, 0);
   EXPECT_EQ(b.host().m_controls[IDC_EFS2].check, 0);
   ASSERT_EQ(b.host().m_boxes.size(), 1u);
   EXPECT_EQ(b.host().m_boxes[0].text, "해당 EFS 파일이 존재하지 않습니다. - 토리몽");
@@ -126,18 +125,18 @@ TEST_F(EngineTest, PhoneCodeButtonRemembersTheDirectoryAndChecksTheExtension) {
   std::string img = m_tmp.Write("img/Phone.BIN", PatternBytes(100));
   b.host().m_fileAnswers.push_back(img);
   b.host().Click(IDC_PHONE_CODE, 1);
-  EXPECT_EQ(b.dlg().m_strPhonePath, img);
+  EXPECT_EQ(b.dlg().Choices().m_strPhonePath, img);
   EXPECT_EQ(CRegistry::ReadString("NEW_PHONE_BIN_PATH"), m_tmp.path() + "/img/");
   EXPECT_TRUE(b.host().m_controls[IDC_CHANGE_DOWNLOADER].enabled);
   EXPECT_EQ(b.host().m_fileDialogs[0].initialName, DefaultImageDirectory() + "*.bin");
 
   b.host().Click(IDC_PHONE_CODE, 0);  // released
-  EXPECT_TRUE(b.dlg().m_strPhonePath.empty());
+  EXPECT_TRUE(b.dlg().Choices().m_strPhonePath.empty());
   EXPECT_FALSE(b.host().m_controls[IDC_CHANGE_DOWNLOADER].enabled);
 
   b.host().m_fileAnswers.push_back(m_tmp.Write("a.txt", PatternBytes(5)));
   b.host().Click(IDC_PHONE_CODE, 1);
   EXPECT_EQ(b.host().m_fileDialogs[1].initialName, m_tmp.path() + "/img/*.bin");
   EXPECT_EQ(b.host().m_boxes.back().text, "다운로드용 파일이 아닙니다.");
-  EXPECT_EQ(b.dlg().m_bPhoneCode, 0);
+  EXPECT_EQ(b.dlg().Choices().m_bPhoneCode, 0);
 }

@@ -2,37 +2,40 @@
 #include "EngineFixture.h"
 
 #include "ControlIds.h"
+#include "EngineProbe.h"
 
 TEST_F(EngineTest, ProgressCaptionStatusAndTruncation) {
   auto& b = Bench(3);
   CVelmoraDlg& d = b.dlg();
-  DownloadEntry& e = d.m_entries[2];
+  DownloadEntry& e = CEngineProbe::Binding(d, 2);
+  CDownloadRun& run = CEngineProbe::NewRun(d);
+  RunEntry& r = run.Entry(2);
   e.m_bConnected = 1;
-  e.m_nState = STATE_FLASH_BLOCKS;
-  e.m_nBlock = 25;
-  d.m_nTotalBlocks = 100;
-  d.m_nBaseOffset = 0x20000;
-  d.m_nImageSize = 0x180000;
+  r.m_nState = STATE_FLASH_BLOCKS;
+  r.m_nBlock = 25;
+  run.m_nTotalBlocks = 100;
+  run.m_nBaseOffset = 0x20000;
+  CEngineProbe::SetImageSize(d, 0x180000);
   d.ShowEntryProgress(2);
   EXPECT_EQ(b.host().m_bars[2].m_strText, "Entry 3 : 25%");
   EXPECT_EQ(b.host().m_bars[2].m_nPos, 25);
   EXPECT_EQ(b.host().m_controls[kStatusIds[2]].text, "0x26400 / 0x180000");
-  e.m_nBlock = 2;
-  d.m_nTotalBlocks = 3;
+  r.m_nBlock = 2;
+  run.m_nTotalBlocks = 3;
   d.ShowEntryProgress(2);
   EXPECT_EQ(b.host().m_bars[2].m_strText, "Entry 3 : 66%");
-  d.m_nTotalBlocks = 0;  // no division by zero
+  run.m_nTotalBlocks = 0;  // no division by zero
   d.ShowEntryProgress(2);
   EXPECT_EQ(b.host().m_bars[2].m_nPos, 0);
   e.m_bConnected = 0;
-  e.m_nBlock = 1;
-  d.m_nTotalBlocks = 2;
+  r.m_nBlock = 1;
+  run.m_nTotalBlocks = 2;
   d.ShowEntryProgress(2);
   EXPECT_EQ(b.host().m_bars[2].m_strText, "Entry 3 : 0%");
   e.m_bConnected = 1;
   for (auto [state, caption] : {std::pair{STATE_COMPLETE, "Download Completed."}, {STATE_ERASING, "Erasing Flash..."},
                                {STATE_STEP_WAIT, "Preparing..."}}) {
-    e.m_nState = state;
+    r.m_nState = state;
     d.ShowEntryProgress(2);
     EXPECT_EQ(b.host().m_bars[2].m_strText, caption);
     EXPECT_EQ(b.host().m_bars[2].m_nPos, 100);
@@ -41,7 +44,7 @@ TEST_F(EngineTest, ProgressCaptionStatusAndTruncation) {
 
 TEST_F(EngineTest, ElapsedTimeIsMinutesAndSeconds) {
   auto& b = Bench(1);
-  b.dlg().m_startClock = b.host().Now();
+  CEngineProbe::StartClock(b.dlg());
   b.host().SetNow(b.host().Now() + 125000);
   b.dlg().ShowElapsedTime();
   EXPECT_EQ(b.host().m_controls[IDC_ELAPSED].text, "Elapsed time : 2 min 5 sec");
@@ -63,7 +66,7 @@ TEST_F(EngineTest, ResetProgressGivesErrorBarsTheirColoursBackButKeepsTheCaption
 TEST_F(EngineTest, LogLinesAreColouredByKindAndDrainedInOrder) {
   auto& b = Bench(1);
   CVelmoraDlg& d = b.dlg();
-  d.m_entries[0].m_bConnected = 1;
+  CEngineProbe::Binding(d, 0).m_bConnected = 1;
   d.PutLog(0, LOG_ERROR, "e");
   d.PutLog(0, LOG_STATUS, "s");
   d.PutLog(0, LOG_INFO, "i");
@@ -76,7 +79,7 @@ TEST_F(EngineTest, LogLinesAreColouredByKindAndDrainedInOrder) {
   EXPECT_EQ(lines[2].colour, MakeRgb(0, 0, 255));
   EXPECT_EQ(lines[3].colour, MakeRgb(0, 0, 255));
   EXPECT_EQ(lines[3].text, "");
-  d.m_entries[0].m_bConnected = 0;
+  CEngineProbe::Binding(d, 0).m_bConnected = 0;
   d.PutLog(0, LOG_INFO, "dropped");
   b.Pump();
   EXPECT_EQ(lines.size(), 4u);
@@ -85,7 +88,7 @@ TEST_F(EngineTest, LogLinesAreColouredByKindAndDrainedInOrder) {
 TEST_F(EngineTest, PutLogOnAFullQueueLosesNoLine) {
   auto& b = Bench(1);
   CVelmoraDlg& d = b.dlg();
-  d.m_entries[0].m_bConnected = 1;
+  CEngineProbe::Binding(d, 0).m_bConnected = 1;
   for (int k = 0; k < 250; ++k) d.PutLog(0, LOG_INFO, std::to_string(k));
   b.Pump();
   const auto& lines = b.host().m_logs[0];
@@ -108,9 +111,8 @@ TEST_F(EngineTest, SliderShowsOneEntryView) {
 TEST_F(EngineTest, PortLabelsFollowTheBoundPorts) {
   auto& b = Bench(2);
   CVelmoraDlg& d = b.dlg();
-  d.m_entries[0].m_nComPort = 5;
-  d.m_entries[1].m_nComPort = 7;
-  d.RefreshPortLabels();
+  d.BindPort(0, 5);
+  d.BindPort(1, 7);
   EXPECT_EQ(b.host().m_controls[kPortLabelIds[0]].text, "[COM5]");
   EXPECT_EQ(b.host().m_controls[kPortLabelIds[1]].text, "[COM7]");
   EXPECT_TRUE(b.host().m_controls[kEntryCheckIds[1]].enabled);
@@ -122,10 +124,10 @@ TEST_F(EngineTest, PortLabelsFollowTheBoundPorts) {
 
 TEST_F(EngineTest, EnableControlsTiesChangeDownloaderToItsFlag) {
   auto& b = Bench(1);
-  b.dlg().m_bChangeDownloader = 0;
+  ChangeChoices(b.dlg(), [](ImageChoices& c) { c.m_bChangeDownloader = 0; });
   b.dlg().EnableControls(1);
   EXPECT_FALSE(b.host().m_controls[IDC_CHANGE_DOWNLOADER].enabled);
-  b.dlg().m_bChangeDownloader = 1;
+  ChangeChoices(b.dlg(), [](ImageChoices& c) { c.m_bChangeDownloader = 1; });
   b.dlg().EnableControls(1);
   EXPECT_TRUE(b.host().m_controls[IDC_CHANGE_DOWNLOADER].enabled);
   b.dlg().EnableControls(0);

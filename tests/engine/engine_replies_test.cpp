@@ -3,6 +3,7 @@
 #include "EngineFixture.h"
 
 #include "ControlIds.h"
+#include "EngineProbe.h"
 
 namespace {
 constexpr size_t kStart = 0x10000;
@@ -21,13 +22,13 @@ class FaultRunTest : public EngineTest {
   }
   void ExpectComplete(CFakeBench& b, int k) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(b.dlg().m_entries[k].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(b.dlg().Outcome(k).m_nResult, RESULT_COMPLETED);
     EXPECT_EQ(Flash(b.handset(k), kStart, 9 * 1024), Expected(m_image, kStart));
     EXPECT_EQ(b.handset(k).overlaps, 0);
   }
   void ExpectFailed(CFakeBench& b, int k) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(b.dlg().m_entries[k].m_nResult, RESULT_FAILED);
+    EXPECT_EQ(b.dlg().Outcome(k).m_nResult, RESULT_FAILED);
     EXPECT_EQ(b.host().m_bars[k].m_strText, "Error!");
     EXPECT_EQ(b.host().m_bars[k].m_bg, MakeRgb(192, 192, 192));
     EXPECT_EQ(b.host().m_bars[k].m_textOnBg, MakeRgb(128, 0, 0));
@@ -79,7 +80,7 @@ TEST_F(FaultRunTest, FlashErrorTakesOnlyThatEntryOutAndSaysSo) {
   ExpectComplete(b, 2);
   ExpectFailed(b, 1);
   EXPECT_TRUE(HasLog(b.host(), 1, "Flash error!!"));  // shown although the entry is disconnected
-  EXPECT_EQ(b.dlg().m_entries[1].m_bConnected, 0);
+  EXPECT_EQ(b.dlg().Binding(1).m_bConnected, 0);
   EXPECT_EQ(b.dlg().PortCount(), 2);
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
 }
@@ -94,8 +95,8 @@ TEST_F(FaultRunTest, ThreeSilentBlockTimersGiveTheEntryUp) {
   ExpectComplete(b, 1);
   ExpectFailed(b, 0);
   EXPECT_TRUE(HasLog(b.host(), 0, "응답없음. 처음부터 다시 해주시기 바랍니다."));
-  EXPECT_EQ(b.dlg().m_entries[0].m_nComPort, 0);
-  EXPECT_TRUE(b.dlg().m_entries[0].m_comm.IsOpen());  // link and thread stay
+  EXPECT_EQ(b.dlg().Binding(0).m_nComPort, 0);
+  EXPECT_TRUE(b.dlg().Binding(0).m_comm.IsOpen());  // link and thread stay
 }
 
 TEST_F(FaultRunTest, ADeadHandsetIsGivenUpAfterThreeRequestsAndTheRunEnds) {
@@ -115,24 +116,24 @@ TEST_F(FaultRunTest, AGivenUpEntryBoundToAnotherPortDownloadsIntoTheNewHandset) 
   auto& b = Bench(2);
   m_path = MakePhoneImage(m_tmp.path(), kSize, kStart);
   m_image = ReadFile(m_path);
-  b.dlg().m_entries[0].m_nComPort = 1;
+  CEngineProbe::Binding(b.dlg(), 0).m_nComPort = 1;
   b.dlg().RefreshPortLabels();
   b.ChoosePhone(m_path);
   b.handset(0).dead = true;
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
   ExpectFailed(b, 0);
-  ASSERT_TRUE(b.dlg().m_entries[0].m_comm.IsOpen());  // the old link stays open
+  ASSERT_TRUE(b.dlg().Binding(0).m_comm.IsOpen());  // the old link stays open
   const size_t oldRequests = b.handset(0).requests.size();
 
   // The operator plugs the entry into the second handset and tries again.
-  b.dlg().m_entries[0].m_nComPort = 2;
+  CEngineProbe::Binding(b.dlg(), 0).m_nComPort = 2;
   b.dlg().RefreshPortLabels();
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
   EXPECT_EQ(b.handset(0).requests.size(), oldRequests);
-  EXPECT_EQ(b.dlg().m_entries[0].m_comm.OpenDevice(), "fake:COM2");
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().Binding(0).m_comm.OpenDevice(), "fake:COM2");
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_COMPLETED);
   EXPECT_EQ(Flash(b.handset(1), kStart, 9 * 1024), Expected(m_image, kStart));
 }
 
@@ -238,9 +239,9 @@ TEST_F(FaultRunTest, AnEntryRefusedAtOnceFreesItsPlaceForTheNextHandset) {
   };
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
-  ASSERT_EQ(b.dlg().m_entries[0].m_nComPort, 0);
+  ASSERT_EQ(b.dlg().Binding(0).m_nComPort, 0);
   b.dlg().OnPortArrival(30);
-  EXPECT_EQ(b.dlg().m_entries[0].m_nComPort, 30);
+  EXPECT_EQ(b.dlg().Binding(0).m_nComPort, 30);
 }
 
 TEST_F(FaultRunTest, AnUnansweredEraseGivesItsEntryUpAndTheOthersGoOn) {
@@ -260,12 +261,16 @@ TEST_F(FaultRunTest, AnUnansweredEraseGivesItsEntryUpAndTheOthersGoOn) {
     auto& b = Prepare(2);
     std::string first = m_tmp.Write("first.bin", PatternBytes(3000, 4));
     if (c.afterBootLoader) {
-      b.dlg().m_bBootLoader = 1;
-      b.dlg().m_strBootPath = first;
+      ChangeChoices(b.dlg(), [&](ImageChoices& c) {
+        c.m_bBootLoader = 1;
+        c.m_strBootPath = first;
+      });
       b.host().m_nYesNoAnswer = IDYES;
     } else {
-      b.dlg().m_bQbfs = 1;
-      b.dlg().m_strQbfsPath = first;
+      ChangeChoices(b.dlg(), [&](ImageChoices& c) {
+        c.m_bQbfs = 1;
+        c.m_strQbfsPath = first;
+      });
     }
     uint32_t eraseAt = UINT32_MAX;
     b.handset(1).onRequest = [&](const std::vector<uint8_t>& r) -> std::optional<std::vector<uint8_t>> {
@@ -274,12 +279,12 @@ TEST_F(FaultRunTest, AnUnansweredEraseGivesItsEntryUpAndTheOthersGoOn) {
       return std::vector<uint8_t>{};
     };
     b.DownLoad();
-    ASSERT_TRUE(b.RunUntil([&] { return b.dlg().m_entries[1].m_nResult != RESULT_RUNNING; }, 3600000));
+    ASSERT_TRUE(b.RunUntil([&] { return b.dlg().Outcome(1).m_nResult != RESULT_RUNNING; }, 3600000));
     EXPECT_EQ(b.host().Now() - eraseAt, c.limitMs);
     char elapsed[64];
     std::snprintf(elapsed, sizeof elapsed, "Elapsed time : %d min %d sec", static_cast<int>(b.host().Now() / 60000),
                   static_cast<int>(b.host().Now() / 1000 % 60));
-    EXPECT_EQ(b.dlg().m_strElapsed, elapsed);  // still counted every second
+    EXPECT_EQ(b.dlg().ElapsedText(), elapsed);  // still counted every second
     ASSERT_TRUE(b.RunToEnd());
     EXPECT_TRUE(HasLog(b.host(), 1, "응답없음. 처음부터 다시 해주시기 바랍니다."));
     ExpectFailed(b, 1);
@@ -325,8 +330,10 @@ TEST_F(FaultRunTest, EntriesStillErasingOrAwaitingAReplyStayInTheStep) {
     auto& b = Prepare(static_cast<int>(c.eraseMs.size()));
     for (size_t k = 0; k < c.eraseMs.size(); ++k) b.handset(static_cast<int>(k)).eraseDelayMs = c.eraseMs[k];
     if (c.bootLoaderFirst) {
-      b.dlg().m_bBootLoader = 1;
-      b.dlg().m_strBootPath = m_tmp.Write("boot.bin", PatternBytes(3000, 4));
+      ChangeChoices(b.dlg(), [&](ImageChoices& c) {
+        c.m_bBootLoader = 1;
+        c.m_strBootPath = m_tmp.Write("boot.bin", PatternBytes(3000, 4));
+      });
       b.host().m_nYesNoAnswer = IDYES;
     }
     bool lost = false;
@@ -340,7 +347,7 @@ TEST_F(FaultRunTest, EntriesStillErasingOrAwaitingAReplyStayInTheStep) {
     b.DownLoad();
     ASSERT_TRUE(b.RunUntil([&] {
       waitingSeen |= b.host().m_bars[0].m_strText == "Preparing Next Step...";
-      return b.dlg().m_bRunning == 0;
+      return !b.dlg().Running();
     }, 600000));
     EXPECT_TRUE(waitingSeen);
     for (int k = 0; k < static_cast<int>(c.eraseMs.size()); ++k) {
@@ -364,7 +371,7 @@ TEST_F(FaultRunTest, StrayRepliesNeitherAdvanceNorExtendTheWait) {
     b.handset(1).eraseDelayMs = 8000;
     b.handset(1).Chatter(500, 1000, 8000, stray);
     b.DownLoad();
-    ASSERT_TRUE(b.RunUntil([&] { return b.dlg().m_entries[0].m_nResult != RESULT_RUNNING; }, 600000));
+    ASSERT_TRUE(b.RunUntil([&] { return b.dlg().Outcome(0).m_nResult != RESULT_RUNNING; }, 600000));
     EXPECT_EQ(b.host().Now(), 9000u);  // three request timers, not one more
     EXPECT_TRUE(HasLog(b.host(), 0, "응답이 없습니다."));
     ASSERT_TRUE(b.RunToEnd(600000));
@@ -420,14 +427,14 @@ TEST_F(FaultRunTest, HangUpDuringTheTransferEndsThatEntry) {
   // The receive thread notices the hang-up on its own, real, time; virtual
   // time waits for it, or the block's timer would end the entry first.
   ASSERT_TRUE(b.RunUntil([&] {
-    for (int waited = 0; hungUp && b.dlg().m_entries[0].m_comm.IsOpen() && waited < 30000; waited += 10) {
+    for (int waited = 0; hungUp && b.dlg().Binding(0).m_comm.IsOpen() && waited < 30000; waited += 10) {
       b.host().WaitPosted(10);
       b.host().DispatchPending();
     }
-    return b.dlg().m_entries[0].m_nResult != RESULT_RUNNING;
+    return b.dlg().Outcome(0).m_nResult != RESULT_RUNNING;
   }, 3600000));
   ASSERT_TRUE(b.RunToEnd());
   ExpectFailed(b, 0);
   ExpectComplete(b, 1);
-  EXPECT_FALSE(b.dlg().m_entries[0].m_comm.IsOpen());
+  EXPECT_FALSE(b.dlg().Binding(0).m_comm.IsOpen());
 }

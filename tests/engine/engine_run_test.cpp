@@ -10,6 +10,7 @@
 
 #include "ControlIds.h"
 #include "JsonValue.h"
+#include "EngineProbe.h"
 
 namespace {
 std::vector<uint8_t> Codes(const FakeHandset& h) {
@@ -38,14 +39,14 @@ TEST_F(EngineTest, PhoneCodeRunWritesEveryByteIncludingThePartialLastBlock) {
   EXPECT_EQ(Flash(h, 0x20000, 6 * 1024), Expected(image, 0x20000));
   EXPECT_EQ(h.violations, 0);
   EXPECT_EQ(h.overlaps, 0);
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
-  EXPECT_EQ(b.dlg().m_entries[0].m_nState, STATE_COMPLETE);
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().Outcome(0).m_nState, STATE_COMPLETE);
   EXPECT_TRUE(HasLog(b.host(), 0, "Downloading Completed."));
   EXPECT_TRUE(HasLog(b.host(), 0, "Version: b1.01"));
   EXPECT_EQ(CountBoxes(b.host(), "Download Completed.\n1 completed, 0 failed"), 1);
   EXPECT_EQ(b.host().m_bars[0].m_strText, "Download Completed.");
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
-  EXPECT_EQ(b.dlg().m_nStep, 2);
+  EXPECT_EQ(b.dlg().Step(), 2);
 }
 
 TEST_F(EngineTest, TwentyEntriesEachGetTheWholeImageAndOneCompletionBox) {
@@ -59,7 +60,7 @@ TEST_F(EngineTest, TwentyEntriesEachGetTheWholeImageAndOneCompletionBox) {
   ASSERT_TRUE(b.RunToEnd());
   for (int k = 0; k < 20; ++k) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(b.dlg().m_entries[k].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(b.dlg().Outcome(k).m_nResult, RESULT_COMPLETED);
     EXPECT_EQ(Flash(b.handset(k), 0x10000, 41 * 1024), Expected(image, 0x10000));
     EXPECT_EQ(b.handset(k).violations, 0);
   }
@@ -88,7 +89,7 @@ TEST_F(EngineTest, SecondRunAsksTheVersionAgainAndTheLinksStayOpen) {
   ASSERT_TRUE(b.RunToEnd());
   EXPECT_EQ(Codes(b.handset(0)), (std::vector<uint8_t>{0xA0, 0xAB, 0xC0, 0xEE, 0xC0}));
   EXPECT_EQ(b.handset(0).dev->opens, 1);
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_COMPLETED);
 }
 
 // RX_SETTLE_MS reaches every link at DownLoad, also links kept open from the
@@ -100,12 +101,12 @@ TEST_F(EngineTest, TheReceiveCadenceSettingReachesEveryLinkAtDownLoad) {
   b.ChoosePhone(path);
   for (const auto& [setting, ms] : {std::pair{"7", 7}, {"50", 50}, {"0", 0}, {"51", 0}, {"-3", 0}, {"x", 0}}) {
     SCOPED_TRACE(setting);
-    b.dlg().m_entries[1].m_comm.SetRxSettleMs(9);
+    CEngineProbe::Binding(b.dlg(), 1).m_comm.SetRxSettleMs(9);
     ASSERT_TRUE(CRegistry::WriteString(kRxSettleSetting, setting));
     b.DownLoad();
     ASSERT_TRUE(b.RunToEnd());
-    EXPECT_EQ(b.dlg().m_entries[0].m_comm.RxSettleMs(), ms);
-    EXPECT_EQ(b.dlg().m_entries[1].m_comm.RxSettleMs(), ms);
+    EXPECT_EQ(b.dlg().Binding(0).m_comm.RxSettleMs(), ms);
+    EXPECT_EQ(b.dlg().Binding(1).m_comm.RxSettleMs(), ms);
   }
   EXPECT_EQ(b.handset(0).dev->opens, 1);
 }
@@ -117,19 +118,19 @@ TEST_F(EngineTest, AnEntryThatFailedAfterItsJumpIsJumpedAndCheckedAgainNextRun) 
   b.handset(0).onBlock = [](int k) { return k == 1 ? BlockAction::NakFailed : BlockAction::Ack; };
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
-  ASSERT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_FAILED);
+  ASSERT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_FAILED);
 
   // The operator restarts the handset and binds it again.
   FakeHandset& h = b.handset(0);
   h.onBlock = nullptr;
   h.dataMode = false;
   h.requests.clear();
-  b.dlg().m_entries[0].m_nComPort = h.com;
+  CEngineProbe::Binding(b.dlg(), 0).m_nComPort = h.com;
   b.dlg().RefreshPortLabels();
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
   EXPECT_EQ(Codes(h), (std::vector<uint8_t>{0xA0, 0xAB, 0xC0, 0xEE, 0xC0}));
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_COMPLETED);
 }
 
 TEST_F(EngineTest, TheControlsComeBackOnlyWhenTheLastEntryHasAnsweredTheFinalJump) {
@@ -142,8 +143,8 @@ TEST_F(EngineTest, TheControlsComeBackOnlyWhenTheLastEntryHasAnsweredTheFinalJum
     return std::nullopt;
   };
   b.DownLoad();
-  ASSERT_TRUE(b.RunUntil([&] { return b.dlg().m_entries[0].m_nResult == RESULT_COMPLETED; }, 60000));
-  EXPECT_EQ(b.dlg().m_bRunning, 1);
+  ASSERT_TRUE(b.RunUntil([&] { return b.dlg().Outcome(0).m_nResult == RESULT_COMPLETED; }, 60000));
+  EXPECT_TRUE(b.dlg().Running());
   EXPECT_FALSE(b.host().m_controls[IDC_DOWNLOAD].enabled);
   EXPECT_FALSE(b.host().m_controls[IDC_PHONE_CODE].enabled);
   // A press that reaches the engine anyway restarts nothing.
@@ -153,8 +154,8 @@ TEST_F(EngineTest, TheControlsComeBackOnlyWhenTheLastEntryHasAnsweredTheFinalJum
   EXPECT_EQ(b.handset(1).requests.size(), sent);
 
   ASSERT_TRUE(b.RunToEnd());
-  EXPECT_EQ(b.dlg().m_entries[1].m_nResult, RESULT_COMPLETED);  // its repeated jump was answered
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().Outcome(1).m_nResult, RESULT_COMPLETED);  // its repeated jump was answered
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_COMPLETED);
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
   EXPECT_TRUE(b.host().m_controls[IDC_PHONE_CODE].enabled);
 }
@@ -171,8 +172,8 @@ TEST_F(EngineTest, TheRunsEndTellsWhichEntriesFailedAndWhyOnceEveryOutcomeIsKnow
   };
   b.DownLoad();
   const uint32_t start = b.host().Now();
-  ASSERT_TRUE(b.RunUntil([&] { return b.dlg().m_entries[0].m_nResult == RESULT_COMPLETED; }, 60000));
-  EXPECT_EQ(b.dlg().m_bRunning, 1);
+  ASSERT_TRUE(b.RunUntil([&] { return b.dlg().Outcome(0).m_nResult == RESULT_COMPLETED; }, 60000));
+  EXPECT_TRUE(b.dlg().Running());
   EXPECT_TRUE(b.host().m_boxes.empty());  // entry 3's outcome is not known yet
   auto elapsedText = [&] {
     const uint32_t seconds = (b.host().Now() - start) / 1000;
@@ -187,15 +188,15 @@ TEST_F(EngineTest, TheRunsEndTellsWhichEntriesFailedAndWhyOnceEveryOutcomeIsKnow
   ASSERT_EQ(b.host().m_boxes.size(), 1u);
   EXPECT_EQ(b.host().m_boxes[0].text,
             "Download Completed.\n1 completed, 2 failed\nEntry 2 [COM2]: Flash error!!\nEntry 3 [COM3]: 응답이 없습니다.");
-  const DownloadEntry* e = b.dlg().m_entries;
-  EXPECT_EQ(e[0].m_strReason, "");
-  EXPECT_EQ(e[1].m_strReason, "Flash error!!");
-  EXPECT_EQ(e[2].m_strReason, "응답이 없습니다.");
-  EXPECT_EQ(e[0].m_nBlocksSent, 4);
-  EXPECT_EQ(e[1].m_nBlocksSent, 2);  // the refused block was the second
-  EXPECT_EQ(e[0].m_nRetries, 0);
-  EXPECT_EQ(e[2].m_nRetries, 2);     // the final jump twice more
-  EXPECT_EQ(e[2].m_runLog.back().text, "응답이 없습니다.");
+  auto e = [&](int k) -> const RunEntry& { return b.dlg().Outcome(k); };
+  EXPECT_EQ(e(0).m_strReason, "");
+  EXPECT_EQ(e(1).m_strReason, "Flash error!!");
+  EXPECT_EQ(e(2).m_strReason, "응답이 없습니다.");
+  EXPECT_EQ(e(0).m_nBlocksSent, 4);
+  EXPECT_EQ(e(1).m_nBlocksSent, 2);  // the refused block was the second
+  EXPECT_EQ(e(0).m_nRetries, 0);
+  EXPECT_EQ(e(2).m_nRetries, 2);     // the final jump twice more
+  EXPECT_EQ(e(2).m_runLog.back().text, "응답이 없습니다.");
   EXPECT_EQ(b.host().m_controls[IDC_ELAPSED].text, elapsedText());
   EXPECT_TRUE(b.host().m_timers.empty());  // the clock stopped with the run
 }
@@ -205,7 +206,7 @@ TEST_F(EngineTest, EveryRunLeavesItsReportInTheRunsFolderAndAnUnwritableOneCosts
   b.BindAll();
   b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 2048, 0x10000));
   const std::string runs = m_tmp.path() + "/state/velmora/runs";
-  b.dlg().m_strRunReportDir = runs;
+  b.dlg().SetRunReportDir(runs);
   for (int run = 1; run <= 2; ++run) {
     b.DownLoad();
     ASSERT_TRUE(b.RunToEnd());
@@ -226,12 +227,12 @@ TEST_F(EngineTest, EveryRunLeavesItsReportInTheRunsFolderAndAnUnwritableOneCosts
 
   // A file where the folder should be: the run goes on and says so once.
   std::ofstream(m_tmp.path() + "/blocked") << "x";
-  b.dlg().m_strRunReportDir = m_tmp.path() + "/blocked/runs";
+  b.dlg().SetRunReportDir(m_tmp.path() + "/blocked/runs");
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
   b.Pump();
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
-  EXPECT_EQ(b.dlg().m_entries[1].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().Outcome(1).m_nResult, RESULT_COMPLETED);
   int lines = 0;
   for (int k = 0; k < 2; ++k)
     for (const auto& l : b.host().m_logs[k]) lines += l.text.rfind("Run report not written: ", 0) == 0 ? 1 : 0;
@@ -245,13 +246,13 @@ TEST_F(EngineTest, ChangeDownloaderSwitchesToFlashProgrammingAtTheStartAddress) 
   std::vector<uint8_t> image = ReadFile(path);
   b.BindAll();
   b.ChoosePhone(path);
-  b.dlg().m_bChangeDownloader = 1;
+  ChangeChoices(b.dlg(), [&](ImageChoices& c) { c.m_bChangeDownloader = 1; });
   b.dlg().UpdateData(false);
   int stateAtSwitch = -1, blockAtSwitch = -1;
   b.handset(0).onBlock = [&](int k) {
     if (k == 129) {
-      stateAtSwitch = b.dlg().m_entries[0].m_nState;
-      blockAtSwitch = b.dlg().m_entries[0].m_nBlock;
+      stateAtSwitch = b.dlg().Outcome(0).m_nState;
+      blockAtSwitch = b.dlg().Outcome(0).m_nBlock;
     }
     return BlockAction::Ack;
   };
@@ -279,8 +280,10 @@ TEST_F(EngineTest, BootKindStepsEndOnTheReplyToTheirLastBlock) {
     std::string qpath = m_tmp.Write("q" + std::to_string(qbfsSize) + ".bin", qbfs);
     std::string ppath = MakePhoneImage(m_tmp.path(), 0x10000 + 4096, 0x10000);
     b.BindAll();
-    b.dlg().m_bQbfs = 1;
-    b.dlg().m_strQbfsPath = qpath;
+    ChangeChoices(b.dlg(), [&](ImageChoices& c) {
+      c.m_bQbfs = 1;
+      c.m_strQbfsPath = qpath;
+    });
     b.ChoosePhone(ppath);
     b.DownLoad();
     ASSERT_TRUE(b.RunToEnd(60000));  // well inside one block time-out per step
@@ -291,7 +294,7 @@ TEST_F(EngineTest, BootKindStepsEndOnTheReplyToTheirLastBlock) {
       EXPECT_EQ(h.markers, 0);
       EXPECT_EQ(h.violations, 0);
       EXPECT_EQ(Flash(h, 0, 3072), Expected(qbfs, 0));
-      EXPECT_EQ(b.dlg().m_entries[k].m_nResult, RESULT_COMPLETED);
+      EXPECT_EQ(b.dlg().Outcome(k).m_nResult, RESULT_COMPLETED);
     }
     EXPECT_LT(b.host().Now(), 5000u);
   }
@@ -307,10 +310,12 @@ TEST_F(EngineTest, EfsFilesAreSentInNameOrderThenThePhoneCode) {
   b.BindAll();
   b.host().m_folderAnswers.push_back(m_tmp.path() + "/efs");
   b.host().Click(IDC_EFS2, 1);
-  ASSERT_EQ(g_efsFileList.lastIndex, 3);
-  EXPECT_EQ(g_efsFileList.currentName, "a.efs");
-  b.dlg().m_bQbfs = 1;  // not run after EFS2 files
-  b.dlg().m_strQbfsPath = ppath;
+  ASSERT_EQ(b.dlg().Choices().efs.lastIndex, 3);
+  EXPECT_EQ(b.dlg().Choices().efs.currentName, "a.efs");
+  ChangeChoices(b.dlg(), [&](ImageChoices& c) {
+    c.m_bQbfs = 1;  // not run after EFS2 files
+    c.m_strQbfsPath = ppath;
+  });
   b.ChoosePhone(ppath);
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
@@ -326,9 +331,9 @@ TEST_F(EngineTest, EfsFilesAreSentInNameOrderThenThePhoneCode) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&h.requests[0][49])), "efs");
   EXPECT_EQ(h.blocksWritten, 2 + 3 + 2);
   EXPECT_EQ(h.markers, 0);
-  EXPECT_EQ(b.dlg().m_bEfs2, 0);
+  EXPECT_EQ(b.dlg().Choices().m_bEfs2, 0);
   EXPECT_EQ(b.host().m_controls[IDC_EFS_TEXT].text, "");  // released with the choice
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_COMPLETED);
 }
 
 TEST_F(EngineTest, BootLoaderQbfsAndPhoneCodeRunInPlanOrder) {
@@ -337,10 +342,12 @@ TEST_F(EngineTest, BootLoaderQbfsAndPhoneCodeRunInPlanOrder) {
   std::string qbfs = m_tmp.Write("qbfs.bin", PatternBytes(4096, 9));
   std::string phone = MakePhoneImage(m_tmp.path(), 0x10000 + 1024, 0x10000);
   b.BindAll();
-  b.dlg().m_bBootLoader = 1;
-  b.dlg().m_strBootPath = boot;
-  b.dlg().m_bQbfs = 1;
-  b.dlg().m_strQbfsPath = qbfs;
+  ChangeChoices(b.dlg(), [&](ImageChoices& c) {
+    c.m_bBootLoader = 1;
+    c.m_strBootPath = boot;
+    c.m_bQbfs = 1;
+    c.m_strQbfsPath = qbfs;
+  });
   b.ChoosePhone(phone);
   b.host().m_nYesNoAnswer = IDYES;
   b.DownLoad();
@@ -351,16 +358,16 @@ TEST_F(EngineTest, BootLoaderQbfsAndPhoneCodeRunInPlanOrder) {
   EXPECT_EQ(b.handset(0).erases[0][1], 3072u);
   EXPECT_TRUE(HasLog(b.host(), 0, "BootLoader Download"));
   EXPECT_TRUE(HasLog(b.host(), 0, "QBFS Files Download"));
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_COMPLETED);
 }
 
 TEST_F(EngineTest, BootLoaderCautionAnsweredNoStartsNothing) {
   auto& b = Bench(1);
   b.BindAll();
-  b.dlg().m_bBootLoader = 1;
+  ChangeChoices(b.dlg(), [&](ImageChoices& c) { c.m_bBootLoader = 1; });
   b.DownLoad();
   b.Pump();
-  EXPECT_EQ(b.dlg().m_bBootLoader, 0);
+  EXPECT_EQ(b.dlg().Choices().m_bBootLoader, 0);
   EXPECT_TRUE(b.handset(0).requests.empty());
   EXPECT_EQ(CountBoxes(b.host(), "No binaries has been selected."), 0);
 }
@@ -403,24 +410,24 @@ TEST_F(EngineTest, APortThatCannotBeOpenedStopsTheStartWhileTheOthersOpenTogethe
   EXPECT_EQ(together, 20);
   for (int k = 0; k < 20; ++k) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(b.dlg().m_entries[k].m_bConnected, k == 7 ? 0 : 1);
-    EXPECT_EQ(b.dlg().m_entries[k].m_comm.IsOpen(), k != 7);
+    EXPECT_EQ(b.dlg().Binding(k).m_bConnected, k == 7 ? 0 : 1);
+    EXPECT_EQ(b.dlg().Binding(k).m_comm.IsOpen(), k != 7);
     EXPECT_TRUE(b.handset(k).requests.empty());
   }
   EXPECT_TRUE(HasLog(b.host(), 7, "USB 연결 상태를 확인하세요."));
-  EXPECT_EQ(b.dlg().m_entries[7].m_strReason, b.host().m_logs[7].back().text);
+  EXPECT_EQ(b.dlg().Outcome(7).m_strReason, b.host().m_logs[7].back().text);
   EXPECT_EQ(CountLog(b.host(), 6, "USB 연결 상태를 확인하세요."), 0);
-  EXPECT_EQ(b.dlg().m_bRunning, 0);
+  EXPECT_FALSE(b.dlg().Running());
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
   // The next press finds the nineteen open and opens only the missing one.
   for (int k = 0; k < 20; ++k) b.handset(k).dev->onOpen = nullptr;
-  b.dlg().m_entries[7].m_nComPort = 0;
+  CEngineProbe::Binding(b.dlg(), 7).m_nComPort = 0;
   b.dlg().RefreshPortLabels();
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
   for (int k = 0; k < 20; ++k) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(b.dlg().m_entries[k].m_nResult, k == 7 ? RESULT_NONE : RESULT_COMPLETED);
+    EXPECT_EQ(b.dlg().Outcome(k).m_nResult, k == 7 ? RESULT_NONE : RESULT_COMPLETED);
     EXPECT_EQ(b.handset(k).dev->opens, k == 7 ? 0 : 1);
   }
 }
@@ -457,16 +464,16 @@ TEST_F(EngineTest, WhileTheLinksOpenARemovalWaitsAndAnInterruptClosesThem) {
 
   ASSERT_TRUE(openUntilReleased());
   EXPECT_TRUE(b.dlg().LinksOpening());
-  EXPECT_EQ(b.dlg().m_bRunning, 1);
+  EXPECT_TRUE(b.dlg().Running());
   DevBroadcastPort note;
   note.number = 1;
   b.dlg().WindowProc(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<intptr_t>(&note));
-  EXPECT_EQ(b.dlg().m_entries[0].m_nComPort, 1);
+  EXPECT_EQ(b.dlg().Binding(0).m_nComPort, 1);
   letGo();
   ASSERT_TRUE(b.AwaitLinks());
   ASSERT_TRUE(b.RunToEnd());
-  EXPECT_EQ(b.dlg().m_entries[0].m_nComPort, 0);
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_FAILED);
+  EXPECT_EQ(b.dlg().Binding(0).m_nComPort, 0);
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_FAILED);
   EXPECT_FALSE(b.handset(0).dev->open);
 
   b.BindAll();
@@ -475,13 +482,13 @@ TEST_F(EngineTest, WhileTheLinksOpenARemovalWaitsAndAnInterruptClosesThem) {
   b.dlg().InterruptRun();
   b.Pump();  // the opener's message, if it came, finds the DownLoad gone
   EXPECT_FALSE(b.dlg().LinksOpening());
-  EXPECT_EQ(b.dlg().m_bRunning, 0);
-  EXPECT_FALSE(b.dlg().m_entries[0].m_comm.IsOpen());
+  EXPECT_FALSE(b.dlg().Running());
+  EXPECT_FALSE(b.dlg().Binding(0).m_comm.IsOpen());
   EXPECT_FALSE(b.handset(0).dev->open);
   EXPECT_EQ(b.handset(0).dev->opens, 2);
   // Interrupted as a run under way is: its entry says so.
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_FAILED);
-  EXPECT_EQ(b.dlg().m_entries[0].m_strReason, "Download interrupted.");
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_FAILED);
+  EXPECT_EQ(b.dlg().Outcome(0).m_strReason, "Download interrupted.");
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
 }
 
@@ -491,7 +498,7 @@ TEST_F(EngineTest, WhileTheLinksOpenARemovalWaitsAndAnInterruptClosesThem) {
 TEST_F(EngineTest, AHandsetBoundToTwoEntriesIsNeverDownloadedTwice) {
   auto& b = Bench(2);
   b.BindAll();
-  b.dlg().m_entries[1].m_nComPort = b.handset(0).com;
+  CEngineProbe::Binding(b.dlg(), 1).m_nComPort = b.handset(0).com;
   b.dlg().RefreshPortLabels();
   const std::string path = MakePhoneImage(m_tmp.path(), 0x10000 + 4 * 1024, 0x10000);
   b.ChoosePhone(path);
@@ -502,11 +509,11 @@ TEST_F(EngineTest, AHandsetBoundToTwoEntriesIsNeverDownloadedTwice) {
     EXPECT_EQ(CountLog(b.host(), 1, "USB 연결 상태를 확인하세요."), press);
     EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
   }
-  b.dlg().m_entries[1].m_nComPort = 0;
+  CEngineProbe::Binding(b.dlg(), 1).m_nComPort = 0;
   b.dlg().RefreshPortLabels();
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_COMPLETED);
   EXPECT_EQ(b.handset(0).erases.size(), 1u);
   EXPECT_EQ(b.handset(0).overlaps, 0);
   EXPECT_EQ(Flash(b.handset(0), 0x10000, 4 * 1024), Expected(ReadFile(path), 0x10000));
@@ -519,7 +526,7 @@ TEST_F(EngineTest, AnImageThatFailsToLoadSendsNothing) {
   b.DownLoad();
   b.Pump();
   EXPECT_TRUE(b.handset(0).requests.empty());
-  EXPECT_EQ(b.dlg().m_bRunning, 0);
+  EXPECT_FALSE(b.dlg().Running());
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
   EXPECT_EQ(CountBoxes(b.host(), "This is a damaged file,replace this file with a good one"), 1);
 }
@@ -528,13 +535,15 @@ TEST_F(EngineTest, AFailingLaterStepStopsTheRunWithoutAnErase) {
   auto& b = Bench(1);
   std::string qbfs = m_tmp.Write("qbfs.bin", PatternBytes(2048, 1));
   b.BindAll();
-  b.dlg().m_bQbfs = 1;
-  b.dlg().m_strQbfsPath = qbfs;
+  ChangeChoices(b.dlg(), [&](ImageChoices& c) {
+    c.m_bQbfs = 1;
+    c.m_strQbfsPath = qbfs;
+  });
   b.ChoosePhone(m_tmp.path() + "/missing.bin");
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
   EXPECT_EQ(Codes(b.handset(0)), (std::vector<uint8_t>{0xA6, 0xC0, 0xEE}));
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_FAILED);
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_FAILED);
   EXPECT_EQ(b.host().m_bars[0].m_strText, "Error!");
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
 }
@@ -551,24 +560,25 @@ TEST_F(EngineTest, InterruptStopsTheRunAtOnceAndTheNextDownLoadStartsAfresh) {
     return (k == 2 && !swallowed && (swallowed = true)) ? BlockAction::Silence : BlockAction::Ack;
   };
   b.DownLoad();
-  ASSERT_TRUE(b.RunUntil([&] { return b.dlg().m_entries[0].m_nState == STATE_STEP_WAIT && swallowed; }, 60000));
-  ASSERT_EQ(b.dlg().m_bRunning, 1);
+  ASSERT_TRUE(b.RunUntil([&] { return b.dlg().Outcome(0).m_nState == STATE_STEP_WAIT && swallowed; }, 60000));
+  ASSERT_TRUE(b.dlg().Running());
 
   b.dlg().InterruptRun();
-  EXPECT_EQ(b.dlg().m_bRunning, 0);
+  EXPECT_FALSE(b.dlg().Running());
   EXPECT_TRUE(b.host().m_timers.empty());
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
   for (int k = 0; k < 2; ++k) {
     SCOPED_TRACE(k);
-    const DownloadEntry& e = b.dlg().m_entries[k];
-    EXPECT_EQ(e.m_nResult, RESULT_FAILED);
-    EXPECT_EQ(e.m_nState, STATE_IDLE);
+    const DownloadEntry& e = b.dlg().Binding(k);
+    const RunEntry& r = b.dlg().Outcome(k);
+    EXPECT_EQ(r.m_nResult, RESULT_FAILED);
+    EXPECT_EQ(r.m_nState, STATE_IDLE);
     EXPECT_FALSE(e.m_comm.IsOpen());
     EXPECT_EQ(e.m_pThread, nullptr);  // the receive thread has ended
     EXPECT_FALSE(b.handset(k).dev->open);
     EXPECT_EQ(e.m_nComPort, k + 1);  // still bound for the next DownLoad
     EXPECT_EQ(CountLog(b.host(), k, "Download interrupted."), 1);
-    EXPECT_EQ(e.m_strReason, "Download interrupted.");
+    EXPECT_EQ(r.m_strReason, "Download interrupted.");
     EXPECT_EQ(b.host().m_bars[k].m_strText, "Error!");
   }
   // Nothing goes out afterwards: not on a late reply, not on a timer.
@@ -577,7 +587,7 @@ TEST_F(EngineTest, InterruptStopsTheRunAtOnceAndTheNextDownLoadStartsAfresh) {
   b.RunUntil([] { return false; }, 30000);
   EXPECT_EQ(b.handset(0).dev->written.size(), written0);
   EXPECT_EQ(b.handset(1).dev->written.size(), written1);
-  EXPECT_EQ(b.dlg().m_entries[1].m_nResult, RESULT_FAILED);
+  EXPECT_EQ(b.dlg().Outcome(1).m_nResult, RESULT_FAILED);
 
   // The handsets are restarted, as an operator does after a stopped run.
   for (int k = 0; k < 2; ++k) b.handset(k).dataMode = false;
@@ -585,7 +595,7 @@ TEST_F(EngineTest, InterruptStopsTheRunAtOnceAndTheNextDownLoadStartsAfresh) {
   ASSERT_TRUE(b.RunToEnd());
   for (int k = 0; k < 2; ++k) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(b.dlg().m_entries[k].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(b.dlg().Outcome(k).m_nResult, RESULT_COMPLETED);
     EXPECT_EQ(b.handset(k).dev->opens, 2);
     EXPECT_EQ(Flash(b.handset(k), 0x10000, 8 * 1024), Expected(ReadFile(path), 0x10000));
   }

@@ -101,7 +101,7 @@ TEST_F(RunReportOfARunTest, EveryStringIsUtf8WhateverBytesAHandsetAnswered) {
   b.ChoosePhone(MakePhoneImage(m_tmp.path(), 0x10000 + 2048, 0x10000));
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
-  const std::string text = BuildRunReport(b.dlg(), "velmora");
+  const std::string text = BuildRunReport(*b.dlg().LastRun(), "velmora");
   const std::optional<JsonValue> report = JsonValue::Parse(text);
   ASSERT_TRUE(report) << text;
   ASSERT_EQ((*report)["entries"].a.size(), 2u);
@@ -127,9 +127,9 @@ TEST_F(RunReportOfARunTest, TheImagesAreThoseTheRunWroteThoughItGaveTheEfs2Folde
     if (withPhone) b.ChoosePhone(phone);
     b.DownLoad();
     ASSERT_TRUE(b.RunToEnd());
-    ASSERT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_COMPLETED);
-    ASSERT_EQ(b.dlg().m_bEfs2, 0);  // the run let the folder go
-    const std::optional<JsonValue> report = JsonValue::Parse(BuildRunReport(b.dlg(), "velmora"));
+    ASSERT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_COMPLETED);
+    ASSERT_EQ(b.dlg().Choices().m_bEfs2, 0);  // the run let the folder go
+    const std::optional<JsonValue> report = JsonValue::Parse(BuildRunReport(*b.dlg().LastRun(), "velmora"));
     ASSERT_TRUE(report);
     std::vector<std::string> images;
     for (const JsonValue& image : (*report)["images"].a) {

@@ -10,6 +10,7 @@
 // until the input ends.
 #include <cstring>
 
+#include "EngineProbe.h"
 #include "FakeBench.h"
 #include "Frames.h"
 #include "FuzzInput.h"
@@ -25,7 +26,7 @@ constexpr uint32_t kSettleMs = 4 * 3600 * 1000;
 enum Op : uint8_t { PUMP, PACKET, RAW, TIMER, BEHAVE, LONG_PACKET, OPS };
 
 void Feed(CFakeBench& b, int entry, const std::vector<uint8_t>& bytes, bool newBurst) {
-  CBssComm& link = b.dlg().m_entries[entry].m_comm;
+  CBssComm& link = CEngineProbe::Binding(b.dlg(), entry).m_comm;
   if (!link.IsOpen() || bytes.empty()) return;
   if (newBurst) link.BeginBurst();
   link.AddReceived(bytes.data(), static_cast<int>(bytes.size()), entry);
@@ -40,8 +41,8 @@ void FireNextTimer(CFakeBench& b) {
 }
 
 bool LinkOpenFor(CFakeBench& b, int com) {
-  for (const DownloadEntry& e : b.dlg().m_entries)
-    if (e.m_comm.IsOpen() && e.m_comm.m_nPort == com) return true;
+  for (int i = 0; i < MAX_ENTRIES; ++i)
+    if (b.dlg().Binding(i).m_comm.IsOpen() && b.dlg().Binding(i).m_comm.m_nPort == com) return true;
   return false;
 }
 
@@ -52,7 +53,7 @@ bool Settle(CFakeBench& b, int handsets, uint32_t maxMs) {
   const uint32_t deadline = b.host().Now() + maxMs;
   for (int round = 0; round < 1000000; ++round) {
     b.Pump();
-    if (b.dlg().m_bRunning == 0) return true;
+    if (!b.dlg().Running()) return true;
     uint32_t next = b.host().NextTimerDue();
     for (int k = 0; k < handsets; ++k) {
       FakeHandset& h = b.handset(k);
@@ -61,7 +62,7 @@ bool Settle(CFakeBench& b, int handsets, uint32_t maxMs) {
       // delivery can happen.
       if (!h.pending.empty()) next = std::min(next, std::max(h.pending.front().first, b.host().Now() + 1));
     }
-    if (next == UINT32_MAX || next > deadline) return b.dlg().m_bRunning == 0;
+    if (next == UINT32_MAX || next > deadline) return !b.dlg().Running();
     if (next > b.host().Now()) b.host().SetNow(next);
     b.host().FireDueTimers();
   }
@@ -71,11 +72,10 @@ bool Settle(CFakeBench& b, int handsets, uint32_t maxMs) {
 void CheckFields(CVelmoraDlg& dlg, int handsets) {
   FUZZ_CHECK(dlg.PortCount() >= 0 && dlg.PortCount() <= handsets);
   for (int k = 0; k < MAX_ENTRIES; ++k) {
-    const DownloadEntry& e = dlg.m_entries[k];
+    const RunEntry& e = dlg.Outcome(k);
     FUZZ_CHECK(e.m_nState >= STATE_IDLE && e.m_nState <= STATE_COMPLETE);
     FUZZ_CHECK(e.m_nBlock >= 0);
-    // Entries outside this run keep the counters of the run they were in.
-    if (k < handsets) FUZZ_CHECK(e.m_nBlock <= dlg.m_nTotalBlocks + 1);
+    if (dlg.RunOf(k)) FUZZ_CHECK(e.m_nBlock <= dlg.RunOf(k)->m_nTotalBlocks + 1);
     FUZZ_CHECK(e.m_bMarkerSent == 0 || e.m_bMarkerSent == 1);
     FUZZ_CHECK(e.m_bBootVersionOk == 0 || e.m_bBootVersionOk == 1);
     FUZZ_CHECK(e.m_bBootVersionAsked == 0 || e.m_bBootVersionAsked == 1);
@@ -157,13 +157,13 @@ void ResetBench(CFakeBench& b, int handsets) {
     h.requests.clear();
     h.erases.clear();
     h.flash.clear();
-    DownloadEntry& e = b.dlg().m_entries[k];
+    DownloadEntry& e = CEngineProbe::Binding(b.dlg(), k);
     e.m_comm.BeginBurst();
     e.m_nComPort = k < handsets ? h.com : 0;
   }
   // A run the previous input left unfinished is abandoned, not resumed:
   // DownLoad refuses to start while one is going on.
-  b.dlg().m_bRunning = 0;
+  CEngineProbe::SetRunning(b.dlg(), false);
   b.dlg().RefreshPortLabels();
 }
 
@@ -173,16 +173,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CFuzzInput in(data, size);
   const uint8_t config = in.Byte();
   const int handsets = (config & 3) % 3 + 1;
-  g_efsFileList = EfsFileList();
   CFakeBench& b = SharedBench();
   ResetBench(b, handsets);
   b.host().m_nYesNoAnswer = IDYES;
   const bool boot = (config & 0x10) != 0;
-  b.dlg().m_bPhoneCode = boot ? 0 : 1;
-  b.dlg().m_strPhonePath = Image(false);
-  b.dlg().m_bBootLoader = boot ? 1 : 0;
-  b.dlg().m_strBootPath = Image(true);
-  b.dlg().m_bChangeDownloader = (config & 4) ? 1 : 0;
+  ChangeChoices(b.dlg(), [&](ImageChoices& c) {
+    c.m_bPhoneCode = boot ? 0 : 1;
+    c.m_strPhonePath = Image(false);
+    c.m_bBootLoader = boot ? 1 : 0;
+    c.m_strBootPath = Image(true);
+    c.m_bChangeDownloader = (config & 4) ? 1 : 0;
+  });
   b.dlg().UpdateData(false);
   for (int k = 0; k < handsets; ++k) {
     b.handset(k).eraseDelayMs = (config & 0x20) ? 7000 : 0;
@@ -240,7 +241,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool ended = Settle(b, handsets, kSettleMs);
   if (!ended) {
     for (int k = 0; k < handsets; ++k) {
-      const DownloadEntry& e = b.dlg().m_entries[k];
+      const RunEntry& e = b.dlg().Outcome(k);
       std::fprintf(stderr, "entry %d: state %d block %d result %d timer type %d marker %d timers %zu\n", k,
                    e.m_nState, e.m_nBlock, e.m_nResult, e.m_nTimerType, e.m_bMarkerSent,
                    b.host().m_timers.count(k));
@@ -253,7 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(ended);
   CheckFields(b.dlg(), handsets);
   for (int k = 0; k < handsets; ++k) {
-    const int result = b.dlg().m_entries[k].m_nResult;
+    const int result = b.dlg().Outcome(k).m_nResult;
     FUZZ_CHECK(result == RESULT_COMPLETED || result == RESULT_FAILED);
   }
   return 0;

@@ -21,6 +21,8 @@
 #include "MySliderCtrl.h"
 #include "PortSearchOptions.h"
 #include "TextProgressCtrl.h"
+#include "support/Choices.h"
+#include "support/EngineProbe.h"
 
 namespace {
 
@@ -30,7 +32,7 @@ std::string Text(CVelmoraWindow& w, int id) {
 }
 
 TEST_F(DialogWindowTest, StartUpShowsAutoDetectModeWithNoPortBound) {
-  EXPECT_EQ(dialog.m_bAutoDetect, 1);
+  EXPECT_EQ(dialog.AutoDetect(), 1);
   EXPECT_EQ(host.GetCheck(IDC_AUTO_DETECT), 1);
   EXPECT_FALSE(Seen(IDC_AUTO_DETECT));  // the mode cannot be changed
   EXPECT_FALSE(Seen(IDC_PORT_LIST));
@@ -62,8 +64,8 @@ TEST_F(DialogWindowTest, StartUpStateOfTheRunControlsAndFields) {
   EXPECT_EQ(Text(window, IDC_ADDRESS3), "20000");
   EXPECT_EQ(Text(window, IDC_ADDRESS4), "740000");
   EXPECT_EQ(Text(window, IDC_ADDRESS5), "900000");
-  EXPECT_EQ(dialog.m_bInputAddress, 0);
-  EXPECT_EQ(dialog.m_nSelEntry, 0);
+  EXPECT_EQ(dialog.Choices().m_bInputAddress, 0);
+  EXPECT_EQ(dialog.SelectedEntry(), 0);
   EXPECT_EQ(host.GetComboSel(IDC_DOWNLOAD_TYPE), 0);
   EXPECT_EQ(host.GetComboSel(IDC_ENTRY_COMBO), 0);
 }
@@ -120,7 +122,7 @@ TEST_F(DialogWindowTest, EnablingControlsAroundARun) {
   EXPECT_TRUE(window.Control(IDC_DOWNLOAD)->isEnabled());
   EXPECT_TRUE(window.Control(IDC_PORT_SEARCH)->isEnabled());
   EXPECT_FALSE(window.Control(IDC_CHANGE_DOWNLOADER)->isEnabled());
-  dialog.m_bChangeDownloader = 1;
+  ChangeChoices(dialog, [&](ImageChoices& c) { c.m_bChangeDownloader = 1; });
   dialog.EnableControls(1);
   EXPECT_TRUE(window.Control(IDC_CHANGE_DOWNLOADER)->isEnabled());
 }
@@ -132,9 +134,9 @@ TEST_F(DialogWindowTest, EnablingControlsAroundARun) {
 TEST_F(DialogWindowTest, WhatTheDialogWritesForAnEntryIsSeenWhereTheOperatorLooksForIt) {
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     const std::string n = std::to_string(i + 1);
-    dialog.m_entries[i].m_nComPort = 40 + i;
-    dialog.m_entries[i].m_bConnected = 1;
-    dialog.m_strStatus[i] = "status " + n;
+    CEngineProbe::Binding(dialog, i).m_nComPort = 40 + i;
+    CEngineProbe::Binding(dialog, i).m_bConnected = 1;
+    dialog.SetStatusText(i, "status " + n);
     dialog.SetEntryBarText(i, "bar " + n);
     dialog.PutLog(i, LOG_INFO, "line " + n);
   }
@@ -191,7 +193,7 @@ TEST_F(DialogWindowTest, WhatTheDialogWritesForAnEntryIsSeenWhereTheOperatorLook
 // Each kind of line is bold and reads apart from the others and from the
 // view's background; an error is reddish.
 TEST_F(DialogWindowTest, LogLinesOfAConnectedEntryReachItsViewThroughTheQueueInColoursOfTheirKind) {
-  dialog.m_entries[2].m_bConnected = 1;
+  CEngineProbe::Binding(dialog, 2).m_bConnected = 1;
   dialog.PutLog(2, LOG_ERROR, "Flash error!!");
   dialog.PutLog(2, LOG_STATUS, "패킷 재전송합니다.");
   dialog.PutLog(2, LOG_INFO, "Downloading Completed.");
@@ -307,11 +309,13 @@ TEST_F(DialogWindowTest, DownLoadClearsWhatEarlierRunsLeftOnEntriesOutsideTheNew
     dialog.ShowEntryError(i);
     host.ProgressBar(i).SetText(i == 0 ? "Error!" : "Download Completed.");
     host.ProgressBar(i).SetPos(i == 0 ? 0 : 100);
-    dialog.m_strStatus[i] = "0x33000 / 0x33000";
+    dialog.SetStatusText(i, "0x33000 / 0x33000");
   }
   dialog.UpdateData(false);
-  dialog.m_bPhoneCode = 1;
-  dialog.m_strPhonePath = "/nonexistent/phone.bin";
+  ChangeChoices(dialog, [&](ImageChoices& c) {
+    c.m_bPhoneCode = 1;
+    c.m_strPhonePath = "/nonexistent/phone.bin";
+  });
   dialog.UpdateData(false);
 
   std::string said;
@@ -350,21 +354,21 @@ TEST_F(DialogWindowTest, CancelledFileDialogReleasesTheButton) {
   QTest::mouseClick(window.Control(IDC_QBFS), Qt::LeftButton);
   ASSERT_TRUE(*answered);
   EXPECT_EQ(host.GetCheck(IDC_QBFS), 0);
-  EXPECT_EQ(dialog.m_bQbfs, 0);
+  EXPECT_EQ(dialog.Choices().m_bQbfs, 0);
 }
 
 TEST_F(DialogWindowTest, ClosingTheWindowMarksTheDialogClosingAndEndsTheLoop) {
   QTimer::singleShot(0, &window, [this] { window.close(); });
   QTimer::singleShot(5000, &window, [this] { window.done(99); });  // never hang
   EXPECT_NE(window.exec(), 99);
-  EXPECT_EQ(dialog.m_bClosing, 1);
+  EXPECT_EQ(dialog.Closing(), 1);
 }
 
 TEST_F(DialogWindowTest, CancelWhileNotClosingEndsTheLoop) {
   QTimer::singleShot(0, &window, [this] { host.Dispatch(WM_COMMAND, IDCANCEL, 0); });
   QTimer::singleShot(5000, &window, [this] { window.done(99); });  // never hang
   EXPECT_EQ(window.exec(), IDCANCEL);
-  EXPECT_EQ(dialog.m_bClosing, 0);
+  EXPECT_EQ(dialog.Closing(), 0);
 }
 
 }  // namespace

@@ -25,7 +25,6 @@ constexpr int kRunLimitMs = 120000;
 class DownloadWindowTest : public DialogWindowTest {
  protected:
   void SetUp() override {
-    g_efsFileList = EfsFileList();
     CPortMap::Instance().Clear();
     ASSERT_TRUE(sims.Start(kHandsets, SimHandsetConfig{}));
     DialogWindowTest::SetUp();
@@ -70,7 +69,7 @@ TEST_F(DownloadWindowTest, PhoneCodeReachesBothHandsetsAndTheBarsSayCompleted) {
       kRunLimitMs);
   QTest::mouseClick(window.Control(IDC_DOWNLOAD), Qt::LeftButton);
   EXPECT_FALSE(window.Control(IDC_DOWNLOAD)->isEnabled());  // disabled for the run
-  ASSERT_TRUE(WaitFor([&] { return dialog.m_bRunning == 0 && *ended; }, kRunLimitMs));
+  ASSERT_TRUE(WaitFor([&] { return !dialog.Running() && *ended; }, kRunLimitMs));
   EXPECT_EQ(announced, "Download Completed.\n2 completed, 0 failed");
 
   std::vector<uint8_t> bytes = ReadFile(image);
@@ -118,14 +117,16 @@ TEST_F(DownloadWindowTest, AnEntryTheOperatorUntickedIsLeftAlone) {
   ASSERT_FALSE(second->isChecked());
 
   const std::string image = MakePhoneImage(tmp.path(), 0x10000 + 2 * 1024, 0x10000);
-  dialog.m_bPhoneCode = 1;
-  dialog.m_strPhonePath = image;
+  ChangeChoices(dialog, [&](ImageChoices& c) {
+    c.m_bPhoneCode = 1;
+    c.m_strPhonePath = image;
+  });
   dialog.UpdateData(false);
   auto ended = AnswerNextModal([](QWidget* modal) { modal->close(); }, kRunLimitMs);
   QTest::mouseClick(window.Control(IDC_DOWNLOAD), Qt::LeftButton);
   EXPECT_FALSE(window.Control(kEntryCheckIds[0])->isEnabled());
   EXPECT_FALSE(second->isEnabled());
-  ASSERT_TRUE(WaitFor([&] { return dialog.m_bRunning == 0 && *ended; }, kRunLimitMs));
+  ASSERT_TRUE(WaitFor([&] { return !dialog.Running() && *ended; }, kRunLimitMs));
   EXPECT_EQ(window.ProgressBar(0)->GetText(), "Download Completed.");
   EXPECT_EQ(window.ProgressBar(1)->GetText(), "");
   EXPECT_TRUE(sims.Handset(1).Record().requests.empty());
@@ -144,8 +145,10 @@ TEST_F(DownloadWindowTest, ClosingDuringARunAsksFirstNoKeepsItYesStopsIt) {
   std::vector<std::pair<int, std::string>> ports;
   for (int i = 0; i < kHandsets; ++i) ports.emplace_back(i + 1, sims.Handset(i).SlavePath());
   PlugInPorts(host, ports);
-  dialog.m_bPhoneCode = 1;
-  dialog.m_strPhonePath = MakePhoneImage(tmp.path(), 0x10000 + 40 * 1024, 0x10000);
+  ChangeChoices(dialog, [&](ImageChoices& c) {
+    c.m_bPhoneCode = 1;
+    c.m_strPhonePath = MakePhoneImage(tmp.path(), 0x10000 + 40 * 1024, 0x10000);
+  });
   dialog.UpdateData(false);
   QTest::mouseClick(window.Control(IDC_DOWNLOAD), Qt::LeftButton);
   ASSERT_TRUE(WaitFor([&] { return sims.Handset(0).Record().blocksWritten >= 1; }, kRunLimitMs));
@@ -165,19 +168,19 @@ TEST_F(DownloadWindowTest, ClosingDuringARunAsksFirstNoKeepsItYesStopsIt) {
   EXPECT_EQ(question, "다운로드가 진행 중입니다.\n정말 다운로드를 중단하고 종료하시겠습니까?");
   EXPECT_TRUE(noIsDefault);
   EXPECT_TRUE(window.isVisible());
-  EXPECT_EQ(dialog.m_bRunning, 1);
-  EXPECT_EQ(dialog.m_bClosing, 0);
+  EXPECT_TRUE(dialog.Running());
+  EXPECT_EQ(dialog.Closing(), 0);
 
   auto yes = AnswerNextModal([](QWidget* modal) { qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Yes)->click(); });
   window.close();
   ASSERT_TRUE(*yes);
   EXPECT_FALSE(window.isVisible());
-  EXPECT_EQ(dialog.m_bRunning, 0);
-  EXPECT_EQ(dialog.m_bClosing, 1);
+  EXPECT_FALSE(dialog.Running());
+  EXPECT_EQ(dialog.Closing(), 1);
   for (int i = 0; i < kHandsets; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(dialog.m_entries[i].m_nResult, RESULT_FAILED);
-    EXPECT_FALSE(dialog.m_entries[i].m_comm.IsOpen());
+    EXPECT_EQ(dialog.Outcome(i).m_nResult, RESULT_FAILED);
+    EXPECT_FALSE(dialog.Binding(i).m_comm.IsOpen());
     EXPECT_EQ(sims.Handset(i).Record().transfersDone, 0);
   }
 }

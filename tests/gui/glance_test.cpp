@@ -55,7 +55,6 @@ class GlanceTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(scratch.isValid());
     CRegistry::SetStorePath(scratch.filePath(QStringLiteral("settings.ini")).toStdString());
-    g_efsFileList = EfsFileList();
     CPortMap::Instance().Clear();
     ASSERT_TRUE(sims.Start(kHandsets, SimHandsetConfig{}));
     BindDialog(host, dialog);
@@ -74,8 +73,10 @@ class GlanceTest : public ::testing::Test {
   }
 
   void ChoosePhone(uint32_t blocks) {
-    dialog.m_bPhoneCode = 1;
-    dialog.m_strPhonePath = MakePhoneImage(tmp.path(), 0x10000 + blocks * 1024, 0x10000);
+    ChangeChoices(dialog, [&](ImageChoices& c) {
+      c.m_bPhoneCode = 1;
+      c.m_strPhonePath = MakePhoneImage(tmp.path(), 0x10000 + blocks * 1024, 0x10000);
+    });
     dialog.UpdateData(false);
   }
 
@@ -91,8 +92,8 @@ class GlanceTest : public ::testing::Test {
       if (box->button(QMessageBox::Yes) != nullptr) {
         question = box;
         asked = true;
-        if (dialog.m_bRunning == 1 || !idle->isValid()) idle->start();
-        if (dialog.m_bRunning == 0 && idle->elapsed() > 3000) box->button(QMessageBox::No)->click();
+        if (dialog.Running() || !idle->isValid()) idle->start();
+        if (!dialog.Running() && idle->elapsed() > 3000) box->button(QMessageBox::No)->click();
         return;
       }
       boxes.push_back({box->text().toStdString(), box->icon(), question && question->isVisible()});
@@ -118,7 +119,7 @@ TEST_F(GlanceTest, AFailedSocketIsMarkedCountedAndItsLogIsAClickAway) {
   ChoosePhone(6);
   WatchBoxes();
   QTest::mouseClick(window.Control(IDC_DOWNLOAD), Qt::LeftButton);
-  ASSERT_TRUE(WaitFor([&] { return dialog.m_bRunning == 0 && !boxes.empty(); }, kRunLimitMs));
+  ASSERT_TRUE(WaitFor([&] { return !dialog.Running() && !boxes.empty(); }, kRunLimitMs));
 
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Download Completed.\n1 completed, 1 failed\nEntry 2 [COM2]: Flash error!!");
@@ -161,14 +162,14 @@ TEST_F(GlanceTest, TheCloseQuestionGoesWhenTheRunEndsUnderIt) {
   // The operator asks to close and then looks away until the run is over.
   window.close();
   ASSERT_TRUE(asked);
-  EXPECT_EQ(dialog.m_bRunning, 0);
+  EXPECT_FALSE(dialog.Running());
   EXPECT_TRUE(question.isNull() || !question->isVisible());
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Download Completed.\n2 completed, 0 failed");
   EXPECT_FALSE(boxes[0].questionStillShown);
   // The question went unanswered: the window stays, its run completed.
   EXPECT_TRUE(window.isVisible());
-  for (int i = 0; i < kHandsets; ++i) EXPECT_EQ(dialog.m_entries[i].m_nResult, RESULT_COMPLETED) << i;
+  for (int i = 0; i < kHandsets; ++i) EXPECT_EQ(dialog.Outcome(i).m_nResult, RESULT_COMPLETED) << i;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "LogView.h"
 #include "MySliderCtrl.h"
 #include "TextProgressCtrl.h"
+#include "support/EngineProbe.h"
 
 namespace {
 
@@ -45,13 +46,14 @@ class PaceTest : public DialogWindowTest {
 
   void SetUp() override {
     DialogWindowTest::SetUp();
+    CDownloadRun& run = CEngineProbe::NewRun(dialog);
     for (int i = 0; i < MAX_ENTRIES; ++i) {
-      dialog.m_entries[i].m_nComPort = i + 1;
-      dialog.m_entries[i].m_bConnected = 1;
-      dialog.m_entries[i].m_nState = STATE_FLASH_BLOCKS;
+      CEngineProbe::Binding(dialog, i).m_nComPort = i + 1;
+      CEngineProbe::Binding(dialog, i).m_bConnected = 1;
+      run.Entry(i).m_nState = STATE_FLASH_BLOCKS;
     }
-    dialog.m_nTotalBlocks = kBlocks;
-    dialog.m_nImageSize = kBlocks * 1024;
+    run.m_nTotalBlocks = kBlocks;
+    CEngineProbe::SetImageSize(dialog, kBlocks * 1024);
   }
 
   // Every entry takes kBlocks blocks, the loop turning after each round as
@@ -62,7 +64,7 @@ class PaceTest : public DialogWindowTest {
     CPaints paints(window);
     for (int b = 1; b <= kBlocks; ++b) {
       for (int i = 0; i < MAX_ENTRIES; ++i) {
-        dialog.m_entries[i].m_nBlock = b;
+        CEngineProbe::RunEntryOf(dialog, i).m_nBlock = b;
         dialog.ShowEntryProgress(i);
         if (b % 10 == 0) dialog.PutLog(i, LOG_INFO, "block " + std::to_string(b));
       }
@@ -86,7 +88,7 @@ TEST_F(PaceTest, ARunPaintsTheSameWhicheverEntryIsShown) {
   const std::map<QWidget*, int> first = RunBlocks();
   window.Slider()->setFocus();
   QTest::keyClick(window.Slider(), Qt::Key_End);
-  ASSERT_EQ(dialog.m_nSelEntry, MAX_ENTRIES - 1);
+  ASSERT_EQ(dialog.SelectedEntry(), MAX_ENTRIES - 1);
   const std::map<QWidget*, int> last = RunBlocks();
 
   auto sum = [](const std::map<QWidget*, int>& m) {

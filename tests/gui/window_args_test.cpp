@@ -52,8 +52,8 @@ TEST_F(PlugInPortsTest, EachPortIsMappedAndBoundToTheNextEntry) {
   EXPECT_EQ(CPortMap::Instance().Device(7), "/dev/pts/70");
   EXPECT_EQ(CPortMap::Instance().Device(2), "/dev/pts/20");
   EXPECT_EQ(dialog.PortCount(), 2);
-  EXPECT_EQ(dialog.m_entries[0].m_nComPort, 7);
-  EXPECT_EQ(dialog.m_entries[1].m_nComPort, 2);
+  EXPECT_EQ(dialog.Binding(0).m_nComPort, 7);
+  EXPECT_EQ(dialog.Binding(1).m_nComPort, 2);
   EXPECT_EQ(host.GetControlText(kPortLabelIds[0]), "[COM7]");
   EXPECT_EQ(host.GetControlText(kPortLabelIds[1]), "[COM2]");
   EXPECT_TRUE(window.Control(kEntryCheckIds[1])->isEnabled());

@@ -99,7 +99,7 @@ class HostileTest : public ::testing::Test, protected CSimRig {
           if (gap > m_nMaxGapMs) m_nMaxGapMs = gap;
           last = now;
           lastWait = wait;
-          return m_dlg->m_bRunning == 0;
+          return !m_dlg->Running();
         },
         kRunLimitMs);
     m_nRssAfterKb = RssKb();
@@ -108,7 +108,7 @@ class HostileTest : public ::testing::Test, protected CSimRig {
 
   void ExpectEndedWithError(int k, const std::string& line = "") {
     SCOPED_TRACE(k);
-    EXPECT_EQ(m_dlg->m_entries[k].m_nResult, RESULT_FAILED);
+    EXPECT_EQ(m_dlg->Outcome(k).m_nResult, RESULT_FAILED);
     EXPECT_EQ(m_host.m_bars[k].m_strText, "Error!");
     bool red = false;
     for (const LogLine& l : m_host.m_logs[k]) red |= l.colour == MakeRgb(255, 0, 0);
@@ -120,7 +120,7 @@ class HostileTest : public ::testing::Test, protected CSimRig {
 
   void ExpectCompleted(int k, int sim) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(m_dlg->m_entries[k].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(m_dlg->Outcome(k).m_nResult, RESULT_COMPLETED);
     std::vector<uint8_t> want = ReadFile(m_path);
     want.erase(want.begin(), want.begin() + kImageStart);
     want.resize((want.size() + 1023) / 1024 * 1024, 0xFF);
@@ -238,10 +238,10 @@ TEST(RefusalLimit, TenInARowEndTheEntryNineDoNot) {
   };
   b.DownLoad();
   ASSERT_TRUE(b.RunToEnd());
-  EXPECT_EQ(b.dlg().m_entries[0].m_nResult, RESULT_FAILED);
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_FAILED);
   EXPECT_EQ(CountLog(b.host(), 0, "재시도 횟수 초과. 처음부터 다시 해주시기 바랍니다."), 1);
   EXPECT_EQ(b.handset(0).markers, 9) << "nine refusals are retried, the tenth is not";
-  EXPECT_EQ(b.dlg().m_entries[1].m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().Outcome(1).m_nResult, RESULT_COMPLETED);
   EXPECT_EQ(CountLog(b.host(), 1, "NAK_FAILED, but crc error. Retry"), 9 * 20);
 }
 

@@ -39,7 +39,7 @@ TEST_F(IntegrationTest, TwentyHandsetsTakeTheWholePhoneCodeImage) {
   const std::vector<uint8_t> want = Padded(image, 0x20000);
   for (int k = 0; k < 20; ++k) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(m_dlg->m_entries[k].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(m_dlg->Outcome(k).m_nResult, RESULT_COMPLETED);
     SimRecord r = m_sims.Handset(k).Record();
     EXPECT_EQ(r.flash.Read(0x20000, static_cast<uint32_t>(want.size())), want);
     EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
@@ -58,7 +58,7 @@ TEST_F(IntegrationTest, BootLoaderQbfsAndPhoneCodeInOneRun) {
   ASSERT_TRUE(Run());
   for (int k = 0; k < 2; ++k) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(m_dlg->m_entries[k].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(m_dlg->Outcome(k).m_nResult, RESULT_COMPLETED);
     SimRecord r = m_sims.Handset(k).Record();
     EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
     ASSERT_EQ(r.erases.size(), 3u);
@@ -80,7 +80,7 @@ TEST_F(IntegrationTest, EfsFilesThenPhoneCode) {
   ASSERT_TRUE(Run());
   for (int k = 0; k < 2; ++k) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(m_dlg->m_entries[k].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(m_dlg->Outcome(k).m_nResult, RESULT_COMPLETED);
     SimRecord r = m_sims.Handset(k).Record();
     EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
     ASSERT_EQ(r.efsNames.size(), 2u);
@@ -103,10 +103,10 @@ TEST_F(IntegrationTest, FaultsOnSomeHandsetsLeaveTheOthersComplete) {
   ASSERT_TRUE(Run());
   for (int k : {0, 1, 3, 4, 5}) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(m_dlg->m_entries[k].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(m_dlg->Outcome(k).m_nResult, RESULT_COMPLETED);
     EXPECT_EQ(Flash(k, 0x10000, 30 * 1024), Padded(image, 0x10000));
   }
-  EXPECT_EQ(m_dlg->m_entries[2].m_nResult, RESULT_FAILED);
+  EXPECT_EQ(m_dlg->Outcome(2).m_nResult, RESULT_FAILED);
   EXPECT_EQ(m_host.m_bars[2].m_strText, "Error!");
   EXPECT_TRUE(HasLog(m_host, 2, "Flash error!!"));
   EXPECT_TRUE(HasLog(m_host, 1, "재전송 ACK 받음"));

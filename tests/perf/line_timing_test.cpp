@@ -30,7 +30,7 @@ class LineTimingTest : public ::testing::Test, protected CSimRig {
   double Run() {
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_TRUE(RunToEnd(kRunLimitMs));
-    EXPECT_EQ(m_dlg->m_entries[0].m_nResult, RESULT_COMPLETED);
+    EXPECT_EQ(m_dlg->Outcome(0).m_nResult, RESULT_COMPLETED);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   }
 

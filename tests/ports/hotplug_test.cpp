@@ -165,7 +165,7 @@ class AutoDetectTest : public ::testing::Test {
         },
         ms);
   }
-  int Port(int i) const { return m_dlg->m_entries[i].m_nComPort; }
+  int Port(int i) const { return m_dlg->Binding(i).m_nComPort; }
   std::string Device(int i) const { return CPortMap::Instance().Device(Port(i)).value_or(""); }
 
   CTempDir m_tmp;
@@ -181,7 +181,7 @@ TEST_F(AutoDetectTest, ArrivalsBindAndRemovalsFreeTheLowestNumbers) {
   Plug("ttyACM0", 0);
   ASSERT_TRUE(Await([&] { return Port(0) != 0; }));
   EXPECT_EQ(Port(0), 1);
-  EXPECT_EQ(m_dlg->m_strPortLabel[0], "[COM1]");
+  EXPECT_EQ(m_dlg->PortLabelText(0), "[COM1]");
   EXPECT_EQ(m_host.m_portHints[0], m_tree.Node("ttyACM0"));
   EXPECT_TRUE(m_host.m_controls[kEntryCheckIds[0]].enabled);
 
@@ -198,7 +198,7 @@ TEST_F(AutoDetectTest, ArrivalsBindAndRemovalsFreeTheLowestNumbers) {
   m_tree.Unplug("ttyACM0");
   ASSERT_TRUE(Await([&] { return Port(0) == 0; }));
   EXPECT_EQ(m_dlg->PortCount(), 1);
-  EXPECT_EQ(m_dlg->m_strPortLabel[0], "");
+  EXPECT_EQ(m_dlg->PortLabelText(0), "");
   EXPECT_EQ(m_host.m_portHints[0], "");
   EXPECT_FALSE(CPortMap::Instance().Device(1).has_value());
 
@@ -248,29 +248,29 @@ TEST_F(AutoDetectTest, RemovalDuringARunFailsThatEntryAndTheRunEnds) {
   m_host.m_fileAnswers.push_back(path);
   m_host.Click(IDC_PHONE_CODE, 1);
   m_host.Click(IDC_DOWNLOAD);
-  ASSERT_EQ(m_dlg->m_bRunning, 1);
+  ASSERT_TRUE(m_dlg->Running());
   ASSERT_TRUE(Await([&] { return m_sims.Handset(0).Record().blocksWritten >= 2; }, 30000));
   ASSERT_LT(m_sims.Handset(0).Record().transfersDone, 1);
 
   m_tree.Unplug("ttyACM0");
   ASSERT_TRUE(Await([&] { return Port(0) == 0; }));
   EXPECT_EQ(m_host.m_bars[0].m_strText, "Error!");
-  EXPECT_EQ(m_dlg->m_entries[0].m_nState, STATE_IDLE);
+  EXPECT_EQ(m_dlg->Outcome(0).m_nState, STATE_IDLE);
   EXPECT_EQ(m_dlg->PortCount(), 1);
 
   // The run does not wait for the entry that left it, even while its line
   // is still up.
-  ASSERT_TRUE(Await([&] { return m_dlg->m_bRunning == 0; }, kRunLimitMs));
-  EXPECT_EQ(m_dlg->m_entries[0].m_nResult, RESULT_FAILED);
-  EXPECT_EQ(m_dlg->m_entries[1].m_nResult, RESULT_COMPLETED);
+  ASSERT_TRUE(Await([&] { return !m_dlg->Running(); }, kRunLimitMs));
+  EXPECT_EQ(m_dlg->Outcome(0).m_nResult, RESULT_FAILED);
+  EXPECT_EQ(m_dlg->Outcome(1).m_nResult, RESULT_COMPLETED);
   EXPECT_EQ(m_host.m_bars[1].m_strText, "Download Completed.");
   EXPECT_EQ(m_host.m_bars[0].m_strText, "Error!");
 
   // Then the line goes dead, as with a pulled cable: the receive thread
   // ends and takes the link down.
   m_sims.Handset(0).Stop();
-  ASSERT_TRUE(Await([&] { return m_dlg->m_entries[0].m_bConnected == 0; }));
-  EXPECT_FALSE(m_dlg->m_entries[0].m_comm.IsOpen());
+  ASSERT_TRUE(Await([&] { return m_dlg->Binding(0).m_bConnected == 0; }));
+  EXPECT_FALSE(m_dlg->Binding(0).m_comm.IsOpen());
   EXPECT_TRUE(m_host.m_controls[IDC_DOWNLOAD].enabled);
   const SimRecord r = m_sims.Handset(1).Record();
   EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
@@ -288,16 +288,16 @@ TEST_F(AutoDetectTest, PullingTheOnlyHandsetMidRunLeavesEveryEntryIdle) {
   ASSERT_TRUE(Await([&] { return m_sims.Handset(0).Record().blocksWritten >= 2; }, 30000));
 
   m_tree.Unplug("ttyACM0");
-  ASSERT_TRUE(Await([&] { return m_dlg->m_bRunning == 0; }));
+  ASSERT_TRUE(Await([&] { return !m_dlg->Running(); }));
   EXPECT_EQ(m_dlg->PortCount(), 0);
   EXPECT_EQ(m_host.m_bars[0].m_strText, "Error!");
-  EXPECT_EQ(m_dlg->m_entries[0].m_nResult, RESULT_FAILED);
+  EXPECT_EQ(m_dlg->Outcome(0).m_nResult, RESULT_FAILED);
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(m_dlg->m_entries[i].m_nState, STATE_IDLE);
-    EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, 0);
-    EXPECT_EQ(m_dlg->m_entries[i].m_bConnected, 0);
-    EXPECT_FALSE(m_dlg->m_entries[i].m_comm.IsOpen());
+    EXPECT_EQ(m_dlg->Outcome(i).m_nState, STATE_IDLE);
+    EXPECT_EQ(m_dlg->Binding(i).m_nComPort, 0);
+    EXPECT_EQ(m_dlg->Binding(i).m_bConnected, 0);
+    EXPECT_FALSE(m_dlg->Binding(i).m_comm.IsOpen());
   }
   EXPECT_TRUE(m_host.m_timers.empty());
   EXPECT_TRUE(m_host.m_controls[IDC_DOWNLOAD].enabled);
@@ -311,8 +311,8 @@ TEST_F(AutoDetectTest, HandsetPluggedInAfterTheOnlyOneWasPulledIsDownloaded) {
   m_host.m_fileAnswers.push_back(path);
   m_host.Click(IDC_PHONE_CODE, 1);
   m_host.Click(IDC_DOWNLOAD);
-  ASSERT_TRUE(Await([&] { return m_dlg->m_bRunning == 0; }, kRunLimitMs));
-  ASSERT_EQ(m_dlg->m_entries[0].m_nResult, RESULT_COMPLETED);
+  ASSERT_TRUE(Await([&] { return !m_dlg->Running(); }, kRunLimitMs));
+  ASSERT_EQ(m_dlg->Outcome(0).m_nResult, RESULT_COMPLETED);
 
   // Pulled out after the run: the link was still open on it.
   m_tree.Unplug("ttyACM0");
@@ -324,8 +324,8 @@ TEST_F(AutoDetectTest, HandsetPluggedInAfterTheOnlyOneWasPulledIsDownloaded) {
   ASSERT_TRUE(Await([&] { return Port(0) != 0; }));
   EXPECT_EQ(Port(0), 1);
   m_host.Click(IDC_DOWNLOAD);
-  ASSERT_TRUE(Await([&] { return m_dlg->m_bRunning == 0; }, kRunLimitMs));
-  EXPECT_EQ(m_dlg->m_entries[0].m_nResult, RESULT_COMPLETED);
+  ASSERT_TRUE(Await([&] { return !m_dlg->Running(); }, kRunLimitMs));
+  EXPECT_EQ(m_dlg->Outcome(0).m_nResult, RESULT_COMPLETED);
   EXPECT_EQ(m_sims.Handset(1).Record().transfersDone, 1);
 }
 

@@ -20,6 +20,7 @@
 #include "platform/PortMap.h"
 #include "platform/PortPermission.h"
 #include "pty/PtyPair.h"
+#include "EngineProbe.h"
 
 namespace {
 
@@ -41,8 +42,10 @@ class ManualListTest : public ::testing::Test {
     for (int k : items) m_host.SelectListItem(IDC_PORT_LIST, k, true);
   }
   void ChoosePhone() {
-    m_dlg->m_bPhoneCode = 1;
-    m_dlg->m_strPhonePath = MakePhoneImage(m_tmp.path(), 0x10000 + 2048, 0x10000);
+    ChangeChoices(*m_dlg, [&](ImageChoices& c) {
+      c.m_bPhoneCode = 1;
+      c.m_strPhonePath = MakePhoneImage(m_tmp.path(), 0x10000 + 2048, 0x10000);
+    });
   }
 
   CTempDir m_tmp;
@@ -77,14 +80,14 @@ TEST_F(ManualListTest, SelectedItemsAreBoundInListOrderAtDownLoad) {
   CPortMap::Instance().Set(4, "/dev/ttyACM4");
   m_host.Click(IDC_AUTO_DETECT, 0);
   // A binding from before is replaced by the selection.
-  m_dlg->m_entries[5].m_nComPort = 9;
+  CEngineProbe::Binding(*m_dlg, 5).m_nComPort = 9;
   Select({3, 1});
   m_host.Click(IDC_DOWNLOAD);
   EXPECT_EQ(CountBoxes(m_host, "No binaries has been selected."), 1);
   EXPECT_EQ(m_dlg->PortCount(), 2);
-  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 2);
-  EXPECT_EQ(m_dlg->m_entries[1].m_nComPort, 4);
-  for (int i = 2; i < MAX_ENTRIES; ++i) EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, 0) << i;
+  EXPECT_EQ(m_dlg->Binding(0).m_nComPort, 2);
+  EXPECT_EQ(m_dlg->Binding(1).m_nComPort, 4);
+  for (int i = 2; i < MAX_ENTRIES; ++i) EXPECT_EQ(m_dlg->Binding(i).m_nComPort, 0) << i;
   EXPECT_EQ(m_host.m_portHints[0], "");
   EXPECT_EQ(m_host.m_portHints[1], "/dev/ttyACM4");
 }
@@ -94,8 +97,8 @@ TEST_F(ManualListTest, TwentyItemsAreAllowed) {
   for (int k = 10; k < 30; ++k) m_host.SelectListItem(IDC_PORT_LIST, k, true);
   EXPECT_TRUE(m_dlg->CollectManualPorts());
   EXPECT_EQ(m_dlg->PortCount(), 20);
-  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 11);
-  EXPECT_EQ(m_dlg->m_entries[19].m_nComPort, 30);
+  EXPECT_EQ(m_dlg->Binding(0).m_nComPort, 11);
+  EXPECT_EQ(m_dlg->Binding(19).m_nComPort, 30);
   EXPECT_EQ(CountBoxes(m_host, "선택 허용치를 초과하였습니다."), 0);
 }
 
@@ -107,8 +110,8 @@ TEST_F(ManualListTest, TwentyOneItemsShowTheLimitAndStartNothing) {
   EXPECT_EQ(CountBoxes(m_host, "선택 허용치를 초과하였습니다."), 1);
   EXPECT_EQ(m_host.m_boxes.size(), 1u);
   EXPECT_EQ(m_dlg->PortCount(), 0);
-  for (int i = 0; i < MAX_ENTRIES; ++i) EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, 0) << i;
-  EXPECT_EQ(m_dlg->m_bRunning, 0);
+  for (int i = 0; i < MAX_ENTRIES; ++i) EXPECT_EQ(m_dlg->Binding(i).m_nComPort, 0) << i;
+  EXPECT_FALSE(m_dlg->Running());
   EXPECT_TRUE(m_host.m_timers.empty());
   EXPECT_TRUE(m_host.m_controls[IDC_DOWNLOAD].enabled);
 }
@@ -119,7 +122,7 @@ TEST_F(ManualListTest, DeviceNotificationsAreIgnoredWhileAutoDetectIsOff) {
   std::snprintf(note.dbcp_name, sizeof note.dbcp_name, "COM5");
   m_dlg->WindowProc(WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<intptr_t>(&note));
   EXPECT_EQ(m_dlg->PortCount(), 0);
-  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 0);
+  EXPECT_EQ(m_dlg->Binding(0).m_nComPort, 0);
 }
 
 // ---- a port that exists but may not be opened ----
@@ -140,8 +143,9 @@ TEST_F(ManualListTest, DeviceNotificationsAreIgnoredWhileAutoDetectIsOff) {
   host.SetDialog(&dlg);
   dlg.OnInitDialog();
   CPortMap::Instance().Set(1, node);
+  CEngineProbe::NewRun(dlg);  // as DownLoad connects its entries
   for (int attempt = 0; attempt < 2; ++attempt) {
-    dlg.m_entries[0].m_nComPort = 1;
+    CEngineProbe::Binding(dlg, 0).m_nComPort = 1;
     if (dlg.Connect(0)) fail("the port opened");
     host.DispatchPending();
   }
@@ -154,7 +158,7 @@ TEST_F(ManualListTest, DeviceNotificationsAreIgnoredWhileAutoDetectIsOff) {
     if (causes > usbCheck) fail("cause before the system's line: " + line.text);
     if (line.text.find(group + " group") == std::string::npos) fail("no group in: " + line.text);
     if (line.text.find("contrib/99-velmora.rules") == std::string::npos) fail("no udev rule in: " + line.text);
-    if (dlg.m_entries[0].m_strReason != line.text) fail("reason is not the line: " + dlg.m_entries[0].m_strReason);
+    if (dlg.Outcome(0).m_strReason != line.text) fail("reason is not the line: " + dlg.Outcome(0).m_strReason);
   }
   if (usbCheck != 2) fail("USB line " + std::to_string(usbCheck) + " times");
   if (causes != 2) fail("cause " + std::to_string(causes) + " times");
@@ -202,13 +206,14 @@ TEST_F(ManualListTest, APortHeldByAnotherEntryNamesThatEntryUnderEitherName) {
     SCOPED_TRACE(second);
     CPortMap::Instance().Set(1, pty.SlavePath());
     CPortMap::Instance().Set(2, second);
-    m_dlg->m_entries[0].m_nComPort = 1;
-    m_dlg->m_entries[1].m_nComPort = 2;
+    CEngineProbe::Binding(*m_dlg, 0).m_nComPort = 1;
+    CEngineProbe::Binding(*m_dlg, 1).m_nComPort = 2;
+    CEngineProbe::NewRun(*m_dlg);  // as DownLoad connects its entries
     ASSERT_TRUE(m_dlg->Connect(0));
     EXPECT_FALSE(m_dlg->Connect(1));
     m_host.DispatchPending();
     const std::string cause = second + ": busy (EWOULDBLOCK); held by Entry 1";
-    EXPECT_EQ(m_dlg->m_entries[1].m_strReason, cause);
+    EXPECT_EQ(m_dlg->Outcome(1).m_strReason, cause);
     ASSERT_FALSE(m_host.m_logs[1].empty());
     EXPECT_EQ(m_host.m_logs[1].back().text, cause);
     m_dlg->Disconnect(0);

@@ -46,7 +46,7 @@ class PortSearchTest : public ::testing::Test {
   /// The device bound to each of the first `n` entries.
   std::vector<std::string> BoundDevices(int n) const {
     std::vector<std::string> out;
-    for (int i = 0; i < n; ++i) out.push_back(CPortMap::Instance().Device(m_dlg->m_entries[i].m_nComPort).value_or(""));
+    for (int i = 0; i < n; ++i) out.push_back(CPortMap::Instance().Device(m_dlg->Binding(i).m_nComPort).value_or(""));
     return out;
   }
   std::string TraceText() const { return m_trace.Text(); }
@@ -54,8 +54,8 @@ class PortSearchTest : public ::testing::Test {
   void ExpectUnboundFrom(int first) {
     for (int i = first; i < MAX_ENTRIES; ++i) {
       SCOPED_TRACE(i);
-      EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, 0);
-      EXPECT_EQ(m_dlg->m_strPortLabel[i], "");
+      EXPECT_EQ(m_dlg->Binding(i).m_nComPort, 0);
+      EXPECT_EQ(m_dlg->PortLabelText(i), "");
       EXPECT_FALSE(m_host.m_controls[kEntryCheckIds[i]].enabled);
       EXPECT_EQ(m_host.m_portHints[i], "");
     }
@@ -86,8 +86,8 @@ TEST_F(PortSearchTest, HandsetsAreKnownByKernelNameDriverOrById) {
             (std::vector<std::string>{m_tree.Node("kvxuart0"), m_tree.Node("ttyACM0"), m_tree.Node("ttyUSB0")}));
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, i + 1);
-    EXPECT_EQ(m_dlg->m_strPortLabel[i], "[COM" + std::to_string(i + 1) + "]");
+    EXPECT_EQ(m_dlg->Binding(i).m_nComPort, i + 1);
+    EXPECT_EQ(m_dlg->PortLabelText(i), "[COM" + std::to_string(i + 1) + "]");
     EXPECT_TRUE(m_host.m_controls[kEntryCheckIds[i]].enabled);
     EXPECT_EQ(m_host.m_portHints[i], BoundDevices(3)[static_cast<size_t>(i)]);
   }
@@ -106,11 +106,11 @@ TEST_F(PortSearchTest, OrderIsThatOfTheHubSocketsAndStaysTheSame) {
   ASSERT_EQ(m_dlg->PortCount(), 5);
   EXPECT_EQ(BoundDevices(5), want);
   int before[5];
-  for (int i = 0; i < 5; ++i) before[i] = m_dlg->m_entries[i].m_nComPort;
+  for (int i = 0; i < 5; ++i) before[i] = m_dlg->Binding(i).m_nComPort;
 
   Search();
   EXPECT_EQ(BoundDevices(5), want);
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, before[i]) << i;
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(m_dlg->Binding(i).m_nComPort, before[i]) << i;
 }
 
 TEST_F(PortSearchTest, PortMatchSettingAddsFragments) {
@@ -140,7 +140,7 @@ TEST_F(PortSearchTest, TwentyEntriesTakeTheFirstTwentyInOrder) {
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(BoundDevices(MAX_ENTRIES)[static_cast<size_t>(i)], m_tree.Node("ttyACM" + std::to_string(22 - i)));
-    EXPECT_EQ(m_dlg->m_strPortLabel[i], "[COM" + std::to_string(m_dlg->m_entries[i].m_nComPort) + "]");
+    EXPECT_EQ(m_dlg->PortLabelText(i), "[COM" + std::to_string(m_dlg->Binding(i).m_nComPort) + "]");
   }
   // The three left over were not given numbers either.
   for (int k : {0, 1, 2}) EXPECT_EQ(CPortMap::Instance().Number(m_tree.Node("ttyACM" + std::to_string(k))), 0);
@@ -177,12 +177,12 @@ TEST_F(PortSearchTest, NumbersAreWholeAndKeptWhileTheDeviceStays) {
   m_tree.AddByPath(std::string(kSocket) + "1.1:1.0", "ttyACM0");
   Search();
   ASSERT_EQ(m_dlg->PortCount(), 1);
-  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 12);
-  EXPECT_EQ(m_dlg->m_strPortLabel[0], "[COM12]");
+  EXPECT_EQ(m_dlg->Binding(0).m_nComPort, 12);
+  EXPECT_EQ(m_dlg->PortLabelText(0), "[COM12]");
   DevBroadcastPort note;
   std::snprintf(note.dbcp_name, sizeof note.dbcp_name, "COM12");
   m_dlg->WindowProc(WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<intptr_t>(&note));
-  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 0);
+  EXPECT_EQ(m_dlg->Binding(0).m_nComPort, 0);
   for (int n = 1; n <= 11; ++n) CPortMap::Instance().Remove(n);
 
   // A second device joins; the first keeps COM12 and the new one takes the
@@ -191,15 +191,15 @@ TEST_F(PortSearchTest, NumbersAreWholeAndKeptWhileTheDeviceStays) {
   m_tree.AddTty("ttyACM1", "kvxuart");
   m_tree.AddByPath(std::string(kSocket) + "1.2:1.0", "ttyACM1");
   Search();
-  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 1);
-  EXPECT_EQ(m_dlg->m_entries[1].m_nComPort, 12);
+  EXPECT_EQ(m_dlg->Binding(0).m_nComPort, 1);
+  EXPECT_EQ(m_dlg->Binding(1).m_nComPort, 12);
   m_tree.Unplug("ttyACM0");
   m_tree.AddTty("ttyACM2", "kvxuart");
   m_tree.AddByPath(std::string(kSocket) + "1.3:1.0", "ttyACM2");
   Search();
   EXPECT_EQ(BoundDevices(2), (std::vector<std::string>{m_tree.Node("ttyACM1"), m_tree.Node("ttyACM2")}));
-  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 1);
-  EXPECT_EQ(m_dlg->m_entries[1].m_nComPort, 2);
+  EXPECT_EQ(m_dlg->Binding(0).m_nComPort, 1);
+  EXPECT_EQ(m_dlg->Binding(1).m_nComPort, 2);
   EXPECT_EQ(CPortMap::Instance().Number(m_tree.Node("ttyACM0")), 0);
 }
 
@@ -254,7 +254,7 @@ class PortNumbersTest : public PortSearchTest {
   }
   std::vector<int> Numbers() const {
     std::vector<int> out;
-    for (int i = 0; i < m_dlg->PortCount(); ++i) out.push_back(m_dlg->m_entries[i].m_nComPort);
+    for (int i = 0; i < m_dlg->PortCount(); ++i) out.push_back(m_dlg->Binding(i).m_nComPort);
     return out;
   }
   std::string Settings() const { return ReadText(CRegistry::StorePath()); }
@@ -284,7 +284,7 @@ TEST_F(PortNumbersTest, TwentySocketsKeepTheirNumbersWhateverThePlugOrderNamesAn
   ASSERT_EQ(m_dlg->PortCount(), MAX_ENTRIES);
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, i + 1);
+    EXPECT_EQ(m_dlg->Binding(i).m_nComPort, i + 1);
     EXPECT_EQ(BoundDevices(MAX_ENTRIES)[static_cast<size_t>(i)], m_tree.Node("ttyACM" + std::to_string(i)));
   }
   EXPECT_EQ(m_host.m_portHints[4], m_tree.Node("ttyACM4") + "  " + SocketName(5));
@@ -300,7 +300,7 @@ TEST_F(PortNumbersTest, TwentySocketsKeepTheirNumbersWhateverThePlugOrderNamesAn
   ASSERT_EQ(m_dlg->PortCount(), MAX_ENTRIES);
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(m_dlg->m_entries[i].m_nComPort, i + 1);
+    EXPECT_EQ(m_dlg->Binding(i).m_nComPort, i + 1);
     EXPECT_EQ(CPortMap::Instance().Socket(i + 1), SocketName(i + 1));
     EXPECT_EQ(BoundDevices(MAX_ENTRIES)[static_cast<size_t>(i)],
               m_tree.Node("ttyACM" + std::to_string(MAX_ENTRIES - (i + 1))));

@@ -111,7 +111,7 @@ class SoakRound {
                 ++totals.fired;
               }
             }
-            return dlg->m_bRunning == 0;
+            return !dlg->Running();
           },
           limitMs);
       totals.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
@@ -121,7 +121,7 @@ class SoakRound {
 
       for (int k = 0; k < kHandsets; ++k) {
         const SoakHandsetPlan& h = m_plan.handsets[static_cast<size_t>(k)];
-        const DownloadEntry& e = dlg->m_entries[k];
+        const RunEntry& e = dlg->Outcome(k);
         const SimRecord r = sims.Handset(k).Record();
         totals.injected += h.Injected();
         totals.fired += r.faultsFired + (h.eraseDelayMs ? 1 : 0);

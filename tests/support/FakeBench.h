@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "EngineProbe.h"
 #include "FakeHost.h"
 #include "FakeSerialPort.h"
 #include "Frames.h"
 #include "PhoneImage.h"
+#include "TestUtil.h"
 #include "VelmoraDlg.h"
 #include "platform/PortMap.h"
 
@@ -222,17 +224,15 @@ class CFakeBench {
 
   /// Binds handset k to entry k (as a port arrival would).
   void BindAll() {
-    for (size_t k = 0; k < m_handsets.size(); ++k) {
-      m_dlg->m_entries[k].m_nComPort = m_handsets[k]->com;
-    }
-    m_dlg->RefreshPortLabels();
+    for (size_t k = 0; k < m_handsets.size(); ++k) m_dlg->BindPort(static_cast<int>(k), m_handsets[k]->com);
   }
 
   /// Chooses an image the way a pressed button leaves it.
   void ChoosePhone(const std::string& path) {
-    m_dlg->m_bPhoneCode = 1;
-    m_dlg->m_strPhonePath = path;
-    m_dlg->UpdateData(false);
+    ChangeChoices(*m_dlg, [&](ImageChoices& c) {
+      c.m_bPhoneCode = 1;
+      c.m_strPhonePath = path;
+    });
   }
 
   /// Lets handsets answer and the dialog handle everything pending now.
@@ -263,7 +263,7 @@ class CFakeBench {
 
   /// Runs until the run has ended.
   bool RunToEnd(uint32_t maxMs = 3600000) {
-    return RunUntil([this] { return m_dlg->m_bRunning == 0; }, maxMs);
+    return RunUntil([this] { return !m_dlg->Running(); }, maxMs);
   }
 
   /// Presses DownLoad and, when it opens links, waits (really) until they
@@ -303,7 +303,7 @@ class CFakeBench {
   }
   void Send(const FakeHandset& h, std::vector<uint8_t>& frame) {
     for (int i = 0; i < MAX_ENTRIES; ++i) {
-      CBssComm& link = m_dlg->m_entries[i].m_comm;
+      CBssComm& link = CEngineProbe::Binding(*m_dlg, i).m_comm;
       if (link.IsOpen() && link.m_nPort == h.com) {
         link.BeginBurst();
         link.AddReceived(frame.data(), static_cast<int>(frame.size()), i);

@@ -54,7 +54,7 @@ class CSimRigWith {
   /// `limitMs` pass; whether it ended.
   bool RunToEnd(uint32_t limitMs) {
     m_host.Click(IDC_DOWNLOAD);
-    return m_host.RunUntil([&] { return m_dlg->m_bRunning == 0; }, limitMs);
+    return m_host.RunUntil([&] { return !m_dlg->Running(); }, limitMs);
   }
 
   /// The dialog first (its links close), then the handsets.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string>
 
+#include "Choices.h"
 #include "PhoneImage.h"
 #include "TempDir.h"
 #include "VelmoraDlg.h"
@@ -22,11 +23,9 @@ inline std::string TestSettingsStore(const std::string& settingsDir) {
 #endif
 }
 
-/// Starts a test as a fresh run of the program: the program-wide EFS2
-/// list cleared, no COM number mapped, the
+/// Starts a test as a fresh run of the program: no COM number mapped, the
 /// remembered directories kept in `settingsDir`.
 inline void ResetProgramState(const std::string& settingsDir) {
-  g_efsFileList = EfsFileList();
   CRegistry::SetStorePath(TestSettingsStore(settingsDir));
   CPortMap::Instance().Clear();
 }

@@ -120,9 +120,9 @@ TEST_F(DeviceMapSearchTest, ValuesNamingTheFragmentAreBoundInTheMapsOrderWithThe
 
   // Not sorted by number: the map's order is the bench's.
   EXPECT_EQ(Search(), (std::vector<int>{12, 7, 3}));
-  EXPECT_EQ(m_dlg->m_strPortLabel[0], "[COM12]");
-  EXPECT_EQ(m_dlg->m_strPortLabel[2], "[COM3]");
-  EXPECT_EQ(m_dlg->m_strPortLabel[3], "");
+  EXPECT_EQ(m_dlg->PortLabelText(0), "[COM12]");
+  EXPECT_EQ(m_dlg->PortLabelText(2), "[COM3]");
+  EXPECT_EQ(m_dlg->PortLabelText(3), "");
   EXPECT_EQ(CPortMap::Instance().Device(12).value_or(""), "\\\\.\\COM12");
 
   ASSERT_TRUE(CRegistry::WriteString(kPortMatchSetting, "otherdrv, nothing"));
@@ -150,7 +150,7 @@ TEST_F(DeviceMapSearchTest, APortBoundWithoutTheMapIsTheSystemsPortOfThatNumber)
   m_host.Click(IDC_AUTO_DETECT, 0);
   m_host.SelectListItem(IDC_PORT_LIST, 6, true);
   ASSERT_TRUE(m_dlg->CollectManualPorts());
-  EXPECT_EQ(m_dlg->m_entries[0].m_nComPort, 7);
+  EXPECT_EQ(m_dlg->Binding(0).m_nComPort, 7);
   EXPECT_EQ(CPortMap::Instance().Device(7).value_or(""), "\\\\.\\COM7");
   EXPECT_EQ(CPortMap::Instance().Device(31), std::nullopt);
 }

@@ -87,7 +87,7 @@ class CBssComm {
   /// line settings, then waits 100 ms. On failure traces
   /// "Failt to open Comm\n" and returns false with m_bOpen 0; OpenFailure
   /// then says why.
-  bool Open();
+  [[nodiscard]] bool Open();
 
   /// 57600 baud, 8N1, binary, DTR off, XON/XOFF both ways.
   bool ApplyLineSettings();
@@ -152,7 +152,7 @@ class CBssComm {
   /// Frames `n` request bytes (flag, stuffing, CRC-16/X-25 FCS, flag, zero
   /// fill to a multiple of 4), remembers them for Resend and writes the
   /// frame with one write. Sleeps `pauseMs` afterwards when positive.
-  bool SendRequest(const uint8_t* req, uint16_t n, int pauseMs);
+  [[nodiscard]] bool SendRequest(const uint8_t* req, uint16_t n, int pauseMs);
 
   /// Sends the last request again, framed as it was, and logs
   /// "패킷 재전송합니다.".
@@ -173,24 +173,24 @@ class CBssComm {
 
   // ---- requests (each switches to boot framing first) ----
 
-  bool RequestPhoneDownload();
-  bool RequestRscDownload();   ///< "Request RSC Binary download"
-  bool RequestFormat();        ///< "Low level Format and QBFS, EFS2 Rebuilding..."
-  bool RequestBootDownload();  ///< "BootLoader 다운로드 시작 요청"
-  bool RequestBootVersion();   ///< "현재 BOOT 버젼 요청"; parameters zero
-  bool RequestJump();          ///< "Jump 요청"
+  [[nodiscard]] bool RequestPhoneDownload();
+  [[nodiscard]] bool RequestRscDownload();   ///< "Request RSC Binary download"
+  [[nodiscard]] bool RequestFormat();        ///< "Low level Format and QBFS, EFS2 Rebuilding..."
+  [[nodiscard]] bool RequestBootDownload();  ///< "BootLoader 다운로드 시작 요청"
+  [[nodiscard]] bool RequestBootVersion();   ///< "현재 BOOT 버젼 요청"; parameters zero
+  [[nodiscard]] bool RequestJump();          ///< "Jump 요청"
 
   /// "Transmit EFS File information": 99 bytes, names in code page 949
   /// (converted from UTF-8), NUL-terminated, zero-filled. Refuses (false,
   /// nothing sent) a name that cannot be converted or does not fit.
-  bool RequestEfsFileInfo(const std::string& file, const std::string& folder);
+  [[nodiscard]] bool RequestEfsFileInfo(const std::string& file, const std::string& folder);
 
   /// "Flash erase 중.. 잠시만 기다리세요"; three little-endian values.
-  bool RequestErase(uint32_t start, uint32_t length, uint32_t start2);
-  bool RequestEraseExt(uint32_t start, uint32_t length, uint32_t start2);
+  [[nodiscard]] bool RequestErase(uint32_t start, uint32_t length, uint32_t start2);
+  [[nodiscard]] bool RequestEraseExt(uint32_t start, uint32_t length, uint32_t start2);
 
   /// Writes the first `length` bytes of the record raw (no framing).
-  bool SendBlock(const BlockRecord& block);
+  [[nodiscard]] bool SendBlock(const BlockRecord& block);
 
   /// True when `name` (UTF-8) converts to code page 949 and fits a field of
   /// `field` bytes with its NUL. The folder choice uses it to leave out
@@ -213,7 +213,7 @@ class CBssComm {
   uint8_t m_lastReq[MAX_REQUEST] = {};  ///< the last request, for Resend
 
  private:
-  bool SendFramedRequest(const uint8_t* req, uint16_t n, const char* status);
+  [[nodiscard]] bool SendFramedRequest(const uint8_t* req, uint16_t n, const char* status);
   void PostLog(int kind, const std::string& text);
 
   std::unique_ptr<ISerialPort> m_hComm;
