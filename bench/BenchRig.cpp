@@ -44,7 +44,7 @@ bool CBenchRig::Start(int handsets, const std::string& image, std::string& error
   OpenDialog(handsets);
   Choose(IDC_PHONE_CODE, image);
   m_host.DispatchPending();
-  if (m_dlg->m_bPhoneCode != 1) {
+  if (m_dlg->Choices().m_bPhoneCode != 1) {
     error = "the phone code image was refused: " + image;
     return false;
   }
@@ -81,7 +81,7 @@ RunResult CBenchRig::Run(uint32_t limitMs, const std::vector<int>& mayFail) {
   m_host.RunUntil([&] { return !m_dlg->LinksOpening(); }, limitMs);
   r.openMs = static_cast<double>(SteadyNowNs() - t0) / 1e6;
   r.opening = stats;
-  const bool ended = m_host.RunUntil([&] { return m_dlg->m_bRunning == 0; }, limitMs);
+  const bool ended = m_host.RunUntil([&] { return !m_dlg->Running(); }, limitMs);
   const uint64_t t1 = SteadyNowNs();
   r.cpuUs = ProcessCpuUs() - cpu0;
   m_host.SetDispatchObserver(nullptr);
@@ -95,7 +95,7 @@ RunResult CBenchRig::Run(uint32_t limitMs, const std::vector<int>& mayFail) {
   for (int k = 0; k < m_nCount; ++k) {
     bool allowed = false;
     for (int m : mayFail) allowed = allowed || m == k;
-    if (!allowed && m_dlg->m_entries[k].m_nResult != RESULT_COMPLETED && r.ok) {
+    if (!allowed && m_dlg->Outcome(k).m_nResult != RESULT_COMPLETED && r.ok) {
       r.ok = false;
       r.failure = "entry " + std::to_string(k + 1) + " did not complete";
       // Its last log lines say why.
@@ -119,7 +119,7 @@ RunResult CBenchRig::Run(uint32_t limitMs, const std::vector<int>& mayFail) {
 double CBenchRig::DisconnectEachMs() {
   double longest = 0;
   for (int i = 0; i < m_nCount; ++i) {
-    if (m_dlg->m_entries[i].m_bConnected != 1) continue;
+    if (m_dlg->Binding(i).m_bConnected != 1) continue;
     const uint64_t t0 = SteadyNowNs();
     m_dlg->Disconnect(i);
     const double ms = static_cast<double>(SteadyNowNs() - t0) / 1e6;

@@ -298,8 +298,8 @@ int RunRssChild(const std::string& image, const std::string& device, const std::
   host.m_fileAnswers.push_back(image);
   host.Click(IDC_PHONE_CODE, 1);
   host.Click(IDC_DOWNLOAD);
-  const bool ended = host.RunUntil([&] { return dlg.m_bRunning == 0; }, kRunLimitMs);
-  if (!ended || dlg.m_entries[0].m_nResult != RESULT_COMPLETED) return 1;
+  const bool ended = host.RunUntil([&] { return !dlg.Running(); }, kRunLimitMs);
+  if (!ended || dlg.Outcome(0).m_nResult != RESULT_COMPLETED) return 1;
   std::ofstream(report) << OwnPeakKiB() << "\n";
   return 0;
 }

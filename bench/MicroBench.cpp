@@ -155,15 +155,15 @@ class CEngineRig {
     m_host.DispatchPending();
     m_dlg->m_nTotalBlocks = static_cast<int>(m_dlg->m_nEraseLength / BLOCK_SIZE);
     for (int k = 0; k < count; ++k) {
-      m_dlg->m_entries[k].m_nState = 9;
-      m_dlg->m_entries[k].m_nBlock = 0;
+      m_dlg->Outcome(k).m_nState = 9;
+      m_dlg->Outcome(k).m_nBlock = 0;
     }
   }
   ~CEngineRig() {
     m_dlg.reset();
     CPortMap::Instance().Clear();
   }
-  bool Ready() const { return m_dlg->m_bRunning == 1 && !m_dlg->LinksOpening(); }
+  bool Ready() const { return m_dlg->Running() && !m_dlg->LinksOpening(); }
   /// One ACK for entry `i`, handled as the dialog's loop would.
   void Reply(int i) {
     DownloadEntry& e = m_dlg->m_entries[i];

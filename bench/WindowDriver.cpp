@@ -92,7 +92,7 @@ int CountFailed(const CVelmoraDlg& dlg, const std::vector<std::pair<int, std::st
   int failed = 0;
   ok = true;
   for (size_t k = 0; k < ports.size() && k < MAX_ENTRIES; ++k) {
-    if (dlg.m_entries[k].m_nResult == RESULT_COMPLETED) continue;
+    if (dlg.Outcome(k).m_nResult == RESULT_COMPLETED) continue;
     ok = false;
     ++failed;
   }
@@ -211,7 +211,7 @@ int RunWindow(int argc, char** argv, const std::string& image, int runs, int cli
 
   host.m_answer = image;
   Click(window, IDC_PHONE_CODE);
-  if (dialog.m_bPhoneCode != 1) {
+  if (dialog.Choices().m_bPhoneCode != 1) {
     std::fprintf(stderr, "velmora-window-bench: the image was refused: %s\n", host.m_lastBox.c_str());
     return 1;
   }
@@ -225,7 +225,7 @@ int RunWindow(int argc, char** argv, const std::string& image, int runs, int cli
   QTimer clicker;
   bool right = true;
   QObject::connect(&clicker, &QTimer::timeout, &counter, [&] {
-    if (counter.posted || dialog.m_bRunning == 0) return;
+    if (counter.posted || !dialog.Running()) return;
     counter.posted = true;
     counter.moved = false;
     counter.postedAt = counter.clock.nsecsElapsed();
@@ -250,7 +250,7 @@ int RunWindow(int argc, char** argv, const std::string& image, int runs, int cli
     t.start();
     Click(window, IDC_DOWNLOAD);
     if (probe) clicker.start(clickMs);
-    LoopUntil([&] { return dialog.m_bRunning == 0; }, kRunLimitMs);
+    LoopUntil([&] { return !dialog.Running(); }, kRunLimitMs);
     r.seconds = static_cast<double>(t.nsecsElapsed()) / 1e9;
     r.cpuMs = static_cast<double>(CpuUs() - cpu0) / 1000.0;
     clicker.stop();
@@ -261,7 +261,7 @@ int RunWindow(int argc, char** argv, const std::string& image, int runs, int cli
     // A click still on its way when the run ended took at least this long.
     if (counter.posted) r.clickMs.push_back(static_cast<double>(counter.clock.nsecsElapsed() - counter.postedAt) / 1e6);
     r.failed = CountFailed(dialog, ports, r.ok);
-    r.ok = r.ok && dialog.m_bRunning == 0;
+    r.ok = r.ok && !dialog.Running();
     PrintRun(k, k == 0, probe, r);
     Settle(kSettleMs);
   }
@@ -296,7 +296,7 @@ int RunHeadless(const std::string& image, int runs, const std::vector<std::pair<
   host.DispatchPending();
   host.m_fileAnswers.push_back(image);
   host.Click(IDC_PHONE_CODE, 1);
-  if (dialog.m_bPhoneCode != 1) {
+  if (dialog.Choices().m_bPhoneCode != 1) {
     std::fprintf(stderr, "velmora-window-bench: the image was refused\n");
     return 1;
   }
@@ -307,12 +307,12 @@ int RunHeadless(const std::string& image, int runs, const std::vector<std::pair<
     QElapsedTimer t;
     t.start();
     host.Click(IDC_DOWNLOAD);
-    host.RunUntil([&] { return dialog.m_bRunning == 0; }, kRunLimitMs);
+    host.RunUntil([&] { return !dialog.Running(); }, kRunLimitMs);
     r.seconds = static_cast<double>(t.nsecsElapsed()) / 1e9;
     r.cpuMs = static_cast<double>(CpuUs() - cpu0) / 1000.0;
     r.busyMs = static_cast<double>(busy.busyNs) / 1e6;
     r.failed = CountFailed(dialog, ports, r.ok);
-    r.ok = r.ok && dialog.m_bRunning == 0;
+    r.ok = r.ok && !dialog.Running();
     PrintRun(k, k == 0, false, r);
     host.RunUntil([] { return false; }, kSettleMs);
   }
