@@ -42,7 +42,12 @@ test-windows: windows build-asan
 	tests/windows/run build-win -j$(JOBS)
 	tests/windows/run-linux build-win build-asan
 
-demo: build
+# Only what the demo runs (the window, velmora-cli, velmora-sim): a fresh
+# clone shows its window without building every test first.
+DEMO_TARGETS = velmora velmora-cli velmora-sim
+demo: bootstrap
+	cmake -S . -B build $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j$(JOBS) --target $(DEMO_TARGETS)
 	scripts/demo
 
 # The Debian package of a Release build (build-deb/velmora_<version>_<arch>.deb),
@@ -84,8 +89,9 @@ fuzz: build-fuzz
 
 # Benchmarks (not part of `make test`): prints the report and writes it to
 # docs/PERFORMANCE.md. BENCH_ARGS passes options, e.g. BENCH_ARGS=--quick.
+# The window line needs the Qt window (velmora-window-bench, built with it).
 bench: bootstrap
-	cmake -S . -B build-bench $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_GUI=OFF -DVELMORA_BUILD_BENCH=ON -DBUILD_TESTING=OFF
+	cmake -S . -B build-bench $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_GUI=ON -DVELMORA_BUILD_BENCH=ON -DBUILD_TESTING=OFF
 	cmake --build build-bench -j$(JOBS) --target velmora-bench
 	build-bench/bin/velmora-bench --out docs/PERFORMANCE.md --command "$(strip make bench $(BENCH_ARGS))" $(BENCH_ARGS)
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "WindowLine.h"
+
 struct E2eOptions {
   int unpacedRuns = 5;                ///< measured unpaced runs per entry count
   int pacedRuns = 3;                  ///< measured paced runs per entry count
@@ -77,6 +79,8 @@ struct E2eFigures {
   uint64_t rssSmallImage = 0, rssLargeImage = 0;
   uint32_t rssSmallBlocks = 0, rssLargeBlocks = 0;
   std::string rssFailure;
+  /// The Qt window beside the headless host (velmora-window-bench).
+  WindowFigures window;
 };
 
 /// Runs everything; progress lines go to stderr.

@@ -19,6 +19,11 @@ constexpr double kFirstOpenBusyMs = 250.0;
 // "About nothing" for an idle entry: a thousandth of a core.
 constexpr double kIdleCpuMs = 10.0;
 constexpr double kRssGrowth = 1.10;
+// The window beside the headless host on the same handsets.
+constexpr double kWindowTimeProgrammed = 1.10;
+constexpr double kWindowCpuProgrammed = 3.0;
+constexpr double kWindowTimePaced = 1.01;
+constexpr double kClickMs = 100.0;
 
 std::string Entries(int n) { return std::to_string(n) + (n == 1 ? " entry" : " entries"); }
 
@@ -41,7 +46,63 @@ bool AllOk(const std::vector<CountFigures>& v) {
   return std::all_of(v.begin(), v.end(), [](const CountFigures& f) { return f.failure.empty() && f.runsOk > 0; });
 }
 
+// Never tried (no reason given) or left out on purpose: no rows.
+bool WindowLeftOut(const WindowFigures& w) {
+  return !w.measured && (w.why.empty() || w.why.rfind("left out", 0) == 0);
+}
+
+bool HostOk(const HostFigures& f) { return f.failure.empty() && f.runsOk > 0; }
+
+std::string HostFailure(const WindowLineFigures& l) {
+  std::string s;
+  if (!l.window.failure.empty()) s += " - window: " + l.window.failure;
+  if (!l.headless.failure.empty()) s += " - headless: " + l.headless.failure;
+  return s;
+}
+
 }  // namespace
+
+std::vector<TargetRow> JudgeWindowTargets(const WindowFigures& w) {
+  std::vector<TargetRow> rows;
+  const std::string entries = Entries(w.handsets);
+  if (!w.measured) {
+    for (const char* target : {"window run time / headless host's, programming line", "window CPU / headless host's, programming line",
+                               "window run time / headless host's, paced line", "a click during a window run takes effect"})
+      rows.push_back({target, "not measured: " + w.why, "-", 0, false});
+    return rows;
+  }
+  const WindowLineFigures& p = w.programmed;
+  const bool progOk = HostOk(p.window) && HostOk(p.headless);
+  const double timeRatio = p.headless.seconds > 0 ? p.window.seconds / p.headless.seconds : 0;
+  rows.push_back({Fmt("window run time / headless host's, %.1f ms programming, %u blocks, %s", w.programUs / 1000.0,
+                      p.blocks, entries.c_str()),
+                  Fmt("%.3f (%.3f s vs %.3f s)", timeRatio, p.window.seconds, p.headless.seconds) + HostFailure(p),
+                  Fmt("<= %.2f", kWindowTimeProgrammed), timeRatio / kWindowTimeProgrammed,
+                  progOk && timeRatio > 0 && timeRatio <= kWindowTimeProgrammed});
+  const double cpuRatio = p.headless.cpuMs > 0 ? p.window.cpuMs / p.headless.cpuMs : 0;
+  rows.push_back({"window CPU / headless host's, the same line",
+                  Fmt("%.2f (%.0f ms vs %.0f ms)", cpuRatio, p.window.cpuMs, p.headless.cpuMs) + HostFailure(p),
+                  Fmt("<= %.0f", kWindowCpuProgrammed), cpuRatio / kWindowCpuProgrammed,
+                  progOk && cpuRatio > 0 && cpuRatio <= kWindowCpuProgrammed});
+  const WindowLineFigures& q = w.paced;
+  const bool pacedOk = HostOk(q.window) && HostOk(q.headless);
+  const double pacedRatio = q.headless.seconds > 0 ? q.window.seconds / q.headless.seconds : 0;
+  rows.push_back({Fmt("window run time / headless host's, paced %u B/s, %u blocks, %s", w.paceBps, q.blocks,
+                      entries.c_str()),
+                  Fmt("%.4f (%.3f s vs %.3f s)", pacedRatio, q.window.seconds, q.headless.seconds) + HostFailure(q),
+                  Fmt("<= %.2f", kWindowTimePaced), pacedRatio / kWindowTimePaced,
+                  pacedOk && pacedRatio > 0 && pacedRatio <= kWindowTimePaced});
+  double click = 0;
+  int clicks = 0;
+  for (const WindowLineFigures* l : {&w.programmed, &w.paced, &w.unpaced}) {
+    click = std::max(click, l->window.clickMaxMs);
+    clicks += l->window.clicks;
+  }
+  rows.push_back({"a click during a window run (a key press posted to the entry slider) to its effect painted, longest",
+                  Fmt("%.1f ms over %d clicks", click, clicks), Fmt("<= %.0f ms", kClickMs), click / kClickMs,
+                  clicks > 0 && click <= kClickMs});
+  return rows;
+}
 
 std::vector<TargetRow> JudgeTargets(const E2eFigures& e) {
   std::vector<TargetRow> rows;
@@ -137,7 +198,55 @@ std::vector<TargetRow> JudgeTargets(const E2eFigures& e) {
                                        : "failed: " + e.rssFailure,
                   Fmt("<= %.2f", kRssGrowth), growth / kRssGrowth,
                   e.rssFailure.empty() && growth > 0 && growth <= kRssGrowth});
+  if (!WindowLeftOut(e.window))
+    for (TargetRow& r : JudgeWindowTargets(e.window)) rows.push_back(std::move(r));
   return rows;
+}
+
+/// The window line: how it is measured and its figures.
+static std::string WindowSection(const WindowFigures& w, bool withTargets) {
+  std::string s = "## The window\n\n";
+  if (!w.measured) return s + "Not measured: " + w.why + "\n\n";
+  s += Fmt("- The real Qt window (velmora-window-bench --host window) and the headless host (--host headless) each "
+           "run in a process of their own on the same %d simulated handsets, which stay in the benchmark's process; "
+           "the window runs on %s. Each is driven as the operator drives it: the handsets' ports arrive as hot-plug "
+           "notifications, PHONE Code is clicked and the file dialog answered with the image, then DownLoad is "
+           "clicked, once for a warm-up run and then for each measured run; boxes are answered at once.\n",
+           w.handsets, w.platform.c_str());
+  s += "- Run time is the DownLoad click to the run's end; CPU is the host process's own (user + system) over that "
+       "span, so the handsets are not in it. The hosts take turns, headless first, so that both see the same "
+       "machine.\n";
+  s += Fmt("- In the measured runs nobody touches the window. After them, in one more run of each window, a key "
+           "press (Right, then Left) is posted to the entry slider every %d ms, behind whatever the handsets' "
+           "messages have queued, one at a time; its latency runs from the post to the first paint of the entry label "
+           "after the slider moved. Paints count every widget paint of the window during a measured run.\n",
+           w.clickMs);
+  if (w.xServerCpuMs > 0)
+    s += Fmt("- The X server (Xvfb) used %.0f ms of CPU over all the window's runs and warm-ups; it is not in the "
+             "window's CPU figure.\n",
+             w.xServerCpuMs);
+  s += "\n";
+  if (withTargets) {
+    s += "| Target | Measured | Limit | Ratio | Met |\n|---|---|---|---|---|\n";
+    for (const TargetRow& r : JudgeWindowTargets(w))
+      s += "| " + r.target + " | " + r.measured + " | " + r.limit + " | " + Fmt("%.3f", r.ratio) + " | " +
+           (r.met ? "yes" : "**no**") + " |\n";
+    s += "\n";
+  }
+  s += "| Line | Blocks | Host | Runs ok | Run time s | CPU ms | Paints per run | Clicks | Click median ms | "
+       "Click longest ms |\n|---|---|---|---|---|---|---|---|---|---|\n";
+  for (const WindowLineFigures* l : {&w.programmed, &w.paced, &w.unpaced}) {
+    for (const HostFigures* f : {&l->headless, &l->window}) {
+      const bool window = f == &l->window;
+      s += Fmt("| %s | %u | %s | %d/%d | %.3f | %.0f | ", l->name.c_str(), l->blocks, window ? "window" : "headless",
+               f->runsOk, f->runs, f->seconds, f->cpuMs);
+      s += window ? Fmt("%.0f | %d | %.1f | %.1f |", f->paints, f->clicks, f->clickMedianMs, f->clickMaxMs)
+                  : std::string("- | - | - | - |");
+      if (!f->failure.empty()) s += " failure: " + f->failure;
+      s += "\n";
+    }
+  }
+  return s + "\n";
 }
 
 /// The figures shown but not judged: the twenty unpaced entries, and what
@@ -242,6 +351,7 @@ std::string FormatReport(const MachineInfo& m, const std::string& command, const
              e.disconnectIdleMs, e.rssSmallKiB, static_cast<unsigned long long>(e.rssSmallImage), e.rssSmallBlocks,
              e.rssLargeKiB, static_cast<unsigned long long>(e.rssLargeImage), e.rssLargeBlocks);
   }
+  if (!WindowLeftOut(e.window)) s += WindowSection(e.window, !withE2e);
 
   s += "## Micro benchmarks\n\nGoogle Benchmark, real time per operation. The engine cases run the dialog on "
        "the headless host with ports that accept every write at once: one accepted ACK in the flash-programming "

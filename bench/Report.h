@@ -23,6 +23,9 @@ struct TargetRow {
   bool met = false;
 };
 
+/// The window line's targets (also among JudgeTargets's, unless it was left out).
+std::vector<TargetRow> JudgeWindowTargets(const WindowFigures& w);
+
 /// The targets judged from the figures.
 std::vector<TargetRow> JudgeTargets(const E2eFigures& e);
 

@@ -2,12 +2,16 @@
 // simulated handsets; prints the report and writes it where --out says.
 //
 //   velmora-bench [--out FILE] [--command TEXT] [--runs N] [--quick]
-//                 [--micro-only] [--full-rss] [--benchmark_...]
+//                 [--micro-only] [--window-only] [--no-window]
+//                 [--window-driver PATH] [--full-rss] [--benchmark_...]
 //
 // --runs N sets the measured runs per entry count (default 5 unpaced, 3
 // paced and programming); --quick makes every run short, for trying the
 // program out;
-// --full-rss sends all of the 16 MiB image instead of its last MiB.
+// --full-rss sends all of the 16 MiB image instead of its last MiB;
+// --window-only measures the window line alone, --no-window leaves it out;
+// --window-driver runs another build's velmora-window-bench (a before/after
+// comparison on one machine).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -49,8 +53,10 @@ class CCollector : public benchmark::BenchmarkReporter {
 
 int main(int argc, char** argv) {
   std::string out, command = "velmora-bench";
-  bool microOnly = false;
+  bool microOnly = false, windowOnly = false, noWindow = false;
+  std::string windowDriver;
   E2eOptions options;
+  WindowOptions windowOptions;
   std::vector<char*> benchArgs{argv[0]};
   for (int k = 1; k < argc; ++k) {
     const std::string a = argv[k];
@@ -76,8 +82,17 @@ int main(int argc, char** argv) {
       options.programBlocks = 64;
       options.pacedBlocks = 12;
       options.idleMs = 2000;
+      windowOptions.rounds = 1;
+      windowOptions.runsPerRound = 1;
+      windowOptions.pacedBlocks = 12;
     } else if (a == "--micro-only") {
       microOnly = true;
+    } else if (a == "--window-only") {
+      windowOnly = true;
+    } else if (a == "--no-window") {
+      noWindow = true;
+    } else if (a == "--window-driver") {
+      windowDriver = value("--window-driver");
     } else if (a == "--full-rss") {
       options.fullRss = true;
     } else if (a.rfind("--benchmark_", 0) == 0) {
@@ -91,14 +106,22 @@ int main(int argc, char** argv) {
   int benchArgc = static_cast<int>(benchArgs.size());
   benchmark::Initialize(&benchArgc, benchArgs.data());
   CCollector collector;
-  std::fprintf(stderr, "bench: micro benchmarks\n");
-  benchmark::RunSpecifiedBenchmarks(&collector);
+  if (!windowOnly) {
+    std::fprintf(stderr, "bench: micro benchmarks\n");
+    benchmark::RunSpecifiedBenchmarks(&collector);
+  }
   benchmark::Shutdown();
 
   E2eFigures e2e;
-  if (!microOnly) e2e = RunEndToEnd(options);
+  if (!microOnly && !windowOnly) e2e = RunEndToEnd(options);
+  if (!microOnly && !noWindow) {
+    e2e.window = RunWindowLines(windowOptions, windowDriver);
+  } else {
+    e2e.window.why = "left out (--micro-only or --no-window)";
+  }
 
-  const std::string report = FormatReport(DescribeMachine(), command, collector.figures, e2e, !microOnly);
+  const std::string report =
+      FormatReport(DescribeMachine(), command, collector.figures, e2e, !microOnly && !windowOnly);
   std::fputs(report.c_str(), stdout);
   if (!out.empty()) {
     std::ofstream file(out);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Takes a picture of the operator window a few seconds into a run: twenty
+# Takes a picture of the operator window at the end of a run: twenty
 # simulated handsets on paced lines take a phone-code image, one of them
-# refuses a block so a failure shows too. Writes docs/window.png.
+# (entry 4) refuses a block, so its socket shows as failed, its log is the
+# one shown and the end box counts it. Writes docs/window.png.
 # Runs the window on a virtual X server (Xvfb) when there is one, else on
 # Qt's off-screen platform. Usage: scripts/screenshot.sh [BUILD_DIR] [OUTPUT]
 set -euo pipefail
@@ -31,7 +32,7 @@ export VELMORA_SETTINGS="$work/settings.ini"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
 
 image="$work/sample_phone.bin"
-"$root/scripts/make-sample-image" "$image" $((0x20000 + 200 * 1024 + 123)) $((0x20000)) 7
+"$root/scripts/make-sample-image" "$image" $((0x20000 + 24 * 1024 + 123)) $((0x20000)) 7
 "$build/bin/velmora-sim" --count 20 --pace 5760 --fault 4/nak-failed:3 > "$work/ports" 2> "$work/sim.log" &
 sim_pid=$!
 for _ in $(seq 100); do
@@ -40,7 +41,7 @@ for _ in $(seq 100); do
 done
 ports=()
 while IFS='=' read -r com dev; do ports+=(--port "${com#COM}=$dev"); done < "$work/ports"
-args=("$out" "${ports[@]}" --phone "$image" --after 6000)
+args=("$out" "${ports[@]}" --phone "$image" --at-end --show-entry 4 --after 50000)
 
 if command -v Xvfb >/dev/null 2>&1; then
   display=":$((90 + RANDOM % 100))"

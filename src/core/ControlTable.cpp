@@ -74,9 +74,12 @@ std::vector<ControlRow> BuildRows() {
     rows.push_back({kProgressIds[i], K::ProgressBar, "", kEntryPlaces[i].barX, kEntryPlaces[i].barY, 111, 13, true,
                     true});
 
+  // The status edits and log views of all entries share one place; only the
+  // shown entry's are visible (the first entry's at start), so that the
+  // others, covered anyway, cost no painting.
   rows.push_back({IDC_STATIC, K::GroupBox, " Status ", 195, 180, 246, 172, true, true});
   for (int i = 0; i < kEntries; ++i)
-    rows.push_back({kStatusIds[i], K::ReadOnlyEdit, "", 205, 195, 116, 12, true, true});
+    rows.push_back({kStatusIds[i], K::ReadOnlyEdit, "", 205, 195, 116, 12, i == 0, true});
 
   std::string entryItems;
   for (int i = 0; i < kEntries; ++i) entryItems += (i ? "\nEntry" : "Entry") + std::to_string(i + 1);
@@ -90,7 +93,7 @@ std::vector<ControlRow> BuildRows() {
   rows.insert(rows.end(), rest.begin(), rest.end());
 
   for (int i = 0; i < kEntries; ++i)
-    rows.push_back({kLogViewIds[i], K::LogView, "", 204, 229, 229, 103, true, true});
+    rows.push_back({kLogViewIds[i], K::LogView, "", 204, 229, 229, 103, i == 0, true});
 
   // The sizes of the File Info labels are not fixed anywhere; these fit
   // their texts in the dialog font.

@@ -34,7 +34,8 @@ class IProgressBar {
   virtual void SetBgColour(Rgb colour) = 0;
   virtual void SetTextOnBgColour(Rgb colour) = 0;
   virtual void SetTextOnBarColour(Rgb colour) = 0;
-  /// Repaints at once.
+  /// Has the bar repainted with the window's next frame (a window paints
+  /// at most once per frame, however often its values change).
   virtual void Redraw() = 0;
 };
 
@@ -100,4 +101,19 @@ class IDialogHost : public IWindow {
   /// host that keeps a record of its handsets writes it. Hosts that keep
   /// none ignore it.
   virtual void OnEntryResult(int entry) { (void)entry; }
+
+  // ---- what a window shows beyond its controls' texts; hosts without a
+  // ---- window ignore them (the console prints its own summary) ----
+  /// Entry `entry`'s port label stands for a handset that failed: the window
+  /// marks it (a colour of its own) until told otherwise.
+  virtual void MarkEntryFailed(int entry, bool failed) { (void)entry; (void)failed; }
+  /// Something the operator should know that concerns no entry, such as a
+  /// Port Search that found nothing: the window shows it in a box.
+  virtual void ShowNotice(const std::string& text) { (void)text; }
+  /// The run has ended: the window asks for the operator's attention (the
+  /// taskbar's alert) and beeps once, for whoever works at the next bench.
+  virtual void AskAttention() {}
+  /// Closes the message box the dialog has open (the innermost), as if it
+  /// had been answered No (or OK); nothing when none is open.
+  virtual void DismissMessageBox() {}
 };

@@ -222,6 +222,10 @@ class CVelmoraDlg {
   /// The port each entry's check box was last ticked for: a newly bound
   /// port ticks the box, the operator's untick stays until it changes.
   int m_nTickedPort[MAX_ENTRIES] = {};
+  /// The COM number each entry failed on in its latest run, 0 for none: its
+  /// label keeps it, marked, until the next run, a binding to another port,
+  /// or that port leaving.
+  int m_nFailedPort[MAX_ENTRIES] = {};
 
   // image choices
   int m_bPhoneCode = 0, m_bBootLoader = 0, m_bResource = 0, m_bEfs2 = 0, m_bQbfs = 0;
@@ -289,6 +293,10 @@ class CVelmoraDlg {
   /// Says how often entry i's last line came again unshown, if it did.
   void FlushLineRepeats(int i, bool force);
   std::string StatusText(int i) const;
+  /// Entry i's port label: "[COM%d]", marked when it failed on that port.
+  std::string PortLabel(int i) const;
+  /// Empties entry i's bar and status text (it is not in the new run).
+  void ClearEntryView(int i);
 
   // Image selection (VelmoraDlgImages.cpp).
   /// The address boxes' texts at start-up and whenever they are opened.

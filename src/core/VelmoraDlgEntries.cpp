@@ -186,25 +186,25 @@ void CVelmoraDlg::CloseLink(int i) {
 void CVelmoraDlg::RefreshPortLabels() {
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     const int port = m_entries[i].m_nComPort;
+    // Bound to another port, the entry no longer stands for the failed one.
+    if (port != 0 && m_nFailedPort[i] != port) m_nFailedPort[i] = 0;
     if (port != 0) {
       m_host.EnableControl(kEntryCheckIds[i], m_bControlsEnabled == 1);
       if (m_nTickedPort[i] != port) {
         m_host.SetCheck(kEntryCheckIds[i], 1);
         m_nTickedPort[i] = port;
       }
-      char label[16];
-      std::snprintf(label, sizeof label, "[COM%d]", port);
-      m_strPortLabel[i] = label;
-      m_host.SetPortHint(i, CPortMap::Instance().Device(port).value_or(""));
     } else {
       m_host.EnableControl(kEntryCheckIds[i], false);
       if (m_nTickedPort[i] != 0) {
         m_host.SetCheck(kEntryCheckIds[i], 0);
         m_nTickedPort[i] = 0;
       }
-      m_strPortLabel[i].clear();
-      m_host.SetPortHint(i, "");
     }
+    m_strPortLabel[i] = PortLabel(i);
+    const int shown = port != 0 ? port : m_nFailedPort[i];
+    m_host.SetPortHint(i, shown != 0 ? CPortMap::Instance().Device(shown).value_or("") : std::string());
+    m_host.MarkEntryFailed(i, m_nFailedPort[i] != 0);
   }
   // During a run the controls come back only when the run has ended.
   if (PortCount() == 0 && !m_bRunning) EnableControls(1);
@@ -271,7 +271,11 @@ void CVelmoraDlg::OnDownLoad() {
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     takesPart[i] = m_entries[i].m_nComPort != 0 && (m_bAutoDetect == 0 || m_host.GetCheck(kEntryCheckIds[i]) == 1);
     taking += takesPart[i] ? 1 : 0;
+    // A bar shows its entry's latest run only: what an earlier run left on
+    // an entry that sits this one out would read as this run's result.
+    if (!takesPart[i]) ClearEntryView(i);
   }
+  UpdateData(false);
   if (taking == 0) {
     m_host.MessageBox("No Phone is connected.", MB_OK | MB_ICONINFORMATION);
     return;
@@ -288,6 +292,10 @@ void CVelmoraDlg::OnDownLoad() {
   m_runEnd = m_runStart;
   m_runImages = ChosenImages(*this);
   m_bCompletionBox = 0;
+  // The failures of the last run are told by its report now; the labels
+  // show this run's.
+  for (int& port : m_nFailedPort) port = 0;
+  RefreshPortLabels();
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     DownloadEntry& e = m_entries[i];
     e.m_nResult = RESULT_NONE;
@@ -317,8 +325,6 @@ void CVelmoraDlg::OnDownLoad() {
     if (!takesPart[i]) {
       // Its link, if open, stays open but outside the plan.
       m_entries[i].m_bConnected = 0;
-      SetEntryBarText(i, "");
-      m_host.ProgressBar(i).Redraw();
       continue;
     }
     if (LinkReusable(i)) continue;

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "ControlIds.h"
+#include "OsFile.h"
 #include "Registry.h"
 #include "VelmoraDlg.h"
 
@@ -17,7 +18,11 @@ const char kNotDownloadFile[] = "다운로드용 파일이 아닙니다.";
 
 std::string RememberedDirectory(const char* value) {
   std::string dir = CRegistry::ReadString(value);
-  return dir.empty() ? DefaultImageDirectory() : dir;
+  if (dir.empty()) return DefaultImageDirectory();
+  // "*.bin" is appended to it: a folder written without its separator (by
+  // hand, by a script) would otherwise open its parent.
+  if (!OsIsSeparator(dir.back())) dir += kPathSeparator;
+  return dir;
 }
 
 std::string DirectoryOf(const std::string& path) {

@@ -68,6 +68,8 @@ bool CVelmoraDlg::QueryClose() {
   const int answer = m_host.MessageBox(kCloseQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
   m_bAskingClose = 0;
   if (answer != IDYES) return false;
+  // The window goes: the run's end needs no one's attention.
+  m_bClosing = 1;
   // The run may have ended while the question was open.
   if (m_bRunning) InterruptRun();
   return true;

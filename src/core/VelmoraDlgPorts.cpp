@@ -31,10 +31,14 @@ std::string ListItemText(int number) {
 }
 
 /// Tells the host which device each entry's label and each list item
-/// stands for; the labels themselves keep their "[COM%d]" texts.
-void ShowPortDevices(IDialogHost& host, const DownloadEntry (&entries)[MAX_ENTRIES]) {
-  for (int i = 0; i < MAX_ENTRIES; ++i)
-    host.SetPortHint(i, entries[i].m_nComPort != 0 ? PortLabelHint(entries[i].m_nComPort) : std::string());
+/// stands for; the labels themselves keep their "[COM%d]" texts. A failed
+/// entry's label stands for the port it failed on.
+void ShowPortDevices(IDialogHost& host, const DownloadEntry (&entries)[MAX_ENTRIES],
+                     const int (&failedPorts)[MAX_ENTRIES]) {
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    const int port = entries[i].m_nComPort != 0 ? entries[i].m_nComPort : failedPorts[i];
+    host.SetPortHint(i, port != 0 ? PortLabelHint(port) : std::string());
+  }
   for (int n = 1; n <= MAX_COM_PORT; ++n) host.SetListItemText(IDC_PORT_LIST, n - 1, ListItemText(n));
 }
 
@@ -97,8 +101,13 @@ void CVelmoraDlg::OnPortSearch() {
   for (const int number : numbers) {
     m_entries[bound++].m_nComPort = number;
   }
+  // A failed handset's port that the search no longer finds has left.
+  for (int& failed : m_nFailedPort)
+    if (std::find(numbers.begin(), numbers.end(), failed) == numbers.end()) failed = 0;
   RefreshPortLabels();
-  ShowPortDevices(m_host, m_entries);
+  ShowPortDevices(m_host, m_entries, m_nFailedPort);
+  // Otherwise the search would look as if nothing had happened.
+  if (numbers.empty()) m_host.ShowNotice("No handset port found.");
 }
 
 void CVelmoraDlg::OnAutoDetect() { ApplyAutoDetectVisibility(); }
@@ -131,7 +140,7 @@ void CVelmoraDlg::ApplyAutoDetectVisibility() {
     m_host.ShowControl(kPortLabelIds[i], autoDetect);
   }
   // The list may just have come into view: its items name today's devices.
-  ShowPortDevices(m_host, m_entries);
+  ShowPortDevices(m_host, m_entries, m_nFailedPort);
 }
 
 bool CVelmoraDlg::CollectManualPorts() {
@@ -141,13 +150,13 @@ bool CVelmoraDlg::CollectManualPorts() {
     if (!m_host.IsListItemSelected(IDC_PORT_LIST, k)) continue;
     if (bound == MAX_ENTRIES) {
       for (auto& e : m_entries) e.m_nComPort = 0;
-      ShowPortDevices(m_host, m_entries);
+      ShowPortDevices(m_host, m_entries, m_nFailedPort);
       m_host.MessageBox("선택 허용치를 초과하였습니다.", MB_OK);
       return false;
     }
     m_entries[bound++].m_nComPort = k + 1;
   }
-  ShowPortDevices(m_host, m_entries);
+  ShowPortDevices(m_host, m_entries, m_nFailedPort);
   return true;
 }
 
@@ -168,7 +177,7 @@ void CVelmoraDlg::OnPortArrival(int port) {
     }
   }
   RefreshPortLabels();
-  ShowPortDevices(m_host, m_entries);
+  ShowPortDevices(m_host, m_entries, m_nFailedPort);
 }
 
 void CVelmoraDlg::OnPortRemoval(int port) {
@@ -189,8 +198,11 @@ void CVelmoraDlg::OnPortRemoval(int port) {
       }
       break;
     }
-    RefreshPortLabels();
   }
+  // The handset that failed there is gone: its entry stops standing for it.
+  for (int& failed : m_nFailedPort)
+    if (failed == port) failed = 0;
+  RefreshPortLabels();
   if (PortCount() == 0) {
     // The reset forgets every connection. A link still open then stays open
     // on a device that is gone, its receive thread's end no longer closes
@@ -203,5 +215,5 @@ void CVelmoraDlg::OnPortRemoval(int port) {
     }
     ResetAllEntries();
   }
-  ShowPortDevices(m_host, m_entries);
+  ShowPortDevices(m_host, m_entries, m_nFailedPort);
 }

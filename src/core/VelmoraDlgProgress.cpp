@@ -72,6 +72,30 @@ void CVelmoraDlg::ShowEntryError(int i) {
   bar.SetBgColour(kLightGrey);
   bar.SetTextOnBgColour(kDarkRed);
   bar.Redraw();
+  // Which socket failed stays readable after the entry loses its port.
+  if (i < 0 || i >= MAX_ENTRIES) return;
+  const DownloadEntry& e = m_entries[i];
+  const int port = e.m_nComPort != 0 ? e.m_nComPort : e.m_nRunPort;
+  if (port == 0 || m_nFailedPort[i] == port) return;
+  m_nFailedPort[i] = port;
+  m_strPortLabel[i] = PortLabel(i);
+  m_host.SetControlText(kPortLabelIds[i], m_strPortLabel[i]);
+  m_host.MarkEntryFailed(i, true);
+}
+
+std::string CVelmoraDlg::PortLabel(int i) const {
+  const int port = m_entries[i].m_nComPort != 0 ? m_entries[i].m_nComPort : m_nFailedPort[i];
+  if (port == 0) return {};
+  char label[24];
+  std::snprintf(label, sizeof label, m_nFailedPort[i] == port ? "[COM%d]\xC3\x97" : "[COM%d]", port);
+  return label;
+}
+
+void CVelmoraDlg::ClearEntryView(int i) {
+  SetEntryBarText(i, "");
+  m_host.ProgressBar(i).SetPos(0);
+  m_host.ProgressBar(i).Redraw();
+  m_strStatus[i].clear();
 }
 
 void CVelmoraDlg::ShowElapsedTime() {
@@ -79,8 +103,13 @@ void CVelmoraDlg::ShowElapsedTime() {
   char text[64];
   std::snprintf(text, sizeof text, "Elapsed time : %d min %d sec", static_cast<int>(s / 60),
                 static_cast<int>(s % 60));
+  // The clock moves once a second, but this runs with every block of every
+  // entry: only a new second is worth a refresh of the controls (the
+  // block's own progress refreshes them right after). The log view is
+  // repainted with it: the view seen, whichever entry it belongs to.
+  if (m_strElapsed == text) return;
+  if (m_nSelEntry >= 0 && m_nSelEntry < MAX_ENTRIES) m_host.Invalidate(kLogViewIds[m_nSelEntry]);
   m_strElapsed = text;
-  m_host.Invalidate(kLogViewIds[0]);
   UpdateData(false);
 }
 

@@ -1,6 +1,7 @@
 // The end of a run, however it ended (every entry done, a step that could
 // not go on, an interruption): the clock stops, the run's report is kept,
-// and the operator is told which handsets failed and why.
+// the window calls the operator, and the operator is told how many
+// handsets completed, which failed and why.
 #include "RunReport.h"
 #include "VelmoraDlg.h"
 
@@ -23,12 +24,23 @@ void CVelmoraDlg::EndRun(bool completionBox) {
     if (!WriteRunReportInto(m_strRunReportDir, *this, "velmora", error) && first >= 0)
       PutLog(first, LOG_ERROR, "Run report not written: " + error);
   }
+  // A close question still open is moot now; the end box must not open
+  // under it.
+  if (m_bAskingClose) m_host.DismissMessageBox();
+  // Whoever works at the next bench hears and sees that this one is done.
+  // Not when the window is closing.
+  if (!m_bClosing) m_host.AskAttention();
   if (!completionBox) return;
-  std::string text = "Download Completed.";
+  int completed = 0, failed = 0;
+  std::string failures;
   for (int i = 0; i < MAX_ENTRIES; ++i) {
     const DownloadEntry& e = m_entries[i];
+    if (e.m_nResult == RESULT_COMPLETED) ++completed;
     if (e.m_nResult != RESULT_FAILED) continue;
-    text += "\nEntry " + std::to_string(i + 1) + " [COM" + std::to_string(e.m_nRunPort) + "]: " + e.m_strReason;
+    ++failed;
+    failures += "\nEntry " + std::to_string(i + 1) + " [COM" + std::to_string(e.m_nRunPort) + "]: " + e.m_strReason;
   }
-  m_host.MessageBox(text, MB_OK);
+  const std::string text = "Download Completed.\n" + std::to_string(completed) + " completed, " +
+                           std::to_string(failed) + " failed" + failures;
+  m_host.MessageBox(text, failed > 0 ? MB_OK | MB_ICONEXCLAMATION : MB_OK);
 }

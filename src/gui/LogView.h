@@ -5,6 +5,8 @@
 
 #include <QTextEdit>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "DialogHost.h"
 
@@ -16,4 +18,7 @@ class CLogView : public QTextEdit {
   /// `colour`, without an undo record. A view scrolled to its end follows
   /// the new line; one scrolled back by the operator stays where it is.
   void AppendLine(Rgb colour, const std::string& text);
+  /// The same for several lines in one edit: the view lays out and scrolls
+  /// once for all of them.
+  void AppendLines(const std::vector<std::pair<Rgb, std::string>>& lines);
 };

@@ -24,22 +24,19 @@
 
 namespace {
 
-// One posted window message.
-class CMessageEvent : public QEvent {
+// Tells the dialog's thread that posted messages wait in the host's queue.
+class CDrainEvent : public QEvent {
  public:
   static QEvent::Type EventType() {
     static const int type = QEvent::registerEventType();
     return static_cast<QEvent::Type>(type);
   }
-  CMessageEvent(uint32_t message, uintptr_t wParam, intptr_t lParam)
-      : QEvent(EventType()), m_message(message), m_wParam(wParam), m_lParam(lParam) {}
-
-  uint32_t m_message;
-  uintptr_t m_wParam;
-  intptr_t m_lParam;
+  CDrainEvent() : QEvent(EventType()) {}
 };
 
 QString ToQ(const std::string& text) { return QString::fromStdString(text); }
+
+bool IsStatusEdit(int id) { return std::find(std::begin(kStatusIds), std::end(kStatusIds), id) != std::end(kStatusIds); }
 
 // Stands in for the bar of an entry index out of range.
 class CNoProgressBar : public IProgressBar {
@@ -78,15 +75,50 @@ intptr_t CQtDialogHost::Dispatch(uint32_t message, uintptr_t wParam, intptr_t lP
 }
 
 bool CQtDialogHost::PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  // Twenty receive threads post a message per reply. One event wakes the
+  // loop for all that queue up meanwhile, instead of an event (and a
+  // wake-up of the loop) each.
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> guard(m_postLock);
+    m_posted.push_back({msg, wParam, lParam});
+    wake = !m_bDrainPosted;
+    m_bDrainPosted = true;
+  }
   // postEvent is safe from any thread and takes ownership of the event.
-  QCoreApplication::postEvent(this, new CMessageEvent(msg, wParam, lParam));
+  if (wake) QCoreApplication::postEvent(this, new CDrainEvent);
   return true;
 }
 
+void CQtDialogHost::DrainPosted() {
+  size_t batch = 0;
+  {
+    std::lock_guard<std::mutex> guard(m_postLock);
+    m_bDrainPosted = false;
+    batch = m_posted.size();
+  }
+  // Only what was queued when the event came: clicks, timers and paints
+  // get their turn between batches. A handler may run a nested loop (a
+  // message box): the rest is handed over by a further event there, in
+  // the order it was posted.
+  for (size_t k = 0; k < batch; ++k) {
+    Posted m{};
+    bool repost = false;
+    {
+      std::lock_guard<std::mutex> guard(m_postLock);
+      if (m_posted.empty()) break;
+      m = m_posted.front();
+      m_posted.pop_front();
+      if (!m_posted.empty() && !m_bDrainPosted) repost = m_bDrainPosted = true;
+    }
+    if (repost) QCoreApplication::postEvent(this, new CDrainEvent);
+    Dispatch(m.message, m.wParam, m.lParam);
+  }
+}
+
 bool CQtDialogHost::event(QEvent* event) {
-  if (event->type() == CMessageEvent::EventType()) {
-    const auto* m = static_cast<CMessageEvent*>(event);
-    Dispatch(m->m_message, m->m_wParam, m->m_lParam);
+  if (event->type() == CDrainEvent::EventType()) {
+    DrainPosted();
     return true;
   }
   return QObject::event(event);
@@ -100,7 +132,9 @@ int CQtDialogHost::MessageBox(const std::string& text, uint32_t type) {
     box.setEscapeButton(QMessageBox::No);
   }
   if (type & MB_SYSTEMMODAL) box.setWindowModality(Qt::ApplicationModal);
+  m_openBoxes.emplace_back(&box);
   const int clicked = box.exec();
+  m_openBoxes.pop_back();
   return MessageBoxAnswer(type, clicked);
 }
 
@@ -163,10 +197,30 @@ void CQtDialogHost::ShowControl(int id, bool show) {
 void CQtDialogHost::SetControlText(int id, const std::string& text) {
   QWidget* w = m_window.Control(id);
   if (w == nullptr) return;
-  const QString q = ToQ(text);
-  // The dialog rewrites every bound control after each log line; leaving
-  // unchanged texts alone keeps edit cursors and repaints where they are.
+  // The dialog rewrites every bound control after each block and each log
+  // line: a text it wrote before is not converted again, and one that no
+  // operator can type over is not even compared.
+  TextCache& cache = m_texts[id];
+  if (cache.utf8 == text && cache.held) return;
+  if (cache.utf8 != text || cache.text.isNull()) {
+    cache.utf8 = text;
+    cache.text = ToQ(text);
+  }
+  const QString& q = cache.text;
+  auto* typed = qobject_cast<QLineEdit*>(w);
+  cache.held = (typed == nullptr || typed->isReadOnly()) && qobject_cast<QTextEdit*>(w) == nullptr &&
+               dynamic_cast<CTextProgressCtrl*>(w) == nullptr;
+  // Leaving unchanged texts alone keeps edit cursors and repaints where
+  // they are.
   if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+    if (edit->isHidden() && IsStatusEdit(id)) {
+      // Nobody sees it: the text is laid out once it is shown. The status
+      // edits of the entries not shown change with every block.
+      if (!m_hiddenEditText.contains(id)) edit->installEventFilter(this);
+      m_hiddenEditText.insert(id, q);
+      return;
+    }
+    m_hiddenEditText.remove(id);
     if (edit->text() != q) edit->setText(q);
   } else if (auto* label = qobject_cast<QLabel*>(w)) {
     if (label->text() != q) label->setText(q);
@@ -177,14 +231,33 @@ void CQtDialogHost::SetControlText(int id, const std::string& text) {
   } else if (auto* box = qobject_cast<QGroupBox*>(w)) {
     box->setTitle(q);
   } else if (auto* view = qobject_cast<QTextEdit*>(w)) {
+    FlushLogLines();
     view->setPlainText(q);
   }
+}
+
+bool CQtDialogHost::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Show) {
+    if (auto* edit = qobject_cast<QLineEdit*>(watched)) {
+      const int id = edit->objectName().toInt();  // the window names each control by its id
+      auto it = m_hiddenEditText.find(id);
+      if (it != m_hiddenEditText.end()) {
+        if (edit->text() != *it) edit->setText(*it);
+        m_hiddenEditText.erase(it);
+      }
+    }
+  }
+  return QObject::eventFilter(watched, event);
 }
 
 std::string CQtDialogHost::GetControlText(int id) {
   QWidget* w = m_window.Control(id);
   if (w == nullptr) return std::string();
-  if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text().toStdString();
+  if (qobject_cast<QTextEdit*>(w) != nullptr) FlushLogLines();
+  if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+    auto it = m_hiddenEditText.find(id);
+    return (it != m_hiddenEditText.end() ? *it : edit->text()).toStdString();
+  }
   if (auto* label = qobject_cast<QLabel*>(w)) return label->text().toStdString();
   if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text().toStdString();
   if (auto* bar = dynamic_cast<CTextProgressCtrl*>(w)) return bar->GetText();
@@ -267,12 +340,57 @@ IProgressBar& CQtDialogHost::ProgressBar(int entry) {
 }
 
 void CQtDialogHost::AppendLogLine(int entry, Rgb colour, const std::string& text) {
-  if (CLogView* view = m_window.LogView(entry)) view->AppendLine(colour, text);
+  if (m_window.LogView(entry) == nullptr) return;
+  m_pendingLines[entry].emplace_back(colour, text);
+  if (m_bFlushPosted) return;
+  m_bFlushPosted = true;
+  // Queued behind the messages already waiting: the lines of all of them
+  // go in one edit per view.
+  QMetaObject::invokeMethod(this, [this] { FlushLogLines(); }, Qt::QueuedConnection);
+}
+
+void CQtDialogHost::FlushLogLines() {
+  m_bFlushPosted = false;
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    if (m_pendingLines[i].empty()) continue;
+    std::vector<std::pair<Rgb, std::string>> lines;
+    lines.swap(m_pendingLines[i]);
+    m_window.LogView(i)->AppendLines(lines);
+  }
 }
 
 void CQtDialogHost::PostQuit() {
   // Queued, so that the handler that asked for it finishes first.
   QMetaObject::invokeMethod(&m_window, [this] { m_window.done(IDCANCEL); }, Qt::QueuedConnection);
+}
+
+void CQtDialogHost::MarkEntryFailed(int entry, bool failed) {
+  if (entry < 0 || entry >= MAX_ENTRIES) return;
+  QWidget* label = m_window.Control(kPortLabelIds[entry]);
+  if (label == nullptr || label->property("failed").toBool() == failed) return;
+  label->setProperty("failed", failed);
+  // The dark red of the bar's "Error!".
+  label->setStyleSheet(failed ? QStringLiteral("color: rgb(128, 0, 0); font-weight: bold;") : QString());
+}
+
+void CQtDialogHost::ShowNotice(const std::string& text) { MessageBox(text, MB_OK | MB_ICONINFORMATION); }
+
+void CQtDialogHost::AskAttention() {
+  // The taskbar's alert until the window is active again, and one beep.
+  QApplication::alert(&m_window);
+  QApplication::beep();
+}
+
+void CQtDialogHost::DismissMessageBox() {
+  while (!m_openBoxes.empty() && m_openBoxes.back().isNull()) m_openBoxes.pop_back();
+  if (m_openBoxes.empty()) return;
+  QMessageBox* box = m_openBoxes.back();
+  // Answered with its escape button (No for a question): its loop ends
+  // once the handler that asked returns to it.
+  if (QAbstractButton* escape = box->escapeButton())
+    box->done(box->standardButton(escape));
+  else
+    box->done(QMessageBox::Ok);
 }
 
 void CQtDialogHost::SetPortHint(int entry, const std::string& hint) {

@@ -1,19 +1,30 @@
 // IDialogHost on Qt: the Qt event loop is the dialog's thread. Messages
-// posted from any thread become queued events that the loop hands to the
-// dialog's window procedure one at a time; timers, message boxes, file
-// dialogs and controls are the window's Qt counterparts, found by id.
+// posted from any thread wait in the host's queue, which the loop hands to
+// the dialog's window procedure one at a time, in order; timers, message
+// boxes, file dialogs and controls are the window's Qt counterparts, found
+// by id.
 #pragma once
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
+#include <QPointer>
+#include <QString>
 #include <QTimer>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "DialogHost.h"
 
 class CVelmoraWindow;
+class QMessageBox;
 
 class CQtDialogHost : public QObject, public IDialogHost {
  public:
@@ -72,19 +83,49 @@ class CQtDialogHost : public QObject, public IDialogHost {
   void AppendLogLine(int entry, Rgb colour, const std::string& text) override;
   void PostQuit() override;
   void SetPortHint(int entry, const std::string& hint) override;
+  void MarkEntryFailed(int entry, bool failed) override;
+  void ShowNotice(const std::string& text) override;
+  void AskAttention() override;
+  void DismissMessageBox() override;
 
   /// Whether timer `id` is running (for tests).
   bool IsTimerActive(int id) const;
+  /// Hands every log line still held to its view now (they go by
+  /// themselves once the loop turns).
+  void FlushLogLines();
 
  protected:
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  struct Posted {
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+  };
+  void DrainPosted();
+
   CVelmoraWindow& m_window;
   WindowProcFn m_windowProc;
   std::function<void()> m_onClose;
   std::function<void(int)> m_entryResult;
   std::function<bool()> m_closeQuery;
+  std::mutex m_postLock;
+  std::deque<Posted> m_posted;  // guarded by m_postLock
+  bool m_bDrainPosted = false;  // guarded by m_postLock: an event is on its way
   std::map<int, std::unique_ptr<QTimer>> m_timers;
+  struct TextCache {
+    std::string utf8;
+    QString text;
+    bool held = false;  // the control shows utf8 and only the dialog changes it
+  };
+  std::unordered_map<int, TextCache> m_texts;  // the last text written into each control
+  QHash<int, QString> m_hiddenEditText;  // texts of hidden edits, set when they are shown
+  std::vector<QPointer<QMessageBox>> m_openBoxes;  // innermost last
   QElapsedTimer m_clock;
+  // Log lines reach their views once per turn of the loop, however many
+  // the entries' messages of that turn brought.
+  std::vector<std::pair<Rgb, std::string>> m_pendingLines[MAX_ENTRIES];
+  bool m_bFlushPosted = false;
 };

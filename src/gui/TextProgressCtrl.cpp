@@ -17,6 +17,7 @@ QColor ToQColor(Rgb c) { return QColor(RgbRed(c), RgbGreen(c), RgbBlue(c)); }
 }  // namespace
 
 CTextProgressCtrl::CTextProgressCtrl(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
   const QPalette pal = palette();
   m_crBar = ToRgb(pal.color(QPalette::Highlight));
   m_crBg = ToRgb(pal.color(QPalette::Base));
@@ -27,6 +28,9 @@ CTextProgressCtrl::CTextProgressCtrl(QWidget* parent) : QWidget(parent) {
 void CTextProgressCtrl::SetRange(int minimum, int maximum) {
   m_nMin = minimum;
   m_nMax = maximum;
+  // A bar with a range covers itself whole: what lies behind it need not be
+  // painted first. Without one it draws nothing, and the frame behind shows.
+  setAttribute(Qt::WA_OpaquePaintEvent, m_nMin < m_nMax);
 }
 
 int CTextProgressCtrl::FilledWidth(int clientWidth, int position, int minimum, int maximum) {
@@ -43,14 +47,16 @@ int CTextProgressCtrl::SetPos(int position) {
   const int w = FilledWidth(width(), m_nPos, m_nMin, m_nMax);
   if (w != m_nBarWidth) {
     m_nBarWidth = w;
-    repaint();
+    // Asked for, never painted here: twenty bars change with every block of
+    // every entry, and the window paints them together once per frame.
+    update();
   }
   return old;
 }
 
 void CTextProgressCtrl::SetText(const std::string& caption) { m_strText = caption; }
 
-void CTextProgressCtrl::Redraw() { repaint(); }
+void CTextProgressCtrl::Redraw() { update(); }
 
 void CTextProgressCtrl::SetWindowText(const char* text) {
   const bool none = text == nullptr;

@@ -2,7 +2,8 @@
 // an empty part in colours of their own, and a caption centred over the whole
 // bar, drawn in one colour where it lies over the filled part and in another
 // over the empty part. Qt's backing store already paints off-screen, so a
-// repaint never flickers.
+// repaint never flickers. A change is painted with the window's next frame,
+// never at once.
 #pragma once
 
 #include <QWidget>
@@ -16,8 +17,8 @@ class CTextProgressCtrl : public QWidget, public IProgressBar {
 
   /// Stores the range; no redraw. The range is not validated.
   void SetRange(int minimum, int maximum) override;
-  /// Sets the position and repaints at once when the filled width in pixels
-  /// changes. Returns the previous position.
+  /// Sets the position and asks for a repaint when the filled width in
+  /// pixels changes. Returns the previous position.
   int SetPos(int position) override;
   /// Stores the caption text; no redraw.
   void SetText(const std::string& caption) override;
@@ -26,7 +27,7 @@ class CTextProgressCtrl : public QWidget, public IProgressBar {
   void SetBgColour(Rgb colour) override { m_crBg = colour; }
   void SetTextOnBgColour(Rgb colour) override { m_crTextOnBg = colour; }
   void SetTextOnBarColour(Rgb colour) override { m_crTextOnBar = colour; }
-  /// Repaints at once.
+  /// Asks for a repaint.
   void Redraw() override;
 
   /// The control's window text: a text that differs from the caption (or

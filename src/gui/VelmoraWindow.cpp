@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabBar>
 #include <QWindow>
 
@@ -21,6 +22,7 @@
 #include "AppIcon.h"
 #include "ControlIds.h"
 #include "ControlTable.h"
+#include "FramePacer.h"
 #include "LogView.h"
 #include "MySliderCtrl.h"
 #include "TextProgressCtrl.h"
@@ -28,13 +30,35 @@
 
 namespace {
 
+// Room the window manager's frame takes around the dialog, at most: a title
+// bar and thin borders.
+constexpr int kFrameWidth = 16;
+constexpr int kFrameHeight = 48;
+// Below this the dialog font cannot be read any more; a smaller screen
+// gets part of the window.
+constexpr qreal kSmallestPointSize = 5.0;
+
 QFont ApplyDialogFont(QWidget* w) {
-  const QFont font = DialogFont();
+  const QScreen* screen = w->screen() != nullptr ? w->screen() : QGuiApplication::primaryScreen();
+  const QFont font = FitDialogFont(DialogFont(), screen != nullptr ? screen->availableGeometry().size() : QSize());
   w->setFont(font);
   return font;
 }
 
 }  // namespace
+
+QFont FitDialogFont(QFont font, QSize available) {
+  if (available.isEmpty()) return font;
+  const QSize room = available - QSize(kFrameWidth, kFrameHeight);
+  // Dialog units grow with the font: a smaller font shrinks the whole
+  // layout alike, and a screen it fits on keeps the font as it is.
+  for (qreal points = font.pointSizeF(); points >= kSmallestPointSize; points -= 0.5) {
+    font.setPointSizeF(points);
+    const CDialogUnits du(font);
+    if (du.X(kDialogWidthDu) <= room.width() && du.Y(kDialogHeightDu) <= room.height()) break;
+  }
+  return font;
+}
 
 CVelmoraWindow::CVelmoraWindow(QWidget* parent) : QDialog(parent), m_units(ApplyDialogFont(this)) {
   setWindowTitle(QString::fromUtf8(kDialogCaption));
@@ -42,6 +66,7 @@ CVelmoraWindow::CVelmoraWindow(QWidget* parent) : QDialog(parent), m_units(Apply
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowIcon(VelmoraIcon());
   setFixedSize(m_units.X(kDialogWidthDu), m_units.Y(kDialogHeightDu));
+  m_pacer = new CFramePacer(this);
   BuildControls();
   qApp->installEventFilter(this);
 }
@@ -128,6 +153,14 @@ void CVelmoraWindow::BuildControls() {
     w->setVisible(row.shown);
     if (id != IDC_STATIC) m_controls.insert(id, w);
   }
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    for (int id : {kProgressIds[i], kPortLabelIds[i]}) {
+      if (QWidget* w = Control(id)) {
+        m_entryOf.insert(w, i);
+        w->setCursor(Qt::PointingHandCursor);
+      }
+    }
+  }
   // Frames lie under everything; of the stacked log views and status edits
   // the first entry's lie on top, as the template stacks them.
   for (QWidget* g : groups) g->lower();
@@ -153,7 +186,23 @@ void CVelmoraWindow::Send(uint32_t message, uintptr_t wParam) {
   if (m_sink) m_sink(message, wParam);
 }
 
+void CVelmoraWindow::ShowEntry(int entry) {
+  CMySliderCtrl* slider = Slider();
+  if (slider == nullptr || entry < 0 || entry >= MAX_ENTRIES) return;
+  // As if the operator had moved the slider there.
+  slider->setValue(entry);
+  Send(WM_SLIDER_CHANGED, 0);
+}
+
 bool CVelmoraWindow::eventFilter(QObject* watched, QEvent* event) {
+  // A click on an entry's bar or port label shows its status and log.
+  if (event->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    auto it = m_entryOf.constFind(watched);
+    if (it != m_entryOf.constEnd()) {
+      ShowEntry(*it);
+      return true;
+    }
+  }
   // Enter and Escape never reach a control of this window: neither the
   // default button nor the dialog's own Escape handling may close it.
   if (event->type() == QEvent::KeyPress) {

@@ -9,14 +9,20 @@
 #include <QDialog>
 #include <QHash>
 #include <QPoint>
+#include <QSize>
 #include <functional>
 
 #include "DialogUnits.h"
 
 class QMenu;
+class CFramePacer;
 class CTextProgressCtrl;
 class CLogView;
 class CMySliderCtrl;
+
+/// The dialog font, made smaller (in half points) until the dialog and a
+/// window frame fit in `available` pixels; as it is where they fit already.
+QFont FitDialogFont(QFont font, QSize available);
 
 class CVelmoraWindow : public QDialog {
  public:
@@ -47,8 +53,13 @@ class CVelmoraWindow : public QDialog {
   void FillContextMenu(QMenu& menu);
   /// Opens the About box modally.
   void ShowAbout();
+  /// Shows entry `entry`'s status and log as the slider does (a click on
+  /// its bar or its port label).
+  void ShowEntry(int entry);
 
   const CDialogUnits& Units() const { return m_units; }
+  /// What keeps the window's painting to one paint per display frame.
+  CFramePacer& FramePacer() const { return *m_pacer; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -63,7 +74,9 @@ class CVelmoraWindow : public QDialog {
   void Send(uint32_t message, uintptr_t wParam);
 
   CDialogUnits m_units;
+  CFramePacer* m_pacer = nullptr;
   QHash<int, QWidget*> m_controls;
+  QHash<QObject*, int> m_entryOf;  // each entry's bar and port label
   MessageSink m_sink;
   std::function<void()> m_onClose;
   std::function<bool()> m_closeQuery;

@@ -2,6 +2,9 @@
 
 #include "DialogTemplate.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "ControlIds.h"
 #include "ControlTable.h"
 #include "Window.h"
@@ -157,6 +160,9 @@ DWORD ControlStyle(const ControlRow& row) {
   // The twenty log views and status edits lie on one another: each paints
   // only where no view above it lies, so the one on top stays whole.
   if (IsStacked(row.id)) style |= WS_CLIPSIBLINGS;
+  // A click on an entry's port label shows the entry (STN_CLICKED).
+  if (std::find(std::begin(kPortLabelIds), std::end(kPortLabelIds), row.id) != std::end(kPortLabelIds))
+    style |= SS_NOTIFY;
   if (row.shown) style |= WS_VISIBLE;
   if (!row.enabled) style |= WS_DISABLED;
   return style;

@@ -115,17 +115,16 @@ int CTextProgressCtrl::SetPos(int position) {
   const int w = ProgressFilledWidth(ClientWidth(), m_nPos, m_nMin, m_nMax);
   if (w != m_nBarWidth) {
     m_nBarWidth = w;
+    // Painted with the window's next frame (the dialog's loop paints at most
+    // once per frame), never here: every block of every entry moves a bar.
     InvalidateRect(m_hWnd, nullptr, TRUE);
-    UpdateWindow(m_hWnd);
   }
   return old;
 }
 
 void CTextProgressCtrl::SetText(const std::string& caption) { m_strText = WideFromUtf8(caption); }
 
-void CTextProgressCtrl::Redraw() {
-  RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-}
+void CTextProgressCtrl::Redraw() { InvalidateRect(m_hWnd, nullptr, TRUE); }
 
 void CTextProgressCtrl::Paint(HDC target) {
   if (m_nMin >= m_nMax) return;
@@ -193,6 +192,11 @@ LRESULT CALLBACK CTextProgressCtrl::WndProc(HWND hwnd, UINT message, WPARAM wPar
       return 0;
     case WM_ERASEBKGND:
       return 1;
+    case WM_LBUTTONDOWN:
+      // A click on the bar shows its entry, as one on its port label does.
+      SendMessageW(GetParent(hwnd), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), STN_CLICKED),
+                   reinterpret_cast<LPARAM>(hwnd));
+      return 0;
     case WM_SIZE:
       self->m_nBarWidth = -1;
       break;

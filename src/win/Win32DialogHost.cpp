@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
+#include <unordered_map>
 #include <vector>
 
 #include "ControlIds.h"
@@ -110,10 +112,34 @@ struct CWin32DialogHost::Impl {
   HICON smallIcon = nullptr;
   bool quit = false;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point lastFrame{};
+  // The dialog's timers, kept here: the engine arms and kills an entry's
+  // timer with every block, and Wine takes every system timer call to its
+  // server. One system timer ticks while any of them runs (modal loops
+  // dispatch it too); each tick fires those that are due.
+  struct Timer {
+    std::chrono::milliseconds period;
+    std::chrono::steady_clock::time_point due;
+  };
+  std::map<int, Timer> timers;
+  bool ticking = false;
+  static constexpr UINT_PTR kTickTimer = 0x7FFF;
+  static constexpr UINT kTickMs = 10;
+  bool failed[MAX_ENTRIES] = {};  // entries whose port labels stand for a failure
 
   explicit Impl(CWin32DialogHost& owner) : host(owner) {}
 
-  HWND Control(int id) const { return hwnd ? GetDlgItem(hwnd, id) : nullptr; }
+  // Every control by id, taken once the window exists: the dialog touches
+  // some fifty controls with every block, and Wine answers each
+  // GetDlgItem with a list of all the window's children from its server.
+  std::unordered_map<int, HWND> controls;
+  HWND Control(int id) const {
+    if (hwnd == nullptr) return nullptr;
+    auto it = controls.find(id);
+    return it != controls.end() ? it->second : GetDlgItem(hwnd, id);
+  }
+  // Texts of hidden status edits, set when they are shown.
+  std::unordered_map<int, std::wstring> hiddenTexts;
   HWND Owner() const { return hwnd && IsWindowVisible(hwnd) ? HWND(hwnd) : nullptr; }
 
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -122,6 +148,10 @@ struct CWin32DialogHost::Impl {
   void OnCommand(WPARAM wParam, LPARAM lParam);
   void OnClose();
   void ShowAbout();
+  void ShowEntry(int entry);
+  INT_PTR OnLabelColour(HDC dc, HWND control);
+  void PaintFrame();
+  void FireDueTimers();
 };
 
 CWin32DialogHost::CWin32DialogHost() : m(std::make_unique<Impl>(*this)) {}
@@ -154,6 +184,10 @@ bool CWin32DialogHost::Create(std::string& error) {
 
 void CWin32DialogHost::Impl::OnInitDialog(HWND dlg) {
   hwnd = dlg;
+  for (HWND child = GetWindow(dlg, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    const int id = GetDlgCtrlID(child);
+    if (id != IDC_STATIC && id != 0) controls.emplace(id, child);
+  }
   bigIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
   smallIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
@@ -220,7 +254,10 @@ INT_PTR CALLBACK CWin32DialogHost::Impl::DialogProc(HWND hwnd, UINT message, WPA
 
 INT_PTR CWin32DialogHost::Impl::OnMessage(HWND dlg, UINT message, WPARAM wParam, LPARAM lParam) {
   if (IsEngineMessage(message)) {
-    SetWindowLongPtrW(dlg, DWLP_MSGRESULT, host.Dispatch(message, wParam, lParam));
+    const intptr_t result = host.Dispatch(message, wParam, lParam);
+    // Only a sender reads the result; Wine takes every window-long write to
+    // its server, once per posted reply otherwise.
+    if (InSendMessage()) SetWindowLongPtrW(dlg, DWLP_MSGRESULT, result);
     return TRUE;
   }
   switch (message) {
@@ -228,7 +265,10 @@ INT_PTR CWin32DialogHost::Impl::OnMessage(HWND dlg, UINT message, WPARAM wParam,
       OnCommand(wParam, lParam);
       return TRUE;
     case WM_TIMER:
-      host.Dispatch(WM_TIMER, wParam, 0);
+      if (wParam == kTickTimer)
+        FireDueTimers();
+      else
+        host.Dispatch(WM_TIMER, wParam, 0);
       return TRUE;
     case WM_DEVICECHANGE: {
       DevBroadcastPort note;
@@ -267,6 +307,8 @@ INT_PTR CWin32DialogHost::Impl::OnMessage(HWND dlg, UINT message, WPARAM wParam,
       return FALSE;
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(bigIcon);
+    case WM_CTLCOLORSTATIC:
+      return OnLabelColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_DESTROY:
       hwnd = nullptr;
       return FALSE;
@@ -285,6 +327,11 @@ void CWin32DialogHost::Impl::OnCommand(WPARAM wParam, LPARAM lParam) {
   }
   const ControlRow* row = FindControlRow(id);
   if (row == nullptr) return;
+  if (code == STN_CLICKED && (row->kind == ControlKind::StaticText || row->kind == ControlKind::ProgressBar)) {
+    for (int i = 0; i < MAX_ENTRIES; ++i)
+      if (id == kPortLabelIds[i] || id == kProgressIds[i]) ShowEntry(i);
+    return;
+  }
   switch (row->kind) {
     case ControlKind::PushLikeCheck:
     case ControlKind::CheckBox:
@@ -308,6 +355,57 @@ void CWin32DialogHost::Impl::OnClose() {
   PostMessageW(hwnd, WM_NULL, 0, 0);
 }
 
+void CWin32DialogHost::Impl::ShowEntry(int entry) {
+  HWND slider = Control(IDC_ENTRY_SLIDER);
+  if (slider == nullptr) return;
+  // As if the operator had moved the slider there.
+  SendMessageW(slider, TBM_SETPOS, TRUE, entry);
+  host.Dispatch(WM_SLIDER_CHANGED, 0, 0);
+}
+
+INT_PTR CWin32DialogHost::Impl::OnLabelColour(HDC dc, HWND control) {
+  const int id = GetDlgCtrlID(control);
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    if (id != kPortLabelIds[i] || !failed[i]) continue;
+    // The dark red of the bar's "Error!".
+    SetTextColor(dc, RGB(128, 0, 0));
+    SetBkColor(dc, GetSysColor(COLOR_3DFACE));
+    return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_3DFACE));
+  }
+  return FALSE;  // the dialog's own colours
+}
+
+void CWin32DialogHost::Impl::FireDueTimers() {
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<int> due;
+  for (const auto& [id, timer] : timers)
+    if (timer.due <= now) due.push_back(id);
+  for (int id : due) {
+    // Armed anew or killed by an earlier one of this tick: not due any more.
+    auto it = timers.find(id);
+    if (it == timers.end() || it->second.due > now) continue;
+    // Timers repeat until killed, as window timers do.
+    it->second.due = now + it->second.period;
+    host.Dispatch(WM_TIMER, static_cast<uintptr_t>(id), 0);
+  }
+  if (timers.empty() && ticking && hwnd != nullptr) {
+    ::KillTimer(hwnd, kTickTimer);
+    ticking = false;
+  }
+}
+
+void CWin32DialogHost::Impl::PaintFrame() {
+  // While the entries' messages keep the queue busy the system sends no
+  // WM_PAINT; what changed since the last frame is painted here, once per
+  // frame at most, never once per change.
+  constexpr auto kFrame = std::chrono::milliseconds(17);  // 60 Hz, rounded up
+  const auto now = std::chrono::steady_clock::now();
+  HWND dlg = hwnd;
+  if (dlg == nullptr || now - lastFrame < kFrame) return;
+  lastFrame = now;
+  RedrawWindow(dlg, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
 void CWin32DialogHost::Impl::ShowAbout() {
   const CDialogTemplate about = AboutDialogTemplate(fontFace);
   DialogBoxIndirectParamW(instance, about.Get(), hwnd, AboutProc, 0);
@@ -326,9 +424,13 @@ void CWin32DialogHost::Run() {
     if (msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE) &&
         (msg.hwnd == dlg || IsChild(dlg, msg.hwnd)))
       continue;
-    if (IsDialogMessageW(dlg, &msg)) continue;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+    if (!IsDialogMessageW(dlg, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    // While the entries' messages keep the queue busy no WM_TIMER comes.
+    m->FireDueTimers();
+    m->PaintFrame();
   }
   if (HWND last = m->hwnd.exchange(nullptr)) DestroyWindow(last);
 }
@@ -351,12 +453,14 @@ int CWin32DialogHost::MessageBox(const std::string& text, uint32_t type) {
 }
 
 void CWin32DialogHost::SetTimer(int id, uint32_t ms) {
-  if (HWND hwnd = m->hwnd) ::SetTimer(hwnd, static_cast<UINT_PTR>(id), ms, nullptr);
+  HWND hwnd = m->hwnd;
+  if (hwnd == nullptr) return;
+  const std::chrono::milliseconds period(std::max<uint32_t>(ms, Impl::kTickMs));
+  m->timers[id] = {period, std::chrono::steady_clock::now() + period};
+  if (!m->ticking) m->ticking = ::SetTimer(hwnd, Impl::kTickTimer, Impl::kTickMs, nullptr) != 0;
 }
 
-void CWin32DialogHost::KillTimer(int id) {
-  if (HWND hwnd = m->hwnd) ::KillTimer(hwnd, static_cast<UINT_PTR>(id));
-}
+void CWin32DialogHost::KillTimer(int id) { m->timers.erase(id); }
 
 uint32_t CWin32DialogHost::ClockMs() {
   return static_cast<uint32_t>(
@@ -412,23 +516,42 @@ void CWin32DialogHost::EnableControl(int id, bool enable) {
 }
 
 void CWin32DialogHost::ShowControl(int id, bool show) {
-  if (HWND c = m->Control(id)) ShowWindow(c, show ? SW_SHOWNA : SW_HIDE);
+  HWND c = m->Control(id);
+  if (c == nullptr) return;
+  if (show) {
+    auto held = m->hiddenTexts.find(id);
+    if (held != m->hiddenTexts.end()) {
+      SetWindowTextW(c, held->second.c_str());
+      m->hiddenTexts.erase(held);
+    }
+  }
+  ShowWindow(c, show ? SW_SHOWNA : SW_HIDE);
 }
 
 void CWin32DialogHost::SetControlText(int id, const std::string& text) {
   HWND c = m->Control(id);
   if (c == nullptr) return;
   const std::wstring wide = WideFromUtf8(text);
+  // The status edits of the entries not shown change with every block and
+  // nobody sees them: their texts are set once they are shown.
+  if (!IsWindowVisible(c) && std::find(std::begin(kStatusIds), std::end(kStatusIds), id) != std::end(kStatusIds)) {
+    m->hiddenTexts[id] = wide;
+    return;
+  }
+  m->hiddenTexts.erase(id);
   // The dialog rewrites every bound control after each log line; leaving
   // unchanged texts alone keeps edit carets and repaints where they are.
   if (WindowTextOf(c) == wide) return;
+  // Painted with the next frame (the loop's PaintFrame), not here: during a
+  // run the texts change with every block.
   SetWindowTextW(c, wide.c_str());
-  // Painted now: during a run the queue holds the entries' messages all the
-  // time, and a repaint left to the loop would wait for it to run dry.
-  UpdateWindow(c);
 }
 
-std::string CWin32DialogHost::GetControlText(int id) { return Utf8FromWide(WindowTextOf(m->Control(id))); }
+std::string CWin32DialogHost::GetControlText(int id) {
+  auto held = m->hiddenTexts.find(id);
+  if (held != m->hiddenTexts.end()) return Utf8FromWide(held->second);
+  return Utf8FromWide(WindowTextOf(m->Control(id)));
+}
 
 void CWin32DialogHost::SetCheck(int id, int checked) {
   if (HWND c = m->Control(id)) SendMessageW(c, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -443,7 +566,10 @@ void CWin32DialogHost::SetComboSel(int id, int index) {
   HWND c = m->Control(id);
   if (c == nullptr) return;
   const int count = static_cast<int>(SendMessageW(c, CB_GETCOUNT, 0, 0));
-  SendMessageW(c, CB_SETCURSEL, index >= 0 && index < count ? index : -1, 0);
+  const int wanted = index >= 0 && index < count ? index : -1;
+  // The dialog sets it again with every block: a selection that stays is
+  // not redrawn.
+  if (static_cast<int>(SendMessageW(c, CB_GETCURSEL, 0, 0)) != wanted) SendMessageW(c, CB_SETCURSEL, wanted, 0);
 }
 
 int CWin32DialogHost::GetComboSel(int id) {
@@ -550,4 +676,46 @@ void CWin32DialogHost::PostQuit() {
 
 void CWin32DialogHost::SetPortHint(int, const std::string&) {
   // The system names its COM ports itself; the label's "[COMn]" says it all.
+}
+
+void CWin32DialogHost::MarkEntryFailed(int entry, bool failed) {
+  if (entry < 0 || entry >= MAX_ENTRIES || m->failed[entry] == failed) return;
+  m->failed[entry] = failed;
+  if (HWND label = m->Control(kPortLabelIds[entry])) InvalidateRect(label, nullptr, TRUE);
+}
+
+void CWin32DialogHost::ShowNotice(const std::string& text) { MessageBox(text, MB_OK | MB_ICONINFORMATION); }
+
+void CWin32DialogHost::AskAttention() {
+  HWND dlg = m->hwnd;
+  if (dlg != nullptr) {
+    // The taskbar button flashes until the window comes to the front.
+    FLASHWINFO flash = {sizeof flash, dlg, FLASHW_ALL | FLASHW_TIMERNOFG, 0, 0};
+    FlashWindowEx(&flash);
+  }
+  MessageBeep(MB_OK);
+}
+
+namespace {
+
+// The message boxes open on this thread (class "#32770" with our title), the
+// one most recently enabled last.
+BOOL CALLBACK FindBox(HWND window, LPARAM found) {
+  wchar_t cls[16] = {};
+  GetClassNameW(window, cls, 16);
+  if (lstrcmpW(cls, L"#32770") == 0 && IsWindowVisible(window) && IsWindowEnabled(window) &&
+      WindowTextOf(window) == WideFromUtf8(CWin32DialogHost::kBoxTitle))
+    *reinterpret_cast<HWND*>(found) = window;
+  return TRUE;
+}
+
+}  // namespace
+
+void CWin32DialogHost::DismissMessageBox() {
+  HWND box = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindBox, reinterpret_cast<LPARAM>(&box));
+  if (box == nullptr || box == m->hwnd) return;
+  // A question is answered No, a notice OK; the box's loop ends once the
+  // handler that asked returns to it.
+  SendMessageW(box, WM_COMMAND, GetDlgItem(box, IDNO) != nullptr ? IDNO : IDOK, 0);
 }

@@ -79,6 +79,10 @@ class CWin32DialogHost : public IDialogHost {
   void AppendLogLine(int entry, Rgb colour, const std::string& text) override;
   void PostQuit() override;
   void SetPortHint(int entry, const std::string& hint) override;
+  void MarkEntryFailed(int entry, bool failed) override;
+  void ShowNotice(const std::string& text) override;
+  void AskAttention() override;
+  void DismissMessageBox() override;
 
   struct Impl;
 

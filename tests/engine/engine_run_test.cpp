@@ -42,7 +42,7 @@ TEST_F(EngineTest, PhoneCodeRunWritesEveryByteIncludingThePartialLastBlock) {
   EXPECT_EQ(b.dlg().m_entries[0].m_nState, STATE_COMPLETE);
   EXPECT_TRUE(HasLog(b.host(), 0, "Downloading Completed."));
   EXPECT_TRUE(HasLog(b.host(), 0, "Version: b1.01"));
-  EXPECT_EQ(CountBoxes(b.host(), "Download Completed."), 1);
+  EXPECT_EQ(CountBoxes(b.host(), "Download Completed.\n1 completed, 0 failed"), 1);
   EXPECT_EQ(b.host().m_bars[0].m_strText, "Download Completed.");
   EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
   EXPECT_EQ(b.dlg().m_nStep, 2);
@@ -63,7 +63,7 @@ TEST_F(EngineTest, TwentyEntriesEachGetTheWholeImageAndOneCompletionBox) {
     EXPECT_EQ(Flash(b.handset(k), 0x10000, 41 * 1024), Expected(image, 0x10000));
     EXPECT_EQ(b.handset(k).violations, 0);
   }
-  EXPECT_EQ(CountBoxes(b.host(), "Download Completed."), 1);
+  EXPECT_EQ(CountBoxes(b.host(), "Download Completed.\n20 completed, 0 failed"), 1);
   // Every handset is asked for its own boot version, and only its entry's
   // log shows the answer.
   for (int k = 0; k < 20; ++k) {
@@ -186,7 +186,7 @@ TEST_F(EngineTest, TheRunsEndTellsWhichEntriesFailedAndWhyOnceEveryOutcomeIsKnow
 
   ASSERT_EQ(b.host().m_boxes.size(), 1u);
   EXPECT_EQ(b.host().m_boxes[0].text,
-            "Download Completed.\nEntry 2 [COM2]: Flash error!!\nEntry 3 [COM3]: 응답이 없습니다.");
+            "Download Completed.\n1 completed, 2 failed\nEntry 2 [COM2]: Flash error!!\nEntry 3 [COM3]: 응답이 없습니다.");
   const DownloadEntry* e = b.dlg().m_entries;
   EXPECT_EQ(e[0].m_strReason, "");
   EXPECT_EQ(e[1].m_strReason, "Flash error!!");

@@ -19,6 +19,7 @@
 #include "GuiTestUtil.h"
 #include "LogView.h"
 #include "MySliderCtrl.h"
+#include "PortSearchOptions.h"
 #include "TextProgressCtrl.h"
 
 namespace {
@@ -261,6 +262,8 @@ TEST_F(DialogWindowTest, EnterDoesNotPressDownLoadButSpaceDoes) {
   EXPECT_EQ(text, "No binaries has been selected.");
 }
 
+// A remembered folder opens the same place written with or without its
+// trailing separator (a script's settings often lack it).
 TEST_F(DialogWindowTest, PhoneCodeChosenInTheFileDialogIsShownAndRemembered) {
   const QString dir = scratch.path() + QStringLiteral("/img");
   ASSERT_TRUE(QDir().mkpath(dir));
@@ -270,28 +273,76 @@ TEST_F(DialogWindowTest, PhoneCodeChosenInTheFileDialogIsShownAndRemembered) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("phone");
   }
-  ASSERT_TRUE(CRegistry::WriteString("NEW_PHONE_BIN_PATH", dir.toStdString() + "/"));
+  for (const std::string& remembered : {dir.toStdString() + "/", dir.toStdString()}) {
+    SCOPED_TRACE(remembered);
+    ASSERT_TRUE(CRegistry::WriteString("NEW_PHONE_BIN_PATH", remembered));
 
-  QString openedIn;
+    QString openedIn;
+    auto answered = AnswerNextModal([&](QWidget* modal) {
+      auto* dialogWidget = qobject_cast<QFileDialog*>(modal);
+      ASSERT_NE(dialogWidget, nullptr);
+      openedIn = dialogWidget->directory().absolutePath();
+      ChooseInFileDialog(*dialogWidget, file);
+    });
+    QTest::mouseClick(window.Control(IDC_PHONE_CODE), Qt::LeftButton);
+    ASSERT_TRUE(*answered);
+    EXPECT_EQ(QDir(openedIn).canonicalPath(), QDir(dir).canonicalPath());
+    EXPECT_EQ(host.GetCheck(IDC_PHONE_CODE), 1);
+    EXPECT_EQ(QFileInfo(QString::fromStdString(Text(window, IDC_PHONE_TEXT))).canonicalFilePath(),
+              QFileInfo(file).canonicalFilePath());
+    EXPECT_TRUE(window.Control(IDC_CHANGE_DOWNLOADER)->isEnabled());
+
+    // Releasing the button forgets the choice and disables Change Downloader.
+    QTest::mouseClick(window.Control(IDC_PHONE_CODE), Qt::LeftButton);
+    EXPECT_EQ(host.GetCheck(IDC_PHONE_CODE), 0);
+    EXPECT_EQ(Text(window, IDC_PHONE_TEXT), "");
+    EXPECT_FALSE(window.Control(IDC_CHANGE_DOWNLOADER)->isEnabled());
+  }
+}
+
+// After the handsets were pulled, DownLoad must not stand over the results
+// of earlier runs: every entry outside the new run is emptied.
+TEST_F(DialogWindowTest, DownLoadClearsWhatEarlierRunsLeftOnEntriesOutsideTheNewRun) {
+  for (int i : {0, 7, 19}) {
+    dialog.ShowEntryError(i);
+    host.ProgressBar(i).SetText(i == 0 ? "Error!" : "Download Completed.");
+    host.ProgressBar(i).SetPos(i == 0 ? 0 : 100);
+    dialog.m_strStatus[i] = "0x33000 / 0x33000";
+  }
+  dialog.UpdateData(false);
+  dialog.m_bPhoneCode = 1;
+  dialog.m_strPhonePath = "/nonexistent/phone.bin";
+  dialog.UpdateData(false);
+
+  std::string said;
   auto answered = AnswerNextModal([&](QWidget* modal) {
-    auto* dialogWidget = qobject_cast<QFileDialog*>(modal);
-    ASSERT_NE(dialogWidget, nullptr);
-    openedIn = dialogWidget->directory().absolutePath();
-    ChooseInFileDialog(*dialogWidget, file);
+    said = qobject_cast<QMessageBox*>(modal)->text().toStdString();
+    modal->close();
   });
-  QTest::mouseClick(window.Control(IDC_PHONE_CODE), Qt::LeftButton);
+  QTest::mouseClick(window.Control(IDC_DOWNLOAD), Qt::LeftButton);
   ASSERT_TRUE(*answered);
-  EXPECT_EQ(QDir(openedIn).canonicalPath(), QDir(dir).canonicalPath());
-  EXPECT_EQ(host.GetCheck(IDC_PHONE_CODE), 1);
-  EXPECT_EQ(QFileInfo(QString::fromStdString(Text(window, IDC_PHONE_TEXT))).canonicalFilePath(),
-            QFileInfo(file).canonicalFilePath());
-  EXPECT_TRUE(window.Control(IDC_CHANGE_DOWNLOADER)->isEnabled());
+  EXPECT_EQ(said, "No Phone is connected.");
+  for (int i = 0; i < MAX_ENTRIES; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(window.ProgressBar(i)->GetText(), "");
+    EXPECT_EQ(window.ProgressBar(i)->GetPos(), 0);
+    EXPECT_EQ(host.GetControlText(kStatusIds[i]), "");
+  }
+}
 
-  // Releasing the button forgets the choice and disables Change Downloader.
-  QTest::mouseClick(window.Control(IDC_PHONE_CODE), Qt::LeftButton);
-  EXPECT_EQ(host.GetCheck(IDC_PHONE_CODE), 0);
-  EXPECT_EQ(Text(window, IDC_PHONE_TEXT), "");
-  EXPECT_FALSE(window.Control(IDC_CHANGE_DOWNLOADER)->isEnabled());
+TEST_F(DialogWindowTest, APortSearchThatFindsNothingSaysSo) {
+  QTemporaryDir sys, dev;
+  SetPortSearchRoots(sys.path().toStdString(), dev.path().toStdString());
+  std::string said;
+  auto answered = AnswerNextModal([&](QWidget* modal) {
+    said = qobject_cast<QMessageBox*>(modal)->text().toStdString();
+    modal->close();
+  });
+  QTest::mouseClick(window.Control(IDC_PORT_SEARCH), Qt::LeftButton);
+  SetPortSearchRoots("", "");
+  EXPECT_TRUE(*answered);
+  EXPECT_EQ(said, "No handset port found.");
+  EXPECT_EQ(dialog.PortCount(), 0);
 }
 
 TEST_F(DialogWindowTest, CancelledFileDialogReleasesTheButton) {

@@ -71,7 +71,7 @@ TEST_F(DownloadWindowTest, PhoneCodeReachesBothHandsetsAndTheBarsSayCompleted) {
   QTest::mouseClick(window.Control(IDC_DOWNLOAD), Qt::LeftButton);
   EXPECT_FALSE(window.Control(IDC_DOWNLOAD)->isEnabled());  // disabled for the run
   ASSERT_TRUE(WaitFor([&] { return dialog.m_bRunning == 0 && *ended; }, kRunLimitMs));
-  EXPECT_EQ(announced, "Download Completed.");
+  EXPECT_EQ(announced, "Download Completed.\n2 completed, 0 failed");
 
   std::vector<uint8_t> bytes = ReadFile(image);
   std::vector<uint8_t> want(bytes.begin() + 0x10000, bytes.end());

@@ -308,6 +308,9 @@ TEST_F(HostTest, LogLinesAreBoldColouredAndEachBeginsWithALineBreak) {
   host.AppendLogLine(5, MakeRgb(0, 0, 255), "other entry");
   host.AppendLogLine(20, MakeRgb(0, 0, 255), "nowhere");  // out of range: ignored
   CLogView* view = window.LogView(0);
+  // The lines of one turn of the loop reach their views together, after it.
+  EXPECT_EQ(view->toPlainText().toStdString(), "");
+  ASSERT_TRUE(WaitFor([&] { return !view->toPlainText().isEmpty(); }));
   EXPECT_EQ(view->toPlainText().toStdString(), "\nUSB 연결 상태를 확인하세요.\n\nDownloading Completed.");
   EXPECT_EQ(window.LogView(5)->toPlainText().toStdString(), "\nother entry");
   EXPECT_TRUE(view->isReadOnly());

@@ -13,8 +13,11 @@
 #include <string>
 #include <vector>
 
+#include <QScreen>
+
 #include "AboutDlg.h"
 #include "ControlIds.h"
+#include "ControlTable.h"
 #include "GuiTestUtil.h"
 #include "VelmoraWindow.h"
 #include "Window.h"
@@ -190,6 +193,44 @@ TEST(AboutBox, EscapeAndEnterCloseIt) {
     const int result = about.exec();
     EXPECT_TRUE(*answered);
     EXPECT_NE(result, 99) << key;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The window on whatever screen the run gives it: ctest runs this also on a
+// 1366x768 laptop at 125 % and a 1920x1080 screen at 200 % (tests/gui/screens).
+TEST(ScaledScreen, TheWindowFitsTheScreenAndKeepsItsLayoutWhereItFits) {
+  CVelmoraWindow window;
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  const QSize room = window.screen()->availableGeometry().size();
+  EXPECT_LE(window.width(), room.width());
+  EXPECT_LE(window.height(), room.height());
+  for (int id : {IDC_ELAPSED, kProgressIds[19], kLogViewIds[0], kEntryCheckIds[19], IDC_ENTRY_SLIDER})
+    EXPECT_TRUE(window.rect().contains(window.Control(id)->geometry())) << id;
+  const CDialogUnits nine(DialogFont());
+  const bool nineFits = nine.X(kDialogWidthDu) + 16 <= room.width() && nine.Y(kDialogHeightDu) + 48 <= room.height();
+  EXPECT_EQ(window.font().pointSizeF() == DialogFont().pointSizeF(), nineFits) << room.width() << "x" << room.height();
+}
+
+TEST(ScaledScreen, TheDialogFontShrinksOnlyAsFarAsTheScreenNeeds) {
+  const QFont nine = DialogFont();
+  EXPECT_EQ(FitDialogFont(nine, QSize(1920, 1080)).pointSizeF(), nine.pointSizeF());
+  EXPECT_EQ(FitDialogFont(nine, QSize()).pointSizeF(), nine.pointSizeF());  // no screen known
+  // 1366x768 at 125 % and 1920x1080 at 200 %, each less a task bar.
+  for (QSize screen : {QSize(1093, 582), QSize(960, 520)}) {
+    const QFont fitted = FitDialogFont(nine, screen);
+    const CDialogUnits small(fitted);
+    EXPECT_LE(small.Y(kDialogHeightDu), screen.height()) << screen.width() << "x" << screen.height();
+    EXPECT_LE(small.X(kDialogWidthDu), screen.width());
+    // Not smaller than it must be: half a point more would not fit.
+    QFont bigger = fitted;
+    bigger.setPointSizeF(fitted.pointSizeF() + 0.5);
+    const CDialogUnits big(bigger);
+    EXPECT_TRUE(big.X(kDialogWidthDu) + 16 > screen.width() || big.Y(kDialogHeightDu) + 48 > screen.height());
   }
 }
 

@@ -128,6 +128,59 @@ TEST(BenchReport, FailedRunsAreNeverReportedAsMet) {
   EXPECT_FALSE(Met(e, "longest single dialog-thread stall"));
 }
 
+/// A window line that meets its targets.
+WindowFigures GoodWindow() {
+  WindowFigures w;
+  w.measured = true;
+  w.handsets = 20;
+  w.programUs = 3000;
+  w.paceBps = 5760;
+  auto host = [](double seconds, double cpuMs, int clicks, double clickMaxMs) {
+    HostFigures f;
+    f.runs = f.runsOk = 4;
+    f.seconds = seconds;
+    f.cpuMs = cpuMs;
+    f.clicks = clicks;
+    f.clickMaxMs = clickMaxMs;
+    return f;
+  };
+  w.programmed.headless = host(0.70, 160, 0, 0);
+  w.programmed.window = host(0.75, 400, 3, 20);
+  w.paced.headless = host(8.60, 30, 0, 0);
+  w.paced.window = host(8.65, 300, 40, 60);
+  return w;
+}
+
+TEST(BenchReport, WindowTargetsAreJudgedEachOnItsOwnFigure) {
+  E2eFigures e = Good();
+  e.window = GoodWindow();
+  EXPECT_EQ(JudgeTargets(e).size(), 13u);
+  for (const TargetRow& r : JudgeTargets(e)) EXPECT_TRUE(r.met) << r.target << ": " << r.measured;
+  struct Case {
+    const char* target;
+    void (*spoil)(WindowFigures&);
+  };
+  const Case cases[] = {
+      {"window run time / headless host's, 3.0 ms", [](WindowFigures& w) { w.programmed.window.seconds = 0.78; }},
+      {"window CPU", [](WindowFigures& w) { w.programmed.window.cpuMs = 500; }},
+      {"window run time / headless host's, paced", [](WindowFigures& w) { w.paced.window.seconds = 8.70; }},
+      {"a click during a window run", [](WindowFigures& w) { w.paced.window.clickMaxMs = 120; }},
+      {"a click during a window run", [](WindowFigures& w) { w.paced.window.clicks = w.programmed.window.clicks = 0; }},
+      {"window CPU", [](WindowFigures& w) { w.programmed.headless.failure = "entry 3 did not complete"; }},
+  };
+  for (const Case& c : cases) {
+    e.window = GoodWindow();
+    c.spoil(e.window);
+    EXPECT_FALSE(Met(e, c.target)) << c.target;
+  }
+  // Not measured is never met; left out adds no rows.
+  e.window = WindowFigures();
+  e.window.why = "no velmora-window-bench";
+  EXPECT_FALSE(Met(e, "window CPU"));
+  e.window.why = "left out (--no-window)";
+  EXPECT_EQ(JudgeTargets(e).size(), 9u);
+}
+
 TEST(BenchResources, PhoneImageLoadsWithItsStartAddressAndSize) {
   CTempDir dir;
   ASSERT_FALSE(dir.path().empty());

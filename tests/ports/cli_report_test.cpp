@@ -76,7 +76,8 @@ TEST(CliReportTest, TheReportHoldsWhatTheHandsetsRecorded) {
             " --phone " + image + " --report " + reportPath + " --timeout 120 2>/dev/null");
   EXPECT_NE(out.find("Entry 2 [COM2]: failed (Flash error!!)\n"), std::string::npos) << out;
   // The box lists it too, indented so that it does not read as a result line.
-  EXPECT_NE(out.find("Message: Download Completed.\n         Entry 2 [COM2]: Flash error!!\n"), std::string::npos)
+  EXPECT_NE(out.find("Message: Download Completed.\n         2 completed, 1 failed\n         Entry 2 [COM2]: Flash error!!\n"),
+            std::string::npos)
       << out;
   EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1), "Completed 2, failed 1\n") << out;
 

@@ -17,3 +17,8 @@ set_tests_properties(window_smoke PROPERTIES LABELS "windows;gui" TIMEOUT 300 SK
 add_executable(window_shot ${_window_dir}/window_shot.cpp)
 target_link_libraries(window_shot PRIVATE user32 gdi32)
 set_target_properties(window_shot PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
+# Developer tool behind scripts/win-bench.sh: the window line under Wine.
+add_executable(window_bench ${_window_dir}/window_bench.cpp)
+target_link_libraries(window_bench PRIVATE user32 gdi32)
+set_target_properties(window_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
