@@ -176,8 +176,19 @@ void Click(CVelmoraWindow& window, int id) {
   if (auto* button = qobject_cast<QAbstractButton*>(window.Control(id))) button->click();
 }
 
-/// Runs the loop until `done` holds or `limitMs` pass. It looks every few
-/// milliseconds, and sleeps in between as the program's own loop does.
+// The loop LoopUntil runs and what ends it; looked at after every message
+// the dialog handles, so that a run's end ends the loop at once without the
+// driver waking the loop to look (it would cost the window CPU).
+QEventLoop* g_loop = nullptr;
+const std::function<bool()>* g_done = nullptr;
+
+void LookAfterMessage() {
+  if (g_loop != nullptr && (*g_done)()) g_loop->quit();
+}
+
+/// Runs the loop until `done` holds or `limitMs` pass, sleeping in between
+/// as the program's own loop does. Conditions not changed by a message of
+/// the dialog are looked at every 100 ms.
 void LoopUntil(const std::function<bool()>& done, int limitMs) {
   QEventLoop loop;
   QElapsedTimer t;
@@ -186,8 +197,12 @@ void LoopUntil(const std::function<bool()>& done, int limitMs) {
   QObject::connect(&look, &QTimer::timeout, &loop, [&] {
     if (done() || t.elapsed() >= limitMs) loop.quit();
   });
-  look.start(2);
+  look.start(std::min(limitMs, 100));
+  g_loop = &loop;
+  g_done = &done;
   if (!done()) loop.exec();
+  g_loop = nullptr;
+  g_done = nullptr;
 }
 
 void Settle(int ms) { LoopUntil([] { return false; }, ms); }
@@ -203,6 +218,11 @@ int RunWindow(int argc, char** argv, const std::string& image, int runs, int cli
   CDrivenHost host(window);
   CVelmoraDlg dialog(host);
   BindDialog(host, dialog);
+  host.SetWindowProc([&dialog](uint32_t message, uintptr_t wParam, intptr_t lParam) -> intptr_t {
+    const intptr_t result = dialog.WindowProc(message, wParam, lParam);
+    LookAfterMessage();
+    return result;
+  });
   dialog.OnInitDialog();
   PlugInPorts(host, ports);
   window.show();

@@ -104,9 +104,12 @@ void CVelmoraDlg::ShowElapsedTime() {
   char text[64];
   std::snprintf(text, sizeof text, "Elapsed time : %d min %d sec", static_cast<int>(s / 60),
                 static_cast<int>(s % 60));
-  // The log view is repainted with the clock, once a second: the view seen,
-  // whichever entry it belongs to, not the first entry's with every block.
-  if (m_strElapsed != text && m_nSelEntry >= 0 && m_nSelEntry < MAX_ENTRIES) m_host.Invalidate(kLogViewIds[m_nSelEntry]);
+  // The clock moves once a second, but this runs with every block of every
+  // entry: only a new second is worth a refresh of the controls (the
+  // block's own progress refreshes them right after). The log view is
+  // repainted with it: the view seen, whichever entry it belongs to.
+  if (m_strElapsed == text) return;
+  if (m_nSelEntry >= 0 && m_nSelEntry < MAX_ENTRIES) m_host.Invalidate(kLogViewIds[m_nSelEntry]);
   m_strElapsed = text;
   UpdateData(false);
 }

@@ -19,7 +19,8 @@ CFramePacer::~CFramePacer() { m_window->removeEventFilter(this); }
 
 int CFramePacer::FrameMs(double hz) {
   if (!(hz >= 1)) hz = 60;
-  return std::max(1, static_cast<int>(std::floor(1000.0 / hz)));
+  // Rounded up: never more paints than the screen shows frames.
+  return std::max(1, static_cast<int>(std::ceil(1000.0 / hz)));
 }
 
 bool CFramePacer::eventFilter(QObject* watched, QEvent* event) {

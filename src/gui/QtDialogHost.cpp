@@ -198,13 +198,18 @@ void CQtDialogHost::SetControlText(int id, const std::string& text) {
   QWidget* w = m_window.Control(id);
   if (w == nullptr) return;
   // The dialog rewrites every bound control after each block and each log
-  // line: a text it wrote before is not converted again.
+  // line: a text it wrote before is not converted again, and one that no
+  // operator can type over is not even compared.
   TextCache& cache = m_texts[id];
+  if (cache.utf8 == text && cache.held) return;
   if (cache.utf8 != text || cache.text.isNull()) {
     cache.utf8 = text;
     cache.text = ToQ(text);
   }
   const QString& q = cache.text;
+  auto* typed = qobject_cast<QLineEdit*>(w);
+  cache.held = (typed == nullptr || typed->isReadOnly()) && qobject_cast<QTextEdit*>(w) == nullptr &&
+               dynamic_cast<CTextProgressCtrl*>(w) == nullptr;
   // Leaving unchanged texts alone keeps edit cursors and repaints where
   // they are.
   if (auto* edit = qobject_cast<QLineEdit*>(w)) {

@@ -118,6 +118,7 @@ class CQtDialogHost : public QObject, public IDialogHost {
   struct TextCache {
     std::string utf8;
     QString text;
+    bool held = false;  // the control shows utf8 and only the dialog changes it
   };
   std::unordered_map<int, TextCache> m_texts;  // the last text written into each control
   QHash<int, QString> m_hiddenEditText;  // texts of hidden edits, set when they are shown

@@ -398,7 +398,7 @@ void CWin32DialogHost::Impl::PaintFrame() {
   // While the entries' messages keep the queue busy the system sends no
   // WM_PAINT; what changed since the last frame is painted here, once per
   // frame at most, never once per change.
-  constexpr auto kFrame = std::chrono::milliseconds(16);
+  constexpr auto kFrame = std::chrono::milliseconds(17);  // 60 Hz, rounded up
   const auto now = std::chrono::steady_clock::now();
   HWND dlg = hwnd;
   if (dlg == nullptr || now - lastFrame < kFrame) return;
