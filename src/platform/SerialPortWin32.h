@@ -14,14 +14,12 @@
 // SerialPort.h for every file that included it first.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "platform/SerialPort.h"
+#include "platform/SerialPortBase.h"
 
 /// The cause a Win32 error stands for (see the mapping's comments). `wasOpen`
 /// as for PortCauseOfErrno: errors on a port that was open mean it went away.
@@ -31,18 +29,15 @@ PortCause PortCauseOfWin32Error(unsigned long err, bool wasOpen);
 /// anything else is taken as it is.
 std::wstring Win32DeviceName(const std::string& device);
 
-class CSerialPortWin32 : public ISerialPort {
+class CSerialPortWin32 : public CSerialPortBase {
  public:
   CSerialPortWin32();
   /// Closes the port if it is still open.
   ~CSerialPortWin32() override;
-  CSerialPortWin32(const CSerialPortWin32&) = delete;
-  CSerialPortWin32& operator=(const CSerialPortWin32&) = delete;
 
   /// CreateFileW, not shared, overlapped; the serial driver refuses a port
   /// that another handle holds.
   bool Open(const std::string& device) override;
-  bool IsOpen() const override;
   /// 0 wakes a waiter at once (and every later wait until a mask is set).
   bool SetEventMask(uint32_t mask) override;
   /// SetupComm.
@@ -71,14 +66,11 @@ class CSerialPortWin32 : public ISerialPort {
   /// Wakes the waiter, cancels the handle's I/O, waits until calls of other
   /// threads have left, then closes the handle.
   bool Close() override;
-  const std::string& LastError() const override { return m_strError; }
-  PortFailure LastFailure() const override;
 
  private:
   struct Io;  // the handles and overlapped records
 
-  void* Enter();  // the port's handle for one call, or nullptr when closed
-  void Leave();
+  bool HasHandle() const override;
   /// Records a failure; `cause` None sorts `err` as for an open port.
   bool Fail(const std::string& what, unsigned long err, PortCause cause = PortCause::None);
   bool NotOpen();
@@ -88,18 +80,8 @@ class CSerialPortWin32 : public ISerialPort {
   bool SettleWaitRead(void* h, bool cancel);
   bool Queued(void* h, unsigned long& queued);
 
-  mutable std::mutex m_lock;       // guards the handles and m_nInFlight
-  std::condition_variable m_idle;  // signalled when m_nInFlight drops to 0
-  int m_nInFlight = 0;
-  std::atomic<bool> m_bClosing{false};
-  std::atomic<uint32_t> m_mask{0};
-  std::atomic<uint32_t> m_nWriteTimeoutMs{1000};
   // The receive side (the wait read, the held byte): the receive thread's,
   // and Purge's and Close's.
   std::mutex m_rxLock;
   std::unique_ptr<Io> m_io;
-
-  mutable std::mutex m_errorLock;  // failures may be seen on either thread
-  std::string m_strError;
-  PortFailure m_failure;
 };
