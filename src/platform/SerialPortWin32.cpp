@@ -32,6 +32,29 @@ void CloseEvent(HANDLE& event) {
   event = nullptr;
 }
 
+// What is left of a wait's time, as WaitForMultipleObjects takes it.
+class WaitBudget {
+ public:
+  explicit WaitBudget(uint32_t timeoutMs)
+      : m_bForever(timeoutMs == INFINITE), m_deadline(Clock::now() + std::chrono::milliseconds(m_bForever ? 0 : timeoutMs)) {}
+  DWORD Left() const {
+    if (m_bForever) return INFINITE;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
+    return left > 0 ? static_cast<DWORD>(left) : 0;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  bool m_bForever;
+  Clock::time_point m_deadline;
+};
+
+// Reads that end empty: the first few go again at once, later ones after a
+// pause of a millisecond; after about a second of nothing else the device is
+// taken as gone.
+constexpr int kQuickEmptyReads = 3;
+constexpr int kMaxEmptyReads = 1000;
+
 }  // namespace
 
 std::unique_ptr<ISerialPort> CreateOsSerialPort() { return std::make_unique<CSerialPortWin32>(); }
@@ -306,114 +329,80 @@ PortWait CSerialPortWin32::WaitEventFor(uint32_t timeoutMs) {
   const CCall call(*this);
   if (!call) return PortWait::MaskCleared;
   HANDLE h = m_io->hComm;
-  using Clock = std::chrono::steady_clock;
-  const bool forever = timeoutMs == INFINITE;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
-  auto msLeft = [&]() -> DWORD {
-    if (forever) return INFINITE;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<DWORD>(left) : 0;
-  };
-  PortWait result = PortWait::MaskCleared;
-  // Reads that end without a byte and without a stop asked for: a few are a
-  // purge's doing; a driver that does nothing else has lost its device.
-  int emptyCompletions = 0;
-  constexpr int kMaxEmptyCompletions = 1000;  // about a second, at 1 ms apart
+  const WaitBudget budget(timeoutMs);
+  int emptyReads = 0;
   for (;;) {
     const uint32_t mask = m_mask.load();
-    if (m_bClosing.load() || mask == 0) {
-      result = PortWait::MaskCleared;
-      break;
-    }
+    if (m_bClosing.load() || mask == 0) return PortWait::MaskCleared;
     HANDLE events[2] = {m_io->hWake, nullptr};
     DWORD count = 1;
     if (mask & EV_RXCHAR) {
-      std::lock_guard<std::mutex> rx(m_rxLock);
-      if (!SettleWaitRead(h, false)) {
-        result = PortWait::Failed;
-        break;
-      }
-      DWORD queued = 0;
-      if (m_io->bHeld) {
-        result = PortWait::RxChar;
-        break;
-      }
-      if (!m_io->bWaitPending) {
-        if (!Queued(h, queued)) {
-          result = PortWait::Failed;
-          break;
-        }
-        if (queued > 0) {
-          result = PortWait::RxChar;
-          break;
-        }
-        ::ResetEvent(m_io->ovWait.hEvent);
-        DWORD got = 0;
-        if (::ReadFile(h, &m_io->waitByte, 1, &got, &m_io->ovWait)) {
-          // Done at once. A completion without its byte is not a byte: the
-          // next turn issues the read again (with a pause, should a driver
-          // keep doing so).
-          if (got == 1) {
-            m_io->bHeld = true;
-            result = PortWait::RxChar;
-            break;
-          }
-          if (++emptyCompletions > kMaxEmptyCompletions) {
-            Fail("wait for input: the read keeps ending empty", ERROR_GEN_FAILURE, PortCause::DeviceGone);
-            result = PortWait::Failed;
-            break;
-          }
-          if (emptyCompletions > 3) ::Sleep(1);
-          continue;
-        }
-        const DWORD err = ::GetLastError();
-        if (err != ERROR_IO_PENDING) {
-          Fail("wait for input", err);
-          result = PortWait::Failed;
-          break;
-        }
-        m_io->bWaitPending = true;
+      switch (IssueWaitRead(h, emptyReads)) {
+        case WaitRead::Input: return PortWait::RxChar;
+        case WaitRead::Failed: return PortWait::Failed;
+        case WaitRead::Again: continue;
+        case WaitRead::Pending: break;
       }
       events[count++] = m_io->ovWait.hEvent;
     }
-    const DWORD left = msLeft();
-    const DWORD r = ::WaitForMultipleObjects(count, events, FALSE, left);
-    if (r == WAIT_TIMEOUT) {
-      // The read stays pending; the next wait goes on with it.
-      result = PortWait::TimedOut;
-      break;
-    }
+    const DWORD r = ::WaitForMultipleObjects(count, events, FALSE, budget.Left());
+    // The read stays pending; the next wait goes on with it.
+    if (r == WAIT_TIMEOUT) return PortWait::TimedOut;
     if (r == WAIT_FAILED) {
       Fail("WaitForMultipleObjects", ::GetLastError());
-      result = PortWait::Failed;
-      break;
+      return PortWait::Failed;
     }
-    if (r == WAIT_OBJECT_0 + 1) {
-      std::lock_guard<std::mutex> rx(m_rxLock);
-      const bool hadRead = m_io->bWaitPending;
-      if (!SettleWaitRead(h, false)) {
-        result = PortWait::Failed;
-        break;
-      }
-      // Aborted without a stop asked for (a purge): the port must still
-      // answer, else its device has gone.
-      DWORD queued = 0;
-      if (hadRead && !m_io->bHeld && !m_io->bWaitPending && !Queued(h, queued)) {
-        result = PortWait::Failed;
-        break;
-      }
-      if (!m_io->bHeld && !m_io->bWaitPending && ++emptyCompletions > 3) {
-        if (emptyCompletions > kMaxEmptyCompletions) {
-          Fail("wait for input: the read keeps being aborted", ERROR_OPERATION_ABORTED, PortCause::DeviceGone);
-          result = PortWait::Failed;
-          break;
-        }
-        ::Sleep(1);
-      }
-    }
+    if (r == WAIT_OBJECT_0 + 1 && !TakeWaitRead(h, emptyReads)) return PortWait::Failed;
     // The wake event, a byte or an abort: the top of the loop says which.
   }
-  return result;
+}
+
+CSerialPortWin32::WaitRead CSerialPortWin32::IssueWaitRead(void* h, int& emptyReads) {
+  std::lock_guard<std::mutex> rx(m_rxLock);
+  if (!SettleWaitRead(h, false)) return WaitRead::Failed;
+  if (m_io->bHeld) return WaitRead::Input;
+  if (m_io->bWaitPending) return WaitRead::Pending;
+  DWORD queued = 0;
+  if (!Queued(h, queued)) return WaitRead::Failed;
+  if (queued > 0) return WaitRead::Input;
+  ::ResetEvent(m_io->ovWait.hEvent);
+  DWORD got = 0;
+  if (::ReadFile(h, &m_io->waitByte, 1, &got, &m_io->ovWait)) {
+    // Done at once. A completion without its byte is not a byte: the next
+    // turn issues the read again.
+    if (got == 1) {
+      m_io->bHeld = true;
+      return WaitRead::Input;
+    }
+    if (!EmptyRead(emptyReads, "wait for input: the read keeps ending empty", ERROR_GEN_FAILURE)) return WaitRead::Failed;
+    return WaitRead::Again;
+  }
+  const DWORD err = ::GetLastError();
+  if (err != ERROR_IO_PENDING) {
+    Fail("wait for input", err);
+    return WaitRead::Failed;
+  }
+  m_io->bWaitPending = true;
+  return WaitRead::Pending;
+}
+
+bool CSerialPortWin32::TakeWaitRead(void* h, int& emptyReads) {
+  std::lock_guard<std::mutex> rx(m_rxLock);
+  const bool hadRead = m_io->bWaitPending;
+  if (!SettleWaitRead(h, false)) return false;
+  if (m_io->bHeld || m_io->bWaitPending) return true;
+  // Aborted without a stop asked for (a purge): the port must still
+  // answer, else its device has gone.
+  DWORD queued = 0;
+  if (hadRead && !Queued(h, queued)) return false;
+  return EmptyRead(emptyReads, "wait for input: the read keeps being aborted", ERROR_OPERATION_ABORTED);
+}
+
+bool CSerialPortWin32::EmptyRead(int& emptyReads, const char* what, unsigned long err) {
+  if (++emptyReads <= kQuickEmptyReads) return true;
+  if (emptyReads > kMaxEmptyReads) return Fail(what, err, PortCause::DeviceGone);
+  ::Sleep(1);
+  return true;
 }
 
 int CSerialPortWin32::QueuedInput() {

@@ -69,6 +69,13 @@ class CSerialPortWin32 : public CSerialPortBase {
 
  private:
   struct Io;  // the handles and overlapped records
+  /// Where the one-byte wait read stands before a wait.
+  enum class WaitRead {
+    Pending,  ///< issued (now or before): wait for its event
+    Input,    ///< a byte is held or queued already
+    Again,    ///< it ended at once without a byte: look again
+    Failed,   ///< the port failed; the failure is recorded
+  };
 
   bool HasHandle() const override;
   /// Records a failure; `cause` None sorts `err` as for an open port.
@@ -79,6 +86,15 @@ class CSerialPortWin32 : public CSerialPortBase {
   /// False when it failed otherwise than by being cancelled.
   bool SettleWaitRead(void* h, bool cancel);
   bool Queued(void* h, unsigned long& queued);
+  /// The wait's first step: input already there, or the read issued.
+  WaitRead IssueWaitRead(void* h, int& emptyReads);
+  /// After the read's event: collects its byte, or tells an abort the
+  /// port survived (a purge) from a port that is gone. False when gone.
+  bool TakeWaitRead(void* h, int& emptyReads);
+  /// Counts a read that ended with no byte and no stop asked for: a few
+  /// are a purge's doing and cost a pause of a millisecond each; a driver
+  /// that does nothing else has lost its device (false, recorded as `what`).
+  bool EmptyRead(int& emptyReads, const char* what, unsigned long err);
 
   // The receive side (the wait read, the held byte): the receive thread's,
   // and Purge's and Close's.
