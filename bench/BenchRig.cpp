@@ -88,8 +88,10 @@ RunResult CBenchRig::Run(uint32_t limitMs, const std::vector<int>& mayFail) {
 
   r.seconds = static_cast<double>(t1 - t0) / 1e9;
   r.dialog = stats;
-  r.imageBytes = m_dlg->m_nEraseLength;
-  r.blocks = m_dlg->m_nTotalBlocks;
+  // The run keeps its geometry after its end.
+  const CDownloadRun* run = m_dlg->LastRun();
+  r.imageBytes = run ? run->m_nEraseLength : 0;
+  r.blocks = run ? run->m_nTotalBlocks : 0;
   r.ok = ended;
   if (!ended) r.failure = "the run did not end in time";
   for (int k = 0; k < m_nCount; ++k) {

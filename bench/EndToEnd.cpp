@@ -164,8 +164,8 @@ CountFigures MeasureCount(int count, const std::string& image, const LineSpec& l
     RunResult faulted = rig.Run(kRunLimitMs, {0, 1});
     // The figure stands for Disconnect only if both entries were taken out.
     for (int k : {0, 1}) {
-      const DownloadEntry& e = rig.Dialog().m_entries[k];
-      if (faulted.ok && (e.m_nResult != RESULT_FAILED || e.m_bConnected != 0)) {
+      const CVelmoraDlg& dlg = rig.Dialog();
+      if (faulted.ok && (dlg.Outcome(k).m_nResult != RESULT_FAILED || dlg.Binding(k).m_bConnected != 0)) {
         faulted.ok = false;
         faulted.failure = "entry " + std::to_string(k + 1) + " was not disconnected";
       }

@@ -9,6 +9,7 @@
 
 #include "ControlIds.h"
 #include "DloadFile.h"
+#include "EngineProbe.h"
 #include "NullPort.h"
 #include "Registry.h"
 #include "Resources.h"
@@ -153,10 +154,11 @@ class CEngineRig {
     m_host.Click(IDC_DOWNLOAD);
     m_host.RunUntil([&] { return !m_dlg->LinksOpening(); }, 30000);
     m_host.DispatchPending();
-    m_dlg->m_nTotalBlocks = static_cast<int>(m_dlg->m_nEraseLength / BLOCK_SIZE);
+    CDownloadRun& run = CEngineProbe::RunOf(*m_dlg, 0);
+    run.m_nTotalBlocks = static_cast<int>(run.m_nEraseLength / BLOCK_SIZE);
     for (int k = 0; k < count; ++k) {
-      m_dlg->Outcome(k).m_nState = 9;
-      m_dlg->Outcome(k).m_nBlock = 0;
+      CEngineProbe::RunEntryOf(*m_dlg, k).m_nState = 9;
+      CEngineProbe::RunEntryOf(*m_dlg, k).m_nBlock = 0;
     }
   }
   ~CEngineRig() {
@@ -166,9 +168,10 @@ class CEngineRig {
   bool Ready() const { return m_dlg->Running() && !m_dlg->LinksOpening(); }
   /// One ACK for entry `i`, handled as the dialog's loop would.
   void Reply(int i) {
-    DownloadEntry& e = m_dlg->m_entries[i];
+    DownloadEntry& e = CEngineProbe::Binding(*m_dlg, i);
+    RunEntry& r = CEngineProbe::RunEntryOf(*m_dlg, i);
     // Stay inside the image: the step's end is not what is measured.
-    if (e.m_nBlock + 1 >= m_dlg->m_nTotalBlocks) e.m_nBlock = 0;
+    if (r.m_nBlock + 1 >= CEngineProbe::RunOf(*m_dlg, i).m_nTotalBlocks) r.m_nBlock = 0;
     e.m_comm.BeginBurst();
     e.m_comm.AddReceived(kAckFrame, sizeof kAckFrame, i);
     m_host.DispatchPending();

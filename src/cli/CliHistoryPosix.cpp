@@ -47,14 +47,7 @@ std::optional<HistoryArgs> ParseHistoryArgs(int argc, char** argv, std::string& 
   HistoryArgs a;
   for (int k = 1; k < argc; ++k) {
     const std::string arg = argv[k];
-    auto value = [&](std::optional<std::string>& out) {
-      if (k + 1 >= argc) {
-        error = arg + " needs an argument";
-        return false;
-      }
-      out = argv[++k];
-      return true;
-    };
+    auto value = [&](std::optional<std::string>& out) { return TakeOptionValue(argc, argv, k, out, error); };
     bool ok = true;
     if (arg == "--history")
       ok = value(a.file);

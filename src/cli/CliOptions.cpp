@@ -152,19 +152,21 @@ const char* CliUsage() {
          ;
 }
 
+bool TakeOptionValue(int argc, char** argv, int& k, std::optional<std::string>& out, std::string& error) {
+  if (k + 1 >= argc) {
+    error = std::string(argv[k]) + " needs an argument";
+    return false;
+  }
+  out = argv[++k];
+  return true;
+}
+
 std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error) {
   CliOptions o;
   bool settleGiven = false;
   for (int k = 1; k < argc; ++k) {
     const std::string arg = argv[k];
-    auto value = [&](std::optional<std::string>& out) {
-      if (k + 1 >= argc) {
-        error = arg + " needs an argument";
-        return false;
-      }
-      out = argv[++k];
-      return true;
-    };
+    auto value = [&](std::optional<std::string>& out) { return TakeOptionValue(argc, argv, k, out, error); };
     if (arg == "--help" || arg == "-h") {
       o.help = true;
       return o;

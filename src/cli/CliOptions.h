@@ -47,6 +47,10 @@ struct CliOptions {
 /// Parses argv. On bad usage returns nothing and sets `error`.
 std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& error);
 
+/// Takes the value of the option at argv[k] into `out` and moves k onto it;
+/// false, with `error` naming the option, when the command line ends first.
+bool TakeOptionValue(int argc, char** argv, int& k, std::optional<std::string>& out, std::string& error);
+
 /// What makes a named image or folder unusable before any port is opened:
 /// a missing path, a directory given as a file (or a file as a folder), one
 /// that cannot be read (with the OS's text). Nothing when all are usable.

@@ -73,6 +73,9 @@ class CHotPlug {
   void RunDirectory();
   void RunUdev();
   void RunDeviceMap();
+  /// Waits until `fd` can be read (true), or until a stop or a failed wait
+  /// (false).
+  bool AwaitInput(int fd);
   /// Brings `m_known` up to the directory's contents; reports the
   /// differences when `report` is set.
   void Rescan(bool report);

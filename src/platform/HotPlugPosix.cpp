@@ -18,15 +18,6 @@ constexpr uint32_t kWatchMask =
     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 }  // namespace
 
-CHotPlug::CHotPlug(HotPlugOptions options, HotPlugCallback callback)
-    : m_options(std::move(options)), m_callback(std::move(callback)) {}
-
-CHotPlug::~CHotPlug() { Stop(); }
-
-void CHotPlug::TraceLine(const std::string& line) const {
-  if (m_options.trace) m_options.trace(line);
-}
-
 std::string CHotPlug::PathOf(const std::string& name) const { return (fs::path(m_dir) / name).string(); }
 
 bool CHotPlug::Accepts(const std::string& name) const {
@@ -38,10 +29,6 @@ bool CHotPlug::Accepts(const std::string& name) const {
   CPortDiscovery discovery({m_options.sysfsRoot, m_options.devRoot, m_options.fragments, m_options.trace});
   PortIdentity identity;
   return discovery.Identify(name, identity) && PortIdentityMatches(identity, m_options.fragments);
-}
-
-void CHotPlug::Report(HotPlugEvent event, const std::string& device) {
-  if (m_callback) m_callback(event, device);
 }
 
 void CHotPlug::CloseFds() {
@@ -123,18 +110,24 @@ void CHotPlug::Rescan(bool report) {
   m_known = std::move(now);
 }
 
-void CHotPlug::RunDirectory() {
-  alignas(inotify_event) char buffer[8192];
-  bool watching = true;
+bool CHotPlug::AwaitInput(int fd) {
   for (;;) {
-    pollfd fds[2] = {{m_stopFd, POLLIN, 0}, {watching ? m_watchFd : -1, POLLIN, 0}};
+    pollfd fds[2] = {{m_stopFd, POLLIN, 0}, {fd, POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       TraceLine(std::string("Hot-plug: poll failed: ") + std::strerror(errno) + "\n");
-      return;
+      return false;
     }
-    if (fds[0].revents) return;
-    if (!(fds[1].revents & POLLIN)) continue;
+    if (fds[0].revents) return false;
+    if (fds[1].revents & POLLIN) return true;
+  }
+}
+
+void CHotPlug::RunDirectory() {
+  alignas(inotify_event) char buffer[8192];
+  bool watching = true;
+  // Once the directory is gone only a stop ends the wait.
+  while (AwaitInput(watching ? m_watchFd : -1)) {
     const ssize_t n = read(m_watchFd, buffer, sizeof buffer);
     if (n <= 0) continue;
     for (ssize_t at = 0; at < n;) {
@@ -170,16 +163,7 @@ void CHotPlug::RunDirectory() {
 }
 
 void CHotPlug::RunUdev() {
-  const int fd = m_udev->Fd();
-  for (;;) {
-    pollfd fds[2] = {{m_stopFd, POLLIN, 0}, {fd, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      TraceLine(std::string("Hot-plug: poll failed: ") + std::strerror(errno) + "\n");
-      return;
-    }
-    if (fds[0].revents) return;
-    if (!(fds[1].revents & POLLIN)) continue;
+  while (AwaitInput(m_udev->Fd())) {
     UdevTtyEvent ev;
     while (m_udev->Receive(ev)) {
       if (!ev.added) {

@@ -19,19 +19,6 @@ constexpr int kPollMs = 500;
 constexpr int kStopCheckMs = 25;  // how soon Stop is noticed
 }  // namespace
 
-CHotPlug::CHotPlug(HotPlugOptions options, HotPlugCallback callback)
-    : m_options(std::move(options)), m_callback(std::move(callback)) {}
-
-CHotPlug::~CHotPlug() { Stop(); }
-
-void CHotPlug::TraceLine(const std::string& line) const {
-  if (m_options.trace) m_options.trace(line);
-}
-
-void CHotPlug::Report(HotPlugEvent event, const std::string& device) {
-  if (m_callback) m_callback(event, device);
-}
-
 void CHotPlug::Rescan(bool report) {
   PortDiscoveryOptions search;
   search.fragments = m_options.fragments;

@@ -1,5 +1,7 @@
 #include "platform/SerialPort.h"
 
+#include "platform/SerialPortBase.h"
+
 #include <cerrno>
 #include <chrono>
 #include <mutex>
@@ -41,6 +43,52 @@ PortWait ISerialPort::WaitEventFor(uint32_t timeoutMs) {
     if (std::chrono::steady_clock::now() >= deadline) return PortWait::TimedOut;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+}
+
+CSerialPortBase::CCall::CCall(CSerialPortBase& port) {
+  std::lock_guard<std::mutex> guard(port.m_lock);
+  if (!port.UsableLocked()) return;
+  ++port.m_nInFlight;
+  m_port = &port;
+}
+
+CSerialPortBase::CCall::~CCall() {
+  if (!m_port) return;
+  std::lock_guard<std::mutex> guard(m_port->m_lock);
+  if (--m_port->m_nInFlight == 0) m_port->m_idle.notify_all();
+}
+
+bool CSerialPortBase::IsOpen() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return UsableLocked();
+}
+
+void CSerialPortBase::Opened() {
+  m_mask = 0;
+  m_bClosing = false;
+  m_nWriteTimeoutMs = 1000;
+}
+
+void CSerialPortBase::AwaitCallsLeft(std::unique_lock<std::mutex>& lock) {
+  m_idle.wait(lock, [this] { return m_nInFlight == 0; });
+}
+
+void CSerialPortBase::Closed() {
+  m_mask = 0;
+  m_bClosing = false;
+}
+
+bool CSerialPortBase::Record(PortFailure failure, const std::string& osText) {
+  std::lock_guard<std::mutex> guard(m_errorLock);
+  m_strError = failure.what;
+  if (failure.err != 0) m_strError += ": " + osText;
+  m_failure = std::move(failure);
+  return false;
+}
+
+PortFailure CSerialPortBase::LastFailure() const {
+  std::lock_guard<std::mutex> guard(m_errorLock);
+  return m_failure;
 }
 
 SerialPortFactory SetSerialPortFactory(SerialPortFactory factory) {

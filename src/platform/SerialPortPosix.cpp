@@ -63,30 +63,11 @@ CSerialPortPosix::~CSerialPortPosix() {
 }
 
 bool CSerialPortPosix::Fail(const std::string& what, int err, PortCause cause) {
-  std::lock_guard<std::mutex> guard(m_errorLock);
-  m_strError = what;
-  if (err != 0) m_strError += ": " + std::system_category().message(err);
-  m_failure = {cause != PortCause::None ? cause : PortCauseOfErrno(err, true), err, what};
-  return false;
+  return Record({cause != PortCause::None ? cause : PortCauseOfErrno(err, true), err, what},
+                err != 0 ? std::system_category().message(err) : std::string());
 }
 
-PortFailure CSerialPortPosix::LastFailure() const {
-  std::lock_guard<std::mutex> guard(m_errorLock);
-  return m_failure;
-}
-
-int CSerialPortPosix::Enter(int* eventFd) {
-  std::lock_guard<std::mutex> guard(m_lock);
-  if (m_fd < 0 || m_bClosing.load()) return -1;
-  ++m_nInFlight;
-  if (eventFd) *eventFd = m_eventFd;
-  return m_fd;
-}
-
-void CSerialPortPosix::Leave() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  if (--m_nInFlight == 0) m_idle.notify_all();
-}
+bool CSerialPortPosix::NotOpen() { return Fail("not open", EBADF); }
 
 bool CSerialPortPosix::Open(const std::string& device) {
   std::lock_guard<std::mutex> guard(m_lock);
@@ -118,20 +99,13 @@ bool CSerialPortPosix::Open(const std::string& device) {
   }
   m_fd = fd;
   m_eventFd = efd;
-  m_mask = 0;
-  m_bClosing = false;
-  m_nWriteTimeoutMs = 1000;
+  Opened();
   return true;
-}
-
-bool CSerialPortPosix::IsOpen() const {
-  std::lock_guard<std::mutex> guard(m_lock);
-  return m_fd >= 0 && !m_bClosing.load();
 }
 
 bool CSerialPortPosix::SetEventMask(uint32_t mask) {
   std::lock_guard<std::mutex> guard(m_lock);
-  if (m_fd < 0 || m_bClosing.load()) return Fail("not open", EBADF);
+  if (!UsableLocked()) return NotOpen();
   m_mask = mask;
   if (mask == 0) {
     const uint64_t one = 1;
@@ -144,22 +118,20 @@ bool CSerialPortPosix::SetEventMask(uint32_t mask) {
 bool CSerialPortPosix::SetupQueues(uint32_t inBytes, uint32_t outBytes) {
   (void)inBytes;
   (void)outBytes;
-  if (!IsOpen()) return Fail("not open", EBADF);
+  if (!IsOpen()) return NotOpen();
   return true;
 }
 
 bool CSerialPortPosix::Purge() {
-  const int fd = Enter();
-  if (fd < 0) return Fail("not open", EBADF);
-  bool ok = true;
-  if (::tcflush(fd, TCIOFLUSH) != 0) ok = Fail("tcflush", errno);
-  Leave();
-  return ok;
+  const CCall call(*this);
+  if (!call) return NotOpen();
+  if (::tcflush(m_fd, TCIOFLUSH) != 0) return Fail("tcflush", errno);
+  return true;
 }
 
 bool CSerialPortPosix::SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs) {
   (void)readTotalMs;  // reads take only what is queued; they never wait
-  if (!IsOpen()) return Fail("not open", EBADF);
+  if (!IsOpen()) return NotOpen();
   m_nWriteTimeoutMs = writeTotalMs;
   return true;
 }
@@ -173,52 +145,48 @@ bool CSerialPortPosix::ClearModemLine(int fd, int line, const char* name) {
 }
 
 bool CSerialPortPosix::ApplyLineSettings(const SerialLineSettings& settings) {
-  const int fd = Enter();
-  if (fd < 0) return Fail("not open", EBADF);
-  bool ok = true;
+  const CCall call(*this);
+  if (!call) return NotOpen();
+  const int fd = m_fd;
   termios tio{};
   speed_t speed = B0;
-  if (::tcgetattr(fd, &tio) != 0) {
-    ok = Fail("tcgetattr", errno);
-  } else if (!BaudToSpeed(settings.baud, speed)) {
-    ok = Fail("unsupported baud rate " + std::to_string(settings.baud), EINVAL);
-  } else {
-    // Raw mode is the binary mode: no line editing, no translation.
-    ::cfmakeraw(&tio);
-    ::cfsetispeed(&tio, speed);
-    ::cfsetospeed(&tio, speed);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
-    switch (settings.byteSize) {
-      case 5: tio.c_cflag |= CS5; break;
-      case 6: tio.c_cflag |= CS6; break;
-      case 7: tio.c_cflag |= CS7; break;
-      case 8: tio.c_cflag |= CS8; break;
-      default: ok = Fail("unsupported byte size", EINVAL); break;
-    }
-    // Parity codes as the handsets' tool numbers them: 0 none, 1 odd, 2 even.
-    switch (settings.parity) {
-      case 0: tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD); break;
-      case 1: tio.c_cflag |= PARENB | PARODD; break;
-      case 2: tio.c_cflag = (tio.c_cflag | PARENB) & ~static_cast<tcflag_t>(PARODD); break;
-      default: ok = Fail("unsupported parity", EINVAL); break;
-    }
-    if (settings.parityCheck && settings.parity != 0) tio.c_iflag |= INPCK;
-    // Stop-bit codes: 0 one, 2 two (1, one and a half, has no termios form).
-    switch (settings.stopBits) {
-      case 0: tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB); break;
-      case 2: tio.c_cflag |= CSTOPB; break;
-      default: ok = Fail("unsupported stop bits", EINVAL); break;
-    }
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    if (settings.xonXoffOut) tio.c_iflag |= IXON;
-    if (settings.xonXoffIn) tio.c_iflag |= IXOFF;
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    if (ok && ::tcsetattr(fd, TCSANOW, &tio) != 0) ok = Fail("tcsetattr", errno);
-    if (ok && settings.dtrOff) ok = ClearModemLine(fd, TIOCM_DTR, "DTR");
+  if (::tcgetattr(fd, &tio) != 0) return Fail("tcgetattr", errno);
+  if (!BaudToSpeed(settings.baud, speed)) return Fail("unsupported baud rate " + std::to_string(settings.baud), EINVAL);
+  bool ok = true;
+  // Raw mode is the binary mode: no line editing, no translation.
+  ::cfmakeraw(&tio);
+  ::cfsetispeed(&tio, speed);
+  ::cfsetospeed(&tio, speed);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
+  switch (settings.byteSize) {
+    case 5: tio.c_cflag |= CS5; break;
+    case 6: tio.c_cflag |= CS6; break;
+    case 7: tio.c_cflag |= CS7; break;
+    case 8: tio.c_cflag |= CS8; break;
+    default: ok = Fail("unsupported byte size", EINVAL); break;
   }
-  Leave();
+  // Parity codes as the handsets' tool numbers them: 0 none, 1 odd, 2 even.
+  switch (settings.parity) {
+    case 0: tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD); break;
+    case 1: tio.c_cflag |= PARENB | PARODD; break;
+    case 2: tio.c_cflag = (tio.c_cflag | PARENB) & ~static_cast<tcflag_t>(PARODD); break;
+    default: ok = Fail("unsupported parity", EINVAL); break;
+  }
+  if (settings.parityCheck && settings.parity != 0) tio.c_iflag |= INPCK;
+  // Stop-bit codes: 0 one, 2 two (1, one and a half, has no termios form).
+  switch (settings.stopBits) {
+    case 0: tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB); break;
+    case 2: tio.c_cflag |= CSTOPB; break;
+    default: ok = Fail("unsupported stop bits", EINVAL); break;
+  }
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  if (settings.xonXoffOut) tio.c_iflag |= IXON;
+  if (settings.xonXoffIn) tio.c_iflag |= IXOFF;
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (ok && ::tcsetattr(fd, TCSANOW, &tio) != 0) ok = Fail("tcsetattr", errno);
+  if (ok && settings.dtrOff) ok = ClearModemLine(fd, TIOCM_DTR, "DTR");
   return ok;
 }
 
@@ -230,18 +198,15 @@ PortWait CSerialPortPosix::WaitEventFor(uint32_t timeoutMs) {
 }
 
 PortWait CSerialPortPosix::Wait(int timeoutMs) {
-  int efd = -1;
-  const int fd = Enter(&efd);
-  if (fd < 0) return PortWait::MaskCleared;
+  const CCall call(*this);
+  if (!call) return PortWait::MaskCleared;
+  const int fd = m_fd;
+  const int efd = m_eventFd;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-  PortWait result = PortWait::MaskCleared;
   for (;;) {
     const uint32_t mask = m_mask.load();
-    if (m_bClosing.load() || mask == 0) {
-      result = PortWait::MaskCleared;
-      break;
-    }
+    if (m_bClosing.load() || mask == 0) return PortWait::MaskCleared;
     // A wake-up or a signal must not restart the whole time limit.
     int wait = -1;
     if (timeoutMs >= 0) {
@@ -255,13 +220,9 @@ PortWait CSerialPortPosix::Wait(int timeoutMs) {
     if (ready < 0) {
       if (errno == EINTR) continue;
       Fail("poll", errno);
-      result = PortWait::Failed;
-      break;
+      return PortWait::Failed;
     }
-    if (ready == 0) {
-      result = PortWait::TimedOut;
-      break;
-    }
+    if (ready == 0) return PortWait::TimedOut;
     if (fds[1].revents & POLLIN) {
       uint64_t count = 0;
       (void)!::read(efd, &count, sizeof count);
@@ -272,63 +233,47 @@ PortWait CSerialPortPosix::Wait(int timeoutMs) {
     // master).
     if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
       Fail(fds[0].revents & POLLHUP ? "device hung up" : "device error", 0, PortCause::DeviceGone);
-      result = PortWait::Failed;
-      break;
+      return PortWait::Failed;
     }
-    if (fds[0].revents & POLLIN) {
-      result = PortWait::RxChar;
-      break;
-    }
+    if (fds[0].revents & POLLIN) return PortWait::RxChar;
   }
-  Leave();
-  return result;
 }
 
 int CSerialPortPosix::QueuedInput() {
-  const int fd = Enter();
-  if (fd < 0) {
-    Fail("not open", EBADF);
+  const CCall call(*this);
+  if (!call) {
+    NotOpen();
     return -1;
   }
   int queued = 0;
-  if (::ioctl(fd, FIONREAD, &queued) != 0) {
+  if (::ioctl(m_fd, FIONREAD, &queued) != 0) {
     Fail("FIONREAD", errno);
-    queued = -1;
+    return -1;
   }
-  Leave();
   return queued;
 }
 
 int CSerialPortPosix::Read(uint8_t* buffer, uint32_t count) {
-  const int fd = Enter();
-  if (fd < 0) {
-    Fail("not open", EBADF);
+  const CCall call(*this);
+  if (!call) {
+    NotOpen();
     return -1;
   }
-  int result = 0;
-  if (count > 0) {
-    for (;;) {
-      const ssize_t n = ::read(fd, buffer, count);
-      if (n >= 0) {
-        result = static_cast<int>(n);
-      } else if (errno == EINTR) {
-        continue;
-      } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        result = 0;
-      } else {
-        Fail("read", errno);
-        result = -1;
-      }
-      break;
-    }
+  if (count == 0) return 0;
+  for (;;) {
+    const ssize_t n = ::read(m_fd, buffer, count);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    Fail("read", errno);
+    return -1;
   }
-  Leave();
-  return result;
 }
 
 bool CSerialPortPosix::Write(const uint8_t* data, uint32_t count) {
-  const int fd = Enter();
-  if (fd < 0) return Fail("not open", EBADF);
+  const CCall call(*this);
+  if (!call) return NotOpen();
+  const int fd = m_fd;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(m_nWriteTimeoutMs.load());
   auto msLeft = [&] {
@@ -363,27 +308,24 @@ bool CSerialPortPosix::Write(const uint8_t* data, uint32_t count) {
   // block's whole wire time (178 ms at 57600 baud) on every entry in turn,
   // so twenty entries on real UARTs would take turns instead of running in
   // parallel; the handset's reply says when the block arrived anyway.
-  Leave();
   return ok;
 }
 
 bool CSerialPortPosix::ClearDtrRts() {
-  const int fd = Enter();
-  if (fd < 0) return Fail("not open", EBADF);
-  const bool ok = ClearModemLine(fd, TIOCM_DTR, "DTR") && ClearModemLine(fd, TIOCM_RTS, "RTS");
-  Leave();
-  return ok;
+  const CCall call(*this);
+  if (!call) return NotOpen();
+  return ClearModemLine(m_fd, TIOCM_DTR, "DTR") && ClearModemLine(m_fd, TIOCM_RTS, "RTS");
 }
 
 bool CSerialPortPosix::Close() {
   std::unique_lock<std::mutex> lock(m_lock);
-  if (m_fd < 0 || m_bClosing.load()) return Fail("not open", EBADF);
+  if (!UsableLocked()) return NotOpen();
   // Wake a waiter first, then let every call of the other thread leave
   // before the descriptor can be reused for something else.
   m_bClosing = true;
   const uint64_t one = 1;
   (void)!::write(m_eventFd, &one, sizeof one);
-  m_idle.wait(lock, [this] { return m_nInFlight == 0; });
+  AwaitCallsLeft(lock);
   const int fd = m_fd;
   const int efd = m_eventFd;
   m_fd = -1;
@@ -393,8 +335,7 @@ bool CSerialPortPosix::Close() {
   const bool ok = ::close(fd) == 0 || errno == EINTR;
   const int err = errno;
   ::close(efd);
-  m_mask = 0;
-  m_bClosing = false;
+  Closed();
   lock.unlock();
   if (!ok) return Fail("close", err);
   return true;

@@ -3,27 +3,20 @@
 // so clearing the event mask or closing wakes a waiting thread at once.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
-#include "platform/SerialPort.h"
+#include "platform/SerialPortBase.h"
 
-class CSerialPortPosix : public ISerialPort {
+class CSerialPortPosix : public CSerialPortBase {
  public:
   CSerialPortPosix() = default;
   /// Closes the device if it is still open.
   ~CSerialPortPosix() override;
-  CSerialPortPosix(const CSerialPortPosix&) = delete;
-  CSerialPortPosix& operator=(const CSerialPortPosix&) = delete;
 
   /// open(2) non-blocking without controlling terminal, then TIOCEXCL and
   /// flock(LOCK_EX|LOCK_NB): a device held by anyone else is refused.
   bool Open(const std::string& device) override;
-  /// True between a successful Open and Close (false once Close began).
-  bool IsOpen() const override;
   /// Clearing the mask wakes a waiter through the eventfd.
   bool SetEventMask(uint32_t mask) override;
   /// No such notion on this OS: succeeds while open.
@@ -53,29 +46,16 @@ class CSerialPortPosix : public ISerialPort {
   /// Wakes any waiter, waits until calls of other threads have left, then
   /// closes the descriptor.
   bool Close() override;
-  /// The last failure; read it on the thread that saw the call fail.
-  const std::string& LastError() const override { return m_strError; }
-  /// The cause of the last failure, sorted from its errno.
-  PortFailure LastFailure() const override;
 
  private:
+  bool HasHandle() const override { return m_fd >= 0; }
   PortWait Wait(int timeoutMs);  // -1: no time limit
-  int Enter(int* eventFd = nullptr);  // the descriptor for one call, or -1 when closed
-  void Leave();  // ends a call begun by a successful Enter
   /// Records a failure; `cause` None takes the cause from `err` as for a
   /// device that was open.
   bool Fail(const std::string& what, int err, PortCause cause = PortCause::None);
+  bool NotOpen();
   bool ClearModemLine(int fd, int line, const char* name);
 
-  mutable std::mutex m_lock;       // guards the descriptors and m_nInFlight
-  std::condition_variable m_idle;  // signalled when m_nInFlight drops to 0
   int m_fd = -1;
   int m_eventFd = -1;
-  int m_nInFlight = 0;
-  std::atomic<bool> m_bClosing{false};
-  std::atomic<uint32_t> m_nWriteTimeoutMs{1000};
-  std::atomic<uint32_t> m_mask{0};
-  mutable std::mutex m_errorLock;  // failures may be seen on either thread
-  std::string m_strError;
-  PortFailure m_failure;
 };

@@ -32,6 +32,29 @@ void CloseEvent(HANDLE& event) {
   event = nullptr;
 }
 
+// What is left of a wait's time, as WaitForMultipleObjects takes it.
+class WaitBudget {
+ public:
+  explicit WaitBudget(uint32_t timeoutMs)
+      : m_bForever(timeoutMs == INFINITE), m_deadline(Clock::now() + std::chrono::milliseconds(m_bForever ? 0 : timeoutMs)) {}
+  DWORD Left() const {
+    if (m_bForever) return INFINITE;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
+    return left > 0 ? static_cast<DWORD>(left) : 0;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  bool m_bForever;
+  Clock::time_point m_deadline;
+};
+
+// Reads that end empty: the first few go again at once, later ones after a
+// pause of a millisecond; after about a second of nothing else the device is
+// taken as gone.
+constexpr int kQuickEmptyReads = 3;
+constexpr int kMaxEmptyReads = 1000;
+
 }  // namespace
 
 std::unique_ptr<ISerialPort> CreateOsSerialPort() { return std::make_unique<CSerialPortWin32>(); }
@@ -144,29 +167,11 @@ CSerialPortWin32::~CSerialPortWin32() {
 bool CSerialPortWin32::NotOpen() { return Fail("not open", ERROR_INVALID_HANDLE, PortCause::IoError); }
 
 bool CSerialPortWin32::Fail(const std::string& what, unsigned long err, PortCause cause) {
-  std::lock_guard<std::mutex> guard(m_errorLock);
-  m_strError = what;
-  if (err != 0) m_strError += ": " + Win32ErrorText(err);
-  m_failure = {cause != PortCause::None ? cause : PortCauseOfWin32Error(err, true), static_cast<int>(err), what};
-  return false;
+  return Record({cause != PortCause::None ? cause : PortCauseOfWin32Error(err, true), static_cast<int>(err), what},
+                err != 0 ? Win32ErrorText(err) : std::string());
 }
 
-PortFailure CSerialPortWin32::LastFailure() const {
-  std::lock_guard<std::mutex> guard(m_errorLock);
-  return m_failure;
-}
-
-void* CSerialPortWin32::Enter() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  if (!m_io->hComm || m_bClosing.load()) return nullptr;
-  ++m_nInFlight;
-  return m_io->hComm;
-}
-
-void CSerialPortWin32::Leave() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  if (--m_nInFlight == 0) m_idle.notify_all();
-}
+bool CSerialPortWin32::HasHandle() const { return m_io->hComm != nullptr; }
 
 bool CSerialPortWin32::Open(const std::string& device) {
   std::lock_guard<std::mutex> guard(m_lock);
@@ -215,20 +220,13 @@ bool CSerialPortWin32::Open(const std::string& device) {
   m_io->ovWrite.hEvent = writeEvent;
   m_io->hComm = h;
   m_io->hWake = wake;
-  m_mask = 0;
-  m_bClosing = false;
-  m_nWriteTimeoutMs = 1000;
+  Opened();
   return true;
-}
-
-bool CSerialPortWin32::IsOpen() const {
-  std::lock_guard<std::mutex> guard(m_lock);
-  return m_io->hComm && !m_bClosing.load();
 }
 
 bool CSerialPortWin32::SetEventMask(uint32_t mask) {
   std::lock_guard<std::mutex> guard(m_lock);
-  if (!m_io->hComm || m_bClosing.load()) return NotOpen();
+  if (!UsableLocked()) return NotOpen();
   m_mask = mask;
   if (mask != 0) {
     ::ResetEvent(m_io->hWake);
@@ -243,72 +241,62 @@ bool CSerialPortWin32::SetEventMask(uint32_t mask) {
 }
 
 bool CSerialPortWin32::SetupQueues(uint32_t inBytes, uint32_t outBytes) {
-  HANDLE h = Enter();
-  if (!h) return NotOpen();
-  bool ok = true;
-  if (!::SetupComm(h, inBytes, outBytes)) ok = Fail("SetupComm", ::GetLastError());
-  Leave();
-  return ok;
+  const CCall call(*this);
+  if (!call) return NotOpen();
+  if (!::SetupComm(m_io->hComm, inBytes, outBytes)) return Fail("SetupComm", ::GetLastError());
+  return true;
 }
 
 bool CSerialPortWin32::Purge() {
-  HANDLE h = Enter();
-  if (!h) return NotOpen();
+  const CCall call(*this);
+  if (!call) return NotOpen();
+  HANDLE h = m_io->hComm;
   bool ok = true;
-  {
-    std::lock_guard<std::mutex> rx(m_rxLock);
-    if (!::PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
-      ok = Fail("PurgeComm", ::GetLastError());
-    // The abort ended the one-byte read (a waiter issues a new one); what
-    // it had taken was input like any other.
-    SettleWaitRead(h, true);
-    m_io->bHeld = false;
-  }
-  Leave();
+  std::lock_guard<std::mutex> rx(m_rxLock);
+  if (!::PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
+    ok = Fail("PurgeComm", ::GetLastError());
+  // The abort ended the one-byte read (a waiter issues a new one); what
+  // it had taken was input like any other.
+  SettleWaitRead(h, true);
+  m_io->bHeld = false;
   return ok;
 }
 
 bool CSerialPortWin32::SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs) {
   (void)readTotalMs;  // reads take only what is queued; they never wait
-  HANDLE h = Enter();
-  if (!h) return NotOpen();
+  const CCall call(*this);
+  if (!call) return NotOpen();
   // All read time-outs zero: a read waits until its count has come, which
   // is what the one-byte wait needs and costs the sized reads nothing. Of
   // the settings that make reads return at once, Wine leaves some overlapped
   // reads on a pty pending for ever.
   COMMTIMEOUTS t{};
   t.WriteTotalTimeoutConstant = writeTotalMs;
-  bool ok = true;
-  if (!::SetCommTimeouts(h, &t)) ok = Fail("SetCommTimeouts", ::GetLastError());
-  else m_nWriteTimeoutMs = writeTotalMs;
-  Leave();
-  return ok;
+  if (!::SetCommTimeouts(m_io->hComm, &t)) return Fail("SetCommTimeouts", ::GetLastError());
+  m_nWriteTimeoutMs = writeTotalMs;
+  return true;
 }
 
 bool CSerialPortWin32::ApplyLineSettings(const SerialLineSettings& settings) {
-  HANDLE h = Enter();
-  if (!h) return NotOpen();
-  bool ok = true;
+  const CCall call(*this);
+  if (!call) return NotOpen();
+  HANDLE h = m_io->hComm;
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (!::GetCommState(h, &dcb)) {
-    ok = Fail("GetCommState", ::GetLastError());
-  } else {
-    // Parity and stop-bit codes are this OS's own (NOPARITY 0, ODDPARITY 1,
-    // EVENPARITY 2; ONESTOPBIT 0, TWOSTOPBITS 2).
-    dcb.BaudRate = settings.baud;
-    dcb.ByteSize = settings.byteSize;
-    dcb.Parity = settings.parity;
-    dcb.StopBits = settings.stopBits;
-    dcb.fBinary = settings.binary ? TRUE : FALSE;
-    dcb.fParity = settings.parityCheck ? TRUE : FALSE;
-    if (settings.dtrOff) dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fOutX = settings.xonXoffOut ? TRUE : FALSE;
-    dcb.fInX = settings.xonXoffIn ? TRUE : FALSE;
-    if (!::SetCommState(h, &dcb)) ok = Fail("SetCommState", ::GetLastError());
-  }
-  Leave();
-  return ok;
+  if (!::GetCommState(h, &dcb)) return Fail("GetCommState", ::GetLastError());
+  // Parity and stop-bit codes are this OS's own (NOPARITY 0, ODDPARITY 1,
+  // EVENPARITY 2; ONESTOPBIT 0, TWOSTOPBITS 2).
+  dcb.BaudRate = settings.baud;
+  dcb.ByteSize = settings.byteSize;
+  dcb.Parity = settings.parity;
+  dcb.StopBits = settings.stopBits;
+  dcb.fBinary = settings.binary ? TRUE : FALSE;
+  dcb.fParity = settings.parityCheck ? TRUE : FALSE;
+  if (settings.dtrOff) dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  dcb.fOutX = settings.xonXoffOut ? TRUE : FALSE;
+  dcb.fInX = settings.xonXoffIn ? TRUE : FALSE;
+  if (!::SetCommState(h, &dcb)) return Fail("SetCommState", ::GetLastError());
+  return true;
 }
 
 bool CSerialPortWin32::Queued(void* h, unsigned long& queued) {
@@ -338,236 +326,181 @@ bool CSerialPortWin32::SettleWaitRead(void* h, bool cancel) {
 PortWait CSerialPortWin32::WaitEvent() { return WaitEventFor(INFINITE); }
 
 PortWait CSerialPortWin32::WaitEventFor(uint32_t timeoutMs) {
-  HANDLE h = Enter();
-  if (!h) return PortWait::MaskCleared;
-  using Clock = std::chrono::steady_clock;
-  const bool forever = timeoutMs == INFINITE;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
-  auto msLeft = [&]() -> DWORD {
-    if (forever) return INFINITE;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<DWORD>(left) : 0;
-  };
-  PortWait result = PortWait::MaskCleared;
-  // Reads that end without a byte and without a stop asked for: a few are a
-  // purge's doing; a driver that does nothing else has lost its device.
-  int emptyCompletions = 0;
-  constexpr int kMaxEmptyCompletions = 1000;  // about a second, at 1 ms apart
+  const CCall call(*this);
+  if (!call) return PortWait::MaskCleared;
+  HANDLE h = m_io->hComm;
+  const WaitBudget budget(timeoutMs);
+  int emptyReads = 0;
   for (;;) {
     const uint32_t mask = m_mask.load();
-    if (m_bClosing.load() || mask == 0) {
-      result = PortWait::MaskCleared;
-      break;
-    }
+    if (m_bClosing.load() || mask == 0) return PortWait::MaskCleared;
     HANDLE events[2] = {m_io->hWake, nullptr};
     DWORD count = 1;
     if (mask & EV_RXCHAR) {
-      std::lock_guard<std::mutex> rx(m_rxLock);
-      if (!SettleWaitRead(h, false)) {
-        result = PortWait::Failed;
-        break;
-      }
-      DWORD queued = 0;
-      if (m_io->bHeld) {
-        result = PortWait::RxChar;
-        break;
-      }
-      if (!m_io->bWaitPending) {
-        if (!Queued(h, queued)) {
-          result = PortWait::Failed;
-          break;
-        }
-        if (queued > 0) {
-          result = PortWait::RxChar;
-          break;
-        }
-        ::ResetEvent(m_io->ovWait.hEvent);
-        DWORD got = 0;
-        if (::ReadFile(h, &m_io->waitByte, 1, &got, &m_io->ovWait)) {
-          // Done at once. A completion without its byte is not a byte: the
-          // next turn issues the read again (with a pause, should a driver
-          // keep doing so).
-          if (got == 1) {
-            m_io->bHeld = true;
-            result = PortWait::RxChar;
-            break;
-          }
-          if (++emptyCompletions > kMaxEmptyCompletions) {
-            Fail("wait for input: the read keeps ending empty", ERROR_GEN_FAILURE, PortCause::DeviceGone);
-            result = PortWait::Failed;
-            break;
-          }
-          if (emptyCompletions > 3) ::Sleep(1);
-          continue;
-        }
-        const DWORD err = ::GetLastError();
-        if (err != ERROR_IO_PENDING) {
-          Fail("wait for input", err);
-          result = PortWait::Failed;
-          break;
-        }
-        m_io->bWaitPending = true;
+      switch (IssueWaitRead(h, emptyReads)) {
+        case WaitRead::Input: return PortWait::RxChar;
+        case WaitRead::Failed: return PortWait::Failed;
+        case WaitRead::Again: continue;
+        case WaitRead::Pending: break;
       }
       events[count++] = m_io->ovWait.hEvent;
     }
-    const DWORD left = msLeft();
-    const DWORD r = ::WaitForMultipleObjects(count, events, FALSE, left);
-    if (r == WAIT_TIMEOUT) {
-      // The read stays pending; the next wait goes on with it.
-      result = PortWait::TimedOut;
-      break;
-    }
+    const DWORD r = ::WaitForMultipleObjects(count, events, FALSE, budget.Left());
+    // The read stays pending; the next wait goes on with it.
+    if (r == WAIT_TIMEOUT) return PortWait::TimedOut;
     if (r == WAIT_FAILED) {
       Fail("WaitForMultipleObjects", ::GetLastError());
-      result = PortWait::Failed;
-      break;
+      return PortWait::Failed;
     }
-    if (r == WAIT_OBJECT_0 + 1) {
-      std::lock_guard<std::mutex> rx(m_rxLock);
-      const bool hadRead = m_io->bWaitPending;
-      if (!SettleWaitRead(h, false)) {
-        result = PortWait::Failed;
-        break;
-      }
-      // Aborted without a stop asked for (a purge): the port must still
-      // answer, else its device has gone.
-      DWORD queued = 0;
-      if (hadRead && !m_io->bHeld && !m_io->bWaitPending && !Queued(h, queued)) {
-        result = PortWait::Failed;
-        break;
-      }
-      if (!m_io->bHeld && !m_io->bWaitPending && ++emptyCompletions > 3) {
-        if (emptyCompletions > kMaxEmptyCompletions) {
-          Fail("wait for input: the read keeps being aborted", ERROR_OPERATION_ABORTED, PortCause::DeviceGone);
-          result = PortWait::Failed;
-          break;
-        }
-        ::Sleep(1);
-      }
-    }
+    if (r == WAIT_OBJECT_0 + 1 && !TakeWaitRead(h, emptyReads)) return PortWait::Failed;
     // The wake event, a byte or an abort: the top of the loop says which.
   }
-  Leave();
-  return result;
+}
+
+CSerialPortWin32::WaitRead CSerialPortWin32::IssueWaitRead(void* h, int& emptyReads) {
+  std::lock_guard<std::mutex> rx(m_rxLock);
+  if (!SettleWaitRead(h, false)) return WaitRead::Failed;
+  if (m_io->bHeld) return WaitRead::Input;
+  if (m_io->bWaitPending) return WaitRead::Pending;
+  DWORD queued = 0;
+  if (!Queued(h, queued)) return WaitRead::Failed;
+  if (queued > 0) return WaitRead::Input;
+  ::ResetEvent(m_io->ovWait.hEvent);
+  DWORD got = 0;
+  if (::ReadFile(h, &m_io->waitByte, 1, &got, &m_io->ovWait)) {
+    // Done at once. A completion without its byte is not a byte: the next
+    // turn issues the read again.
+    if (got == 1) {
+      m_io->bHeld = true;
+      return WaitRead::Input;
+    }
+    if (!EmptyRead(emptyReads, "wait for input: the read keeps ending empty", ERROR_GEN_FAILURE)) return WaitRead::Failed;
+    return WaitRead::Again;
+  }
+  const DWORD err = ::GetLastError();
+  if (err != ERROR_IO_PENDING) {
+    Fail("wait for input", err);
+    return WaitRead::Failed;
+  }
+  m_io->bWaitPending = true;
+  return WaitRead::Pending;
+}
+
+bool CSerialPortWin32::TakeWaitRead(void* h, int& emptyReads) {
+  std::lock_guard<std::mutex> rx(m_rxLock);
+  const bool hadRead = m_io->bWaitPending;
+  if (!SettleWaitRead(h, false)) return false;
+  if (m_io->bHeld || m_io->bWaitPending) return true;
+  // Aborted without a stop asked for (a purge): the port must still
+  // answer, else its device has gone.
+  DWORD queued = 0;
+  if (hadRead && !Queued(h, queued)) return false;
+  return EmptyRead(emptyReads, "wait for input: the read keeps being aborted", ERROR_OPERATION_ABORTED);
+}
+
+bool CSerialPortWin32::EmptyRead(int& emptyReads, const char* what, unsigned long err) {
+  if (++emptyReads <= kQuickEmptyReads) return true;
+  if (emptyReads > kMaxEmptyReads) return Fail(what, err, PortCause::DeviceGone);
+  ::Sleep(1);
+  return true;
 }
 
 int CSerialPortWin32::QueuedInput() {
-  HANDLE h = Enter();
-  if (!h) {
+  const CCall call(*this);
+  if (!call) {
     NotOpen();
     return -1;
   }
-  int result = -1;
-  {
-    std::lock_guard<std::mutex> rx(m_rxLock);
-    DWORD queued = 0;
-    if (SettleWaitRead(h, false) && Queued(h, queued)) result = static_cast<int>(queued) + (m_io->bHeld ? 1 : 0);
-  }
-  Leave();
-  return result;
+  HANDLE h = m_io->hComm;
+  std::lock_guard<std::mutex> rx(m_rxLock);
+  DWORD queued = 0;
+  if (!SettleWaitRead(h, false) || !Queued(h, queued)) return -1;
+  return static_cast<int>(queued) + (m_io->bHeld ? 1 : 0);
 }
 
 int CSerialPortWin32::Read(uint8_t* buffer, uint32_t count) {
-  HANDLE h = Enter();
-  if (!h) {
+  const CCall call(*this);
+  if (!call) {
     NotOpen();
     return -1;
   }
-  int result = 0;
-  if (count > 0) {
-    std::lock_guard<std::mutex> rx(m_rxLock);
-    // A pending wait read could take a byte that came before those queued
-    // now: end it first, so that its byte, if any, goes out first.
-    if (!SettleWaitRead(h, true)) {
-      result = -1;
-    } else {
-      uint32_t done = 0;
-      if (m_io->bHeld) {
-        buffer[done++] = m_io->waitByte;
-        m_io->bHeld = false;
-      }
-      DWORD queued = 0;
-      if (done < count && !Queued(h, queued)) {
-        // The held byte was handed out already; the failure shows next.
-        if (done == 0) result = -1;
-      } else if (done < count && queued > 0) {
-        const DWORD want = std::min<DWORD>(queued, count - done);
-        DWORD got = 0;
-        ::ResetEvent(m_io->ovRead.hEvent);
-        BOOL ok = ::ReadFile(h, buffer + done, want, &got, &m_io->ovRead);
-        if (!ok && ::GetLastError() == ERROR_IO_PENDING) ok = ::GetOverlappedResult(h, &m_io->ovRead, &got, TRUE);
-        if (ok) {
-          done += got;
-        } else {
-          Fail("ReadFile", ::GetLastError());
-          // The held byte was handed out already; the failure shows next.
-          if (done == 0) result = -1;
-        }
-      }
-      if (result == 0) result = static_cast<int>(done);
-    }
+  if (count == 0) return 0;
+  HANDLE h = m_io->hComm;
+  std::lock_guard<std::mutex> rx(m_rxLock);
+  // A pending wait read could take a byte that came before those queued
+  // now: end it first, so that its byte, if any, goes out first.
+  if (!SettleWaitRead(h, true)) return -1;
+  uint32_t done = 0;
+  if (m_io->bHeld) {
+    buffer[done++] = m_io->waitByte;
+    m_io->bHeld = false;
   }
-  Leave();
-  return result;
+  if (done == count) return static_cast<int>(done);
+  // A failure after the held byte was handed out shows at the next call.
+  const int failed = done == 0 ? -1 : static_cast<int>(done);
+  DWORD queued = 0;
+  if (!Queued(h, queued)) return failed;
+  if (queued == 0) return static_cast<int>(done);
+  const DWORD want = std::min<DWORD>(queued, count - done);
+  DWORD got = 0;
+  ::ResetEvent(m_io->ovRead.hEvent);
+  BOOL ok = ::ReadFile(h, buffer + done, want, &got, &m_io->ovRead);
+  if (!ok && ::GetLastError() == ERROR_IO_PENDING) ok = ::GetOverlappedResult(h, &m_io->ovRead, &got, TRUE);
+  if (!ok) {
+    Fail("ReadFile", ::GetLastError());
+    return failed;
+  }
+  return static_cast<int>(done + got);
 }
 
 bool CSerialPortWin32::Write(const uint8_t* data, uint32_t count) {
-  HANDLE h = Enter();
-  if (!h) return NotOpen();
-  bool ok = true;
-  if (count > 0) {
-    ::ResetEvent(m_io->ovWrite.hEvent);
-    DWORD written = 0;
-    BOOL done = ::WriteFile(h, data, count, &written, &m_io->ovWrite);
-    DWORD err = done ? ERROR_SUCCESS : ::GetLastError();
-    if (!done && err == ERROR_IO_PENDING) {
-      // The driver ends the write at its time-out; the wait here has a
-      // margin over it, for a driver (or Wine) that does not.
-      const DWORD limit = m_nWriteTimeoutMs.load() + 1000;
-      if (::WaitForSingleObject(m_io->ovWrite.hEvent, limit) != WAIT_OBJECT_0) {
-        ::CancelIoEx(h, &m_io->ovWrite);
-        ::GetOverlappedResult(h, &m_io->ovWrite, &written, TRUE);
-        Leave();
-        return Fail("write timed out", ERROR_SEM_TIMEOUT, PortCause::TimedOut);
-      }
-      done = ::GetOverlappedResult(h, &m_io->ovWrite, &written, FALSE);
-      err = done ? ERROR_SUCCESS : ::GetLastError();
+  const CCall call(*this);
+  if (!call) return NotOpen();
+  if (count == 0) return true;
+  HANDLE h = m_io->hComm;
+  ::ResetEvent(m_io->ovWrite.hEvent);
+  DWORD written = 0;
+  BOOL done = ::WriteFile(h, data, count, &written, &m_io->ovWrite);
+  DWORD err = done ? ERROR_SUCCESS : ::GetLastError();
+  if (!done && err == ERROR_IO_PENDING) {
+    // The driver ends the write at its time-out; the wait here has a
+    // margin over it, for a driver (or Wine) that does not.
+    const DWORD limit = m_nWriteTimeoutMs.load() + 1000;
+    if (::WaitForSingleObject(m_io->ovWrite.hEvent, limit) != WAIT_OBJECT_0) {
+      ::CancelIoEx(h, &m_io->ovWrite);
+      ::GetOverlappedResult(h, &m_io->ovWrite, &written, TRUE);
+      return Fail("write timed out", ERROR_SEM_TIMEOUT, PortCause::TimedOut);
     }
-    if (!done) {
-      ok = Fail("WriteFile", err);
-    } else if (written < count) {
-      // The write time-out ends a write with fewer bytes, successfully.
-      ok = Fail("write timed out", ERROR_SEM_TIMEOUT, PortCause::TimedOut);
-    }
+    done = ::GetOverlappedResult(h, &m_io->ovWrite, &written, FALSE);
+    err = done ? ERROR_SUCCESS : ::GetLastError();
   }
-  Leave();
-  return ok;
+  if (!done) return Fail("WriteFile", err);
+  // The write time-out ends a write with fewer bytes, successfully.
+  if (written < count) return Fail("write timed out", ERROR_SEM_TIMEOUT, PortCause::TimedOut);
+  return true;
 }
 
 bool CSerialPortWin32::ClearDtrRts() {
-  HANDLE h = Enter();
-  if (!h) return NotOpen();
-  bool ok = true;
+  const CCall call(*this);
+  if (!call) return NotOpen();
   for (const auto& [function, name] : {std::pair<DWORD, const char*>{CLRDTR, "clear DTR"}, {CLRRTS, "clear RTS"}}) {
-    if (::EscapeCommFunction(h, function)) continue;
+    if (::EscapeCommFunction(m_io->hComm, function)) continue;
     const DWORD err = ::GetLastError();
     if (NoModemLines(err)) continue;
-    ok = Fail(name, err);
-    break;
+    return Fail(name, err);
   }
-  Leave();
-  return ok;
+  return true;
 }
 
 bool CSerialPortWin32::Close() {
   std::unique_lock<std::mutex> lock(m_lock);
-  if (!m_io->hComm || m_bClosing.load()) return NotOpen();
+  if (!UsableLocked()) return NotOpen();
   // Wake a waiter and end every read or write in progress, then let every
   // call of the other thread leave before the handle goes.
   m_bClosing = true;
   ::SetEvent(m_io->hWake);
   ::CancelIoEx(m_io->hComm, nullptr);
-  m_idle.wait(lock, [this] { return m_nInFlight == 0; });
+  AwaitCallsLeft(lock);
   HANDLE h = m_io->hComm;
   {
     std::lock_guard<std::mutex> rx(m_rxLock);
@@ -582,8 +515,7 @@ bool CSerialPortWin32::Close() {
   CloseEvent(m_io->ovWait.hEvent);
   CloseEvent(m_io->ovRead.hEvent);
   CloseEvent(m_io->ovWrite.hEvent);
-  m_mask = 0;
-  m_bClosing = false;
+  Closed();
   lock.unlock();
   if (!ok) return Fail("close", err);
   return true;

@@ -14,14 +14,12 @@
 // SerialPort.h for every file that included it first.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "platform/SerialPort.h"
+#include "platform/SerialPortBase.h"
 
 /// The cause a Win32 error stands for (see the mapping's comments). `wasOpen`
 /// as for PortCauseOfErrno: errors on a port that was open mean it went away.
@@ -31,18 +29,15 @@ PortCause PortCauseOfWin32Error(unsigned long err, bool wasOpen);
 /// anything else is taken as it is.
 std::wstring Win32DeviceName(const std::string& device);
 
-class CSerialPortWin32 : public ISerialPort {
+class CSerialPortWin32 : public CSerialPortBase {
  public:
   CSerialPortWin32();
   /// Closes the port if it is still open.
   ~CSerialPortWin32() override;
-  CSerialPortWin32(const CSerialPortWin32&) = delete;
-  CSerialPortWin32& operator=(const CSerialPortWin32&) = delete;
 
   /// CreateFileW, not shared, overlapped; the serial driver refuses a port
   /// that another handle holds.
   bool Open(const std::string& device) override;
-  bool IsOpen() const override;
   /// 0 wakes a waiter at once (and every later wait until a mask is set).
   bool SetEventMask(uint32_t mask) override;
   /// SetupComm.
@@ -71,14 +66,18 @@ class CSerialPortWin32 : public ISerialPort {
   /// Wakes the waiter, cancels the handle's I/O, waits until calls of other
   /// threads have left, then closes the handle.
   bool Close() override;
-  const std::string& LastError() const override { return m_strError; }
-  PortFailure LastFailure() const override;
 
  private:
   struct Io;  // the handles and overlapped records
+  /// Where the one-byte wait read stands before a wait.
+  enum class WaitRead {
+    Pending,  ///< issued (now or before): wait for its event
+    Input,    ///< a byte is held or queued already
+    Again,    ///< it ended at once without a byte: look again
+    Failed,   ///< the port failed; the failure is recorded
+  };
 
-  void* Enter();  // the port's handle for one call, or nullptr when closed
-  void Leave();
+  bool HasHandle() const override;
   /// Records a failure; `cause` None sorts `err` as for an open port.
   bool Fail(const std::string& what, unsigned long err, PortCause cause = PortCause::None);
   bool NotOpen();
@@ -87,19 +86,18 @@ class CSerialPortWin32 : public ISerialPort {
   /// False when it failed otherwise than by being cancelled.
   bool SettleWaitRead(void* h, bool cancel);
   bool Queued(void* h, unsigned long& queued);
+  /// The wait's first step: input already there, or the read issued.
+  WaitRead IssueWaitRead(void* h, int& emptyReads);
+  /// After the read's event: collects its byte, or tells an abort the
+  /// port survived (a purge) from a port that is gone. False when gone.
+  bool TakeWaitRead(void* h, int& emptyReads);
+  /// Counts a read that ended with no byte and no stop asked for: a few
+  /// are a purge's doing and cost a pause of a millisecond each; a driver
+  /// that does nothing else has lost its device (false, recorded as `what`).
+  bool EmptyRead(int& emptyReads, const char* what, unsigned long err);
 
-  mutable std::mutex m_lock;       // guards the handles and m_nInFlight
-  std::condition_variable m_idle;  // signalled when m_nInFlight drops to 0
-  int m_nInFlight = 0;
-  std::atomic<bool> m_bClosing{false};
-  std::atomic<uint32_t> m_mask{0};
-  std::atomic<uint32_t> m_nWriteTimeoutMs{1000};
   // The receive side (the wait read, the held byte): the receive thread's,
   // and Purge's and Close's.
   std::mutex m_rxLock;
   std::unique_ptr<Io> m_io;
-
-  mutable std::mutex m_errorLock;  // failures may be seen on either thread
-  std::string m_strError;
-  PortFailure m_failure;
 };

@@ -273,26 +273,8 @@ bool CCentralHistory::Query(const HistoryPeriod& period, std::vector<HandsetReco
   for (const auto& row : rows) {
     if (row.size() != 17) continue;
     auto text = [&](int c) { return row[static_cast<size_t>(c)].value_or(""); };
-    auto integer = [&](int c) { return std::atoi(text(c).c_str()); };
-    HandsetRecord r;
-    r.id = text(0);
-    r.station = text(1);
-    r.version = text(2);
-    r.mode = text(3);
-    r.run = text(4);
-    r.entry = integer(5);
-    r.com = integer(6);
-    r.socket = text(7);
-    r.usbSerial = text(8);
-    r.device = text(9);
-    r.images = ImagesFromJson(text(10));
-    r.result = text(11);
-    r.reason = text(12);
-    r.blocks = integer(13);
-    r.retries = integer(14);
-    r.started = text(15);
-    r.ended = text(16);
-    out.push_back(std::move(r));
+    auto integer = [&](int c) -> int64_t { return std::atoi(text(c).c_str()); };
+    out.push_back(RecordFromColumns(text, integer));
   }
   return true;
 }

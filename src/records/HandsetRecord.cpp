@@ -4,6 +4,7 @@
 #include <random>
 
 #include "CivilTime.h"
+#include "ImagesJson.h"
 
 std::string NewRecordId() {
   // random_device reads the kernel's source (getrandom) here; two stations
@@ -44,4 +45,27 @@ std::optional<int64_t> IsoToEpochMs(const std::string& text) {
   }
   if (at != text.size() || !ValidCivil(y, mo, d, h, mi, s)) return std::nullopt;
   return (CivilToEpochSeconds(y, mo, d, h, mi, s) - offsetMinutes * 60) * 1000 + millis;
+}
+
+HandsetRecord RecordFromColumns(const std::function<std::string(int)>& text,
+                                const std::function<int64_t(int)>& number) {
+  HandsetRecord r;
+  r.id = text(0);
+  r.station = text(1);
+  r.version = text(2);
+  r.mode = text(3);
+  r.run = text(4);
+  r.entry = static_cast<int>(number(5));
+  r.com = static_cast<int>(number(6));
+  r.socket = text(7);
+  r.usbSerial = text(8);
+  r.device = text(9);
+  r.images = ImagesFromJson(text(10));
+  r.result = text(11);
+  r.reason = text(12);
+  r.blocks = static_cast<int>(number(13));
+  r.retries = static_cast<int>(number(14));
+  r.started = text(15);
+  r.ended = text(16);
+  return r;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,13 @@ struct HandsetRecord {
 
 inline constexpr const char* kResultCompleted = "completed";
 inline constexpr const char* kResultFailed = "failed";
+
+/// A record from a row of the history's columns, in the order both stores
+/// keep and select them (id, station, version, mode, run, entry, com,
+/// socket, usb_serial, device, images as JSON, result, reason, blocks,
+/// retries, started, ended); `text` and `number` read column c.
+HandsetRecord RecordFromColumns(const std::function<std::string(int)>& text,
+                                const std::function<int64_t(int)>& number);
 
 /// A fresh id: 128 bits from the system's random source, as 32 lower-case
 /// hex digits.

@@ -71,25 +71,7 @@ class CStatement {
 };
 
 HandsetRecord Row(const CStatement& s) {
-  HandsetRecord r;
-  r.id = s.Text(0);
-  r.station = s.Text(1);
-  r.version = s.Text(2);
-  r.mode = s.Text(3);
-  r.run = s.Text(4);
-  r.entry = static_cast<int>(s.Int(5));
-  r.com = static_cast<int>(s.Int(6));
-  r.socket = s.Text(7);
-  r.usbSerial = s.Text(8);
-  r.device = s.Text(9);
-  r.images = ImagesFromJson(s.Text(10));
-  r.result = s.Text(11);
-  r.reason = s.Text(12);
-  r.blocks = static_cast<int>(s.Int(13));
-  r.retries = static_cast<int>(s.Int(14));
-  r.started = s.Text(15);
-  r.ended = s.Text(16);
-  return r;
+  return RecordFromColumns([&](int c) { return s.Text(c); }, [&](int c) { return s.Int(c); });
 }
 
 class CSqliteHistory : public IHistoryStore {

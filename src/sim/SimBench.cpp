@@ -3,8 +3,12 @@
 #include "platform/PortMap.h"
 
 bool CSimBench::Start(int count, const SimHandsetConfig& config, std::string* error) {
+  return Start(std::vector<SimHandsetConfig>(static_cast<size_t>(count > 0 ? count : 0), config), error);
+}
+
+bool CSimBench::Start(const std::vector<SimHandsetConfig>& configs, std::string* error) {
   Stop();
-  for (int i = 0; i < count; ++i) {
+  for (const SimHandsetConfig& config : configs) {
     auto handset = std::make_unique<CSimHandset>(config);
     if (!handset->Start(error)) {
       Stop();

@@ -16,6 +16,8 @@ class CSimBench {
   /// Starts `count` handsets with `config`. On failure those already
   /// started are stopped again and `error` says why.
   bool Start(int count, const SimHandsetConfig& config, std::string* error = nullptr);
+  /// Starts one handset per config, each with its own, in that order.
+  bool Start(const std::vector<SimHandsetConfig>& configs, std::string* error = nullptr);
 
   /// Stops every handset.
   void Stop();

@@ -64,6 +64,16 @@ uint32_t SimEraseDelayFor(const SimOptions& options, int com) {
   return d->minMs + static_cast<uint32_t>(Mix(Mix(options.seed) ^ static_cast<uint64_t>(com)) % span);
 }
 
+SimHandsetConfig SimHandsetConfigFor(const SimOptions& options, int com) {
+  SimHandsetConfig config = options.handset;
+  config.eraseDelayMs = SimEraseDelayFor(options, com);
+  for (const auto& [target, fault] : options.faults)
+    if (target == 0) config.faults.push_back(fault);
+  for (const auto& [target, fault] : options.faults)
+    if (target == com) config.faults.push_back(fault);
+  return config;
+}
+
 bool SimEraseDelaysDrawn(const SimOptions& options) {
   for (const SimEraseDelay& d : options.eraseDelays)
     if (d.minMs != d.maxMs) return true;
@@ -148,13 +158,13 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         error = "--pace needs bytes per second (0 = unpaced)";
         return false;
       }
-      options.paceBps = static_cast<uint32_t>(n);
+      options.handset.paceBps = static_cast<uint32_t>(n);
     } else if (arg == "--program-us") {
       if (!Number(value, 0, 10000000, n)) {
         error = "--program-us needs microseconds (0..10000000)";
         return false;
       }
-      options.programUs = static_cast<uint32_t>(n);
+      options.handset.programUs = static_cast<uint32_t>(n);
     } else if (arg == "--fault") {
       if (!value) {
         error = "--fault needs a SPEC";

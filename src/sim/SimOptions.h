@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "sim/SimConfig.h"
 #include "sim/SimFault.h"
 
 /// One --erase-delay: the erase time of one handset or of all, fixed or
@@ -18,11 +19,12 @@ struct SimEraseDelay {
 struct SimOptions {
   int count = 0;
   int firstCom = 1;
+  /// What every handset is given (--pace, --program-us); its erase time and
+  /// faults are each handset's own, from the two lists below.
+  SimHandsetConfig handset;
   std::vector<SimEraseDelay> eraseDelays;
   /// Draws the erase times of ranges: the same seed, the same times.
   uint64_t seed = 1;
-  uint32_t paceBps = 0;
-  uint32_t programUs = 0;
   bool stdinStop = false;
   bool help = false;
   bool version = false;  ///< --version: print the name and version, serve nothing
@@ -37,6 +39,11 @@ bool ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std
 /// the one for all, else 0; a range is drawn from the seed and the COM
 /// number, so each handset gets its own and a run can be repeated.
 uint32_t SimEraseDelayFor(const SimOptions& options, int com);
+
+/// The whole configuration of the handset on COM `com`: the one for all,
+/// its erase time, the faults for every handset and then its own, each in
+/// the order given.
+SimHandsetConfig SimHandsetConfigFor(const SimOptions& options, int com);
 
 /// True when some handset's erase time is drawn from a range.
 bool SimEraseDelaysDrawn(const SimOptions& options);

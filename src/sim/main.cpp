@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "sim/SimBench.h"
 #include "sim/SimOptions.h"
@@ -43,30 +44,20 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  SimHandsetConfig config;
-  config.paceBps = options.paceBps;
-  config.programUs = options.programUs;
-  for (const auto& [com, fault] : options.faults)
-    if (com == 0) config.faults.push_back(fault);
-
+  std::vector<SimHandsetConfig> configs;
+  for (int i = 0; i < options.count; ++i) configs.push_back(SimHandsetConfigFor(options, options.firstCom + i));
   CSimBench bench;
-  if (!bench.Start(options.count, config, &error)) {
+  if (!bench.Start(configs, &error)) {
     std::fprintf(stderr, "velmora-sim: %s\n", error.c_str());
     return 1;
   }
-  for (int i = 0; i < bench.Count(); ++i) {
-    const int com = options.firstCom + i;
-    for (const auto& [target, fault] : options.faults)
-      if (target == com) bench.Handset(i).AddFault(fault);
-    bench.Handset(i).SetEraseDelayMs(SimEraseDelayFor(options, com));
-    std::printf("COM%d=%s\n", com, bench.Handset(i).SlavePath().c_str());
-  }
+  for (int i = 0; i < bench.Count(); ++i)
+    std::printf("COM%d=%s\n", options.firstCom + i, bench.Handset(i).SlavePath().c_str());
   // Standard output carries only the port lines, which are handed on as
   // they are; the drawn times go beside them.
   if (SimEraseDelaysDrawn(options))
     for (int i = 0; i < bench.Count(); ++i)
-      std::fprintf(stderr, "COM%d erases in %u ms\n", options.firstCom + i,
-                   SimEraseDelayFor(options, options.firstCom + i));
+      std::fprintf(stderr, "COM%d erases in %u ms\n", options.firstCom + i, configs[static_cast<size_t>(i)].eraseDelayMs);
   std::fflush(stdout);
 
   pollfd fds[2] = {{sigFd, POLLIN, 0}, {options.stdinStop ? STDIN_FILENO : -1, POLLIN, 0}};

@@ -331,33 +331,30 @@ TEST(DloadFileMarker, FillsSignatureFlagAndZerosKeepingAddress) {
 
 TEST_F(DloadFileTest, BuildTimeIsTheModificationTime) {
   const std::string path = Make("t.bin", PatternBytes(10));
-  std::tm local{};
-  local.tm_year = 2021 - 1900;
-  local.tm_mon = 2;
-  local.tm_mday = 4;
-  local.tm_hour = 5;
-  local.tm_min = 6;
-  local.tm_sec = 7;
-  local.tm_isdst = -1;
-  const std::time_t when = std::mktime(&local);
-  utimbuf times{when, when};
-  ASSERT_EQ(::utime(path.c_str(), &times), 0);
-
-  ASSERT_TRUE(m_file.Load(path, IMAGE_EFS_FILE));
-  EXPECT_EQ(m_file.FormatBuildTime(), "2021/3/4 5:6:7");
-
-  local.tm_year = 2009 - 1900;
-  local.tm_mon = 11;
-  local.tm_mday = 31;
-  local.tm_hour = 23;
-  local.tm_min = 59;
-  local.tm_sec = 58;
-  local.tm_isdst = -1;
-  const std::time_t late = std::mktime(&local);
-  utimbuf times2{late, late};
-  ASSERT_EQ(::utime(path.c_str(), &times2), 0);
-  ASSERT_TRUE(m_file.Load(path, IMAGE_EFS_FILE));
-  EXPECT_EQ(m_file.FormatBuildTime(), "2009/12/31 23:59:58");
+  struct Case {
+    int year, month, day, hour, minute, second;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {2021, 3, 4, 5, 6, 7, "2021/3/4 5:6:7"},
+      {2009, 12, 31, 23, 59, 58, "2009/12/31 23:59:58"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    std::tm local{};
+    local.tm_year = c.year - 1900;
+    local.tm_mon = c.month - 1;
+    local.tm_mday = c.day;
+    local.tm_hour = c.hour;
+    local.tm_min = c.minute;
+    local.tm_sec = c.second;
+    local.tm_isdst = -1;
+    const std::time_t when = std::mktime(&local);
+    utimbuf times{when, when};
+    ASSERT_EQ(::utime(path.c_str(), &times), 0);
+    ASSERT_TRUE(m_file.Load(path, IMAGE_EFS_FILE));
+    EXPECT_EQ(m_file.FormatBuildTime(), c.shown);
+  }
 }
 
 }  // namespace

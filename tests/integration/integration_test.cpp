@@ -20,6 +20,13 @@ class IntegrationTest : public ::testing::Test, protected CSimRig {
   }
   bool Run() { return RunToEnd(kRunLimitMs); }
   std::vector<uint8_t> Flash(int k, uint32_t at, uint32_t n) { return m_sims.Handset(k).Record().flash.Read(at, n); }
+  /// Entry k completed and its handset saw nothing amiss; what it saw.
+  SimRecord Completed(int k) {
+    EXPECT_EQ(m_dlg->Outcome(k).m_nResult, RESULT_COMPLETED);
+    SimRecord r = m_sims.Handset(k).Record();
+    EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
+    return r;
+  }
   static std::vector<uint8_t> Padded(const std::vector<uint8_t>& image, size_t from) {
     std::vector<uint8_t> v(image.begin() + static_cast<long>(from), image.end());
     v.resize((v.size() + 1023) / 1024 * 1024, 0xFF);
@@ -39,10 +46,8 @@ TEST_F(IntegrationTest, TwentyHandsetsTakeTheWholePhoneCodeImage) {
   const std::vector<uint8_t> want = Padded(image, 0x20000);
   for (int k = 0; k < 20; ++k) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(m_dlg->Outcome(k).m_nResult, RESULT_COMPLETED);
-    SimRecord r = m_sims.Handset(k).Record();
+    const SimRecord r = Completed(k);
     EXPECT_EQ(r.flash.Read(0x20000, static_cast<uint32_t>(want.size())), want);
-    EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
     EXPECT_EQ(m_host.m_bars[k].m_strText, "Download Completed.");
   }
 }
@@ -58,9 +63,7 @@ TEST_F(IntegrationTest, BootLoaderQbfsAndPhoneCodeInOneRun) {
   ASSERT_TRUE(Run());
   for (int k = 0; k < 2; ++k) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(m_dlg->Outcome(k).m_nResult, RESULT_COMPLETED);
-    SimRecord r = m_sims.Handset(k).Record();
-    EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
+    const SimRecord r = Completed(k);
     ASSERT_EQ(r.erases.size(), 3u);
     EXPECT_EQ(r.erases[0].code, 0xEF);
     EXPECT_EQ(r.erases[0].length, 5120u);
@@ -80,9 +83,7 @@ TEST_F(IntegrationTest, EfsFilesThenPhoneCode) {
   ASSERT_TRUE(Run());
   for (int k = 0; k < 2; ++k) {
     SCOPED_TRACE(k);
-    EXPECT_EQ(m_dlg->Outcome(k).m_nResult, RESULT_COMPLETED);
-    SimRecord r = m_sims.Handset(k).Record();
-    EXPECT_TRUE(r.violations.empty()) << (r.violations.empty() ? "" : r.violations[0]);
+    const SimRecord r = Completed(k);
     ASSERT_EQ(r.efsNames.size(), 2u);
     EXPECT_EQ(r.efsNames[0].name, "one.dat");
     EXPECT_EQ(r.efsNames[1].folder, "efs");

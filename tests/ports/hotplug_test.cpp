@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ControlIds.h"
+#include "DialogOnHost.h"
 #include "PortSearchOptions.h"
 #include "PortTree.h"
 #include "PortWatcher.h"
@@ -127,9 +128,7 @@ class AutoDetectTest : public ::testing::Test {
   void SetUp() override {
     ResetProgramState(m_tmp.path());
     SetPortSearchRoots(m_tree.SysRoot(), m_tree.DevRoot());
-    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
-    m_host.SetDialog(m_dlg.get());
-    m_dlg->OnInitDialog();
+    m_dlg = NewDialog(m_host);
   }
   void TearDown() override {
     m_watcher.reset();

@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "ControlIds.h"
+#include "DialogOnHost.h"
 #include "FakeHost.h"
 #include "PhoneImage.h"
 #include "PortTree.h"
@@ -29,9 +30,7 @@ class ManualListTest : public ::testing::Test {
   void SetUp() override {
     CRegistry::SetStorePath(m_tmp.path() + "/settings.ini");
     CPortMap::Instance().Clear();
-    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
-    m_host.SetDialog(m_dlg.get());
-    m_dlg->OnInitDialog();
+    m_dlg = NewDialog(m_host);
   }
   void TearDown() override {
     m_dlg.reset();

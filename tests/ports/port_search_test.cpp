@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ControlIds.h"
+#include "DialogOnHost.h"
 #include "FakeHost.h"
 #include "PortSearchOptions.h"
 #include "PortTree.h"
@@ -29,9 +30,7 @@ class PortSearchTest : public ::testing::Test {
     CRegistry::SetStorePath(m_settings.path() + "/settings.ini");
     CPortMap::Instance().Clear();
     SetPortSearchRoots(m_tree.SysRoot(), m_tree.DevRoot());
-    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
-    m_host.SetDialog(m_dlg.get());
-    m_dlg->OnInitDialog();
+    m_dlg = NewDialog(m_host);
   }
   void TearDown() override {
     m_dlg.reset();
@@ -248,9 +247,7 @@ class PortNumbersTest : public PortSearchTest {
   void Restart() {
     m_dlg.reset();
     CPortMap::Instance().Clear();
-    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
-    m_host.SetDialog(m_dlg.get());
-    m_dlg->OnInitDialog();
+    m_dlg = NewDialog(m_host);
   }
   std::vector<int> Numbers() const {
     std::vector<int> out;

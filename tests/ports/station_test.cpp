@@ -35,6 +35,8 @@ constexpr size_t kImageSize = kImageStart + 12 * 1024 + 77;
 // image through in a few milliseconds, less than a loaded machine may hold
 // another entry's thread: its handsets take 5 ms a block instead.
 const SimHandsetConfig kBatchLine{.paceBps = 200000};
+const std::string kTwoCompleted =
+    "Entry 1 [COM1]: completed\nEntry 2 [COM2]: completed\nBatch 1: 2 completed, 0 failed\n";
 
 class StationTest : public ::testing::Test {
  protected:
@@ -115,6 +117,16 @@ class StationTest : public ::testing::Test {
     return lines;
   }
 
+  /// Batch `k` ends within kBatchMs, and its result lines and summary are
+  /// `want`.
+  static ::testing::AssertionResult BatchEnds(CChildProcess& cli, int k, const std::string& want) {
+    if (!cli.WaitForText("Batch " + std::to_string(k) + ": ", kBatchMs))
+      return ::testing::AssertionFailure() << "batch " << k << " did not end\n" << cli.Output();
+    const std::string got = BatchLines(cli.Output(), k);
+    if (got == want) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "batch " << k << " said\n" << got << "not\n" << want << cli.Output();
+  }
+
   /// Result lines without their entry numbers, in COM order, then the
   /// summary.
   static std::string ByPort(const std::string& lines) {
@@ -158,10 +170,7 @@ TEST_F(StationTest, ThreeBatchesAsHandsetsAreSwappedOneOldAndOnePulledMidBatch) 
   CChildProcess cli;
   ASSERT_TRUE(StartStation(cli));
 
-  ASSERT_TRUE(cli.WaitForText("Batch 1: ", kBatchMs)) << cli.Output();
-  EXPECT_EQ(BatchLines(cli.Output(), 1),
-            "Entry 1 [COM1]: completed\nEntry 2 [COM2]: completed\nBatch 1: 2 completed, 0 failed\n")
-      << cli.Output();
+  ASSERT_TRUE(BatchEnds(cli, 1, kTwoCompleted));
 
   // The next handsets come in before the last ones leave, so they take new
   // numbers. Not necessarily new entries: an entry whose handset is pulled
@@ -190,12 +199,10 @@ TEST_F(StationTest, ThreeBatchesAsHandsetsAreSwappedOneOldAndOnePulledMidBatch) 
   Pull("ttyACM4", 4);
   Plug("ttyACM0", 5);  // a name seen before, on another handset
   Plug("ttyACM7", 6);
-  ASSERT_TRUE(cli.WaitForText("Batch 3: ", kBatchMs)) << cli.Output();
   // The old boot version is refused: the version is asked in this run too.
-  EXPECT_EQ(BatchLines(cli.Output(), 3),
-            "Entry 1 [COM1]: failed (version이 다릅니다.다른 tool을 이용하세요.)\nEntry 2 [COM2]: completed\n"
-            "Batch 3: 1 completed, 1 failed\n")
-      << cli.Output();
+  ASSERT_TRUE(BatchEnds(cli, 3,
+                        "Entry 1 [COM1]: failed (version이 다릅니다.다른 tool을 이용하세요.)\nEntry 2 [COM2]: completed\n"
+                        "Batch 3: 1 completed, 1 failed\n"));
 
   const auto stopped = std::chrono::steady_clock::now();
   ASSERT_TRUE(cli.Signal(SIGTERM));
@@ -219,10 +226,7 @@ TEST_F(StationTest, SocketsKeepTheirNumbersFromBatchToBatch) {
   PlugAt("ttyACM1", 1, 1);
   CChildProcess cli;
   ASSERT_TRUE(StartStation(cli));
-  ASSERT_TRUE(cli.WaitForText("Batch 1: ", kBatchMs)) << cli.Output();
-  EXPECT_EQ(BatchLines(cli.Output(), 1),
-            "Entry 1 [COM1]: completed\nEntry 2 [COM2]: completed\nBatch 1: 2 completed, 0 failed\n")
-      << cli.Output();
+  ASSERT_TRUE(BatchEnds(cli, 1, kTwoCompleted));
 
   // The next two go into the same sockets, socket 2 first, under new names:
   // each socket's number comes back (the entries follow the arrivals).
@@ -230,10 +234,7 @@ TEST_F(StationTest, SocketsKeepTheirNumbersFromBatchToBatch) {
   Pull("ttyACM1", 1);
   PlugAt("ttyACM3", 2, 2);
   PlugAt("ttyACM2", 1, 3);
-  ASSERT_TRUE(cli.WaitForText("Batch 2: ", kBatchMs)) << cli.Output();
-  EXPECT_EQ(BatchLines(cli.Output(), 2),
-            "Entry 1 [COM2]: completed\nEntry 2 [COM1]: completed\nBatch 2: 2 completed, 0 failed\n")
-      << cli.Output();
+  ASSERT_TRUE(BatchEnds(cli, 2, "Entry 1 [COM2]: completed\nEntry 2 [COM1]: completed\nBatch 2: 2 completed, 0 failed\n"));
   ASSERT_TRUE(cli.Signal(SIGTERM));
   EXPECT_EQ(cli.Wait(kBatchMs), 143) << cli.Output();
   for (int k = 0; k < 4; ++k) ExpectDownloaded(k);

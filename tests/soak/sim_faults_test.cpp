@@ -164,6 +164,38 @@ TEST(SimFaults, EraseDelayPerHandsetFromTheCommandLine) {
   EXPECT_FALSE(ParseSimOptions(5, elsewhere, o, error));
 }
 
+// Each handset's config comes from the command line alone: pace and
+// programming time for all, its own erase time, the faults for every handset
+// before its own (the first matching fault is the one that fires).
+TEST(SimFaults, EachHandsetsConfigFromTheCommandLine) {
+  const char* argv[] = {"velmora-sim", "--count", "3", "--pace", "5760", "--program-us", "900",
+                        "--erase-delay", "40", "--erase-delay", "2/75", "--fault", "2/silence:5",
+                        "--fault", "nak-failed:1", "--fault", "3/silence:2"};
+  SimOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseSimOptions(17, argv, o, error)) << error;
+  struct Want {
+    int com;
+    uint32_t eraseMs;
+    std::vector<std::pair<SimFaultKind, int>> faults;
+  };
+  const Want wants[] = {
+      {1, 40, {{SimFaultKind::NakFailed, 1}}},
+      {2, 75, {{SimFaultKind::NakFailed, 1}, {SimFaultKind::Silence, 5}}},
+      {3, 40, {{SimFaultKind::NakFailed, 1}, {SimFaultKind::Silence, 2}}},
+  };
+  for (const Want& w : wants) {
+    SCOPED_TRACE("COM" + std::to_string(w.com));
+    const SimHandsetConfig c = SimHandsetConfigFor(o, w.com);
+    EXPECT_EQ(c.paceBps, 5760u);
+    EXPECT_EQ(c.programUs, 900u);
+    EXPECT_EQ(c.eraseDelayMs, w.eraseMs);
+    std::vector<std::pair<SimFaultKind, int>> got;
+    for (const SimFault& f : c.faults) got.emplace_back(f.kind, f.arg);
+    EXPECT_EQ(got, w.faults);
+  }
+}
+
 TEST(SimFaults, LostReplyCarriesTheRequestOutButSaysNothingOnce) {
   CSimProtocol p(SimHandsetConfig{});
   p.AddFault({SimFaultKind::LoseReply, 0xA0, 1});

@@ -13,6 +13,9 @@ class CEngineProbe {
   /// Entry i's binding, to be set as a connection would leave it.
   static DownloadEntry& Binding(CVelmoraDlg& d, int i) { return d.m_entries[i]; }
 
+  /// The run entry i is in, to be set up as a run would leave it.
+  static CDownloadRun& RunOf(CVelmoraDlg& d, int i) { return *d.m_entryRun[i]; }
+
   /// A run of `plan` over `members` made the dialog's latest run, as DownLoad
   /// would make it, with nothing sent.
   static CDownloadRun& NewRun(CVelmoraDlg& d, const RunPlan& plan, const std::vector<int>& members) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ControlIds.h"
+#include "DialogOnHost.h"
 #include "VelmoraDlg.h"
 #include "host/HeadlessHost.h"
 #include "platform/PortMap.h"
@@ -15,9 +16,7 @@
 /// Opens the dialog on `host` and chooses COM1..ports in the manual port
 /// list, as the operator does.
 inline std::unique_ptr<CVelmoraDlg> OpenDialog(CHeadlessHost& host, int ports) {
-  auto dlg = std::make_unique<CVelmoraDlg>(host);
-  host.SetDialog(dlg.get());
-  dlg->OnInitDialog();
+  auto dlg = NewDialog(host);
   host.Click(IDC_AUTO_DETECT, 0);
   for (int k = 0; k < ports; ++k) host.SelectListItem(IDC_PORT_LIST, k, true);
   return dlg;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ControlIds.h"
+#include "DialogOnHost.h"
 #include "FakeHost.h"
 #include "PortSearchOptions.h"
 #include "Registry.h"
@@ -74,9 +75,7 @@ class DeviceMapSearchTest : public ::testing::Test {
     CRegistry::SetStorePath("SOFTWARE\\NORVANE\\VELMORA-TEST-SEARCH");
     CRegistry::WriteString(kPortMatchSetting, "");
     CPortMap::Instance().Clear();
-    m_dlg = std::make_unique<CVelmoraDlg>(m_host);
-    m_host.SetDialog(m_dlg.get());
-    m_dlg->OnInitDialog();
+    m_dlg = NewDialog(m_host);
   }
   void TearDown() override {
     m_dlg.reset();
