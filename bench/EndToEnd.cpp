@@ -12,7 +12,7 @@
 
 #include "BenchRig.h"
 #include "ControlIds.h"
-#include "Registry.h"
+#include "platform/Registry.h"
 #include "Resources.h"
 #include "platform/PortMap.h"
 #include "sim/SimHandset.h"

@@ -45,7 +45,7 @@
 #include "VelmoraDlg.h"
 #include "VelmoraWindow.h"
 #include "WindowArgs.h"
-#include "host/HeadlessHost.h"
+#include "headless/HeadlessHost.h"
 #include "platform/PortMap.h"
 #include "platform/PortSpec.h"
 

@@ -6,7 +6,7 @@
 #include "CentralHistory.h"
 #include "HistoryStore.h"
 #include "SocketWait.h"
-#include "comm/Trace.h"
+#include "link/Trace.h"
 
 CHistoryDelivery::CHistoryDelivery(std::string localPath, std::string uri, DeliveryOptions options)
     : m_localPath(std::move(localPath)), m_uri(std::move(uri)), m_options(options),

@@ -3,13 +3,13 @@
 #include <filesystem>
 #include <system_error>
 
-#include "OsFile.h"
+#include "platform/OsFile.h"
 #include "OwnerOnly.h"
-#include "PortSearchOptions.h"
-#include "Registry.h"
+#include "ports/PortSearchOptions.h"
+#include "platform/Registry.h"
 #include "RunReport.h"
 #include "VelmoraDlg.h"
-#include "comm/Trace.h"
+#include "link/Trace.h"
 #include "platform/PortDiscovery.h"
 #include "platform/PortMap.h"
 

@@ -5,7 +5,7 @@
 
 #include "CivilTime.h"
 #include "HandsetRecord.h"
-#include "OsFile.h"
+#include "platform/OsFile.h"
 
 namespace {
 

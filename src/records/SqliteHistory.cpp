@@ -9,7 +9,7 @@
 
 #include "HistoryStore.h"
 #include "ImagesJson.h"
-#include "OsFile.h"
+#include "platform/OsFile.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "FakeBench.h"
-#include "Registry.h"
+#include "platform/Registry.h"
 #include "TestUtil.h"
 
 /// Each test starts as a fresh program run: the program-wide EFS2 list is

@@ -3,7 +3,7 @@
 #include "EngineFixture.h"
 
 #include "ControlIds.h"
-#include "PortSearchOptions.h"
+#include "ports/PortSearchOptions.h"
 
 namespace {
 constexpr uint32_t kStart = 0x10000;

@@ -7,7 +7,7 @@
 #include "support/TempDir.h"
 #include "FolderBrowser.h"
 #include "VelmoraDlg.h"
-#include "host/HeadlessHost.h"
+#include "headless/HeadlessHost.h"
 
 namespace fs = std::filesystem;
 

@@ -10,7 +10,7 @@
 // The slots are private; the invariant that a taken slot is back in its
 // default state can only be seen from inside.
 #define private public
-#include "comm/QTextQ.h"
+#include "link/QTextQ.h"
 #include "Window.h"
 #undef private
 

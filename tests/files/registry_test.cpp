@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/TempDir.h"
-#include "Registry.h"
+#include "platform/Registry.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "FuzzInput.h"
 #include "Frames.h"
-#include "comm/FrameDecoder.h"
+#include "link/FrameDecoder.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "HostBinding.h"
 #include "QtDialogHost.h"
-#include "Registry.h"
+#include "platform/Registry.h"
 #include "VelmoraDlg.h"
 #include "VelmoraWindow.h"
 

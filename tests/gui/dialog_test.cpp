@@ -19,7 +19,7 @@
 #include "GuiTestUtil.h"
 #include "LogView.h"
 #include "MySliderCtrl.h"
-#include "PortSearchOptions.h"
+#include "ports/PortSearchOptions.h"
 #include "TextProgressCtrl.h"
 #include "support/Choices.h"
 #include "support/EngineProbe.h"

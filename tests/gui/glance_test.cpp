@@ -19,7 +19,7 @@
 #include "LogView.h"
 #include "MySliderCtrl.h"
 #include "QtDialogHost.h"
-#include "Registry.h"
+#include "platform/Registry.h"
 #include "TestUtil.h"
 #include "TextProgressCtrl.h"
 #include "VelmoraDlg.h"

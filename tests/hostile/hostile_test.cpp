@@ -12,7 +12,7 @@
 #include "HostilePeer.h"
 #include "SimRig.h"
 #include "TestUtil.h"
-#include "Registry.h"
+#include "platform/Registry.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Memory is judged by the process's resident size. ASan keeps every freed

@@ -4,7 +4,7 @@
 
 #include "SimRig.h"
 #include "TestUtil.h"
-#include "Registry.h"
+#include "platform/Registry.h"
 
 namespace {
 constexpr uint32_t kRunLimitMs = 180000;

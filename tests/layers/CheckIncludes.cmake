@@ -3,7 +3,7 @@
 # The include roots (velmora_expose) already keep a layer from finding such a
 # header through the compiler's search path; this also catches what they
 # cannot, a path relative to the including file ("../DloadFile.h", or an
-# engine file naming "host/...").
+# engine file naming "headless/...").
 #
 # Each layer lists what it may include as folder=prefix pairs: "X" is allowed
 # when it is <prefix><name> and src/<folder>/<name> exists. A layer's own
@@ -13,16 +13,18 @@ if(NOT SRC)
 endif()
 
 set(platform   "platform=platform/")
-set(comm       "core/comm=comm/" "platform=platform/")
-set(engine     "core=" "core/comm=comm/" "platform=platform/")
-set(host       "core/host=host/" "core=" "core/comm=comm/" "platform=platform/")
-set(records    "core=" "core/comm=comm/" "platform=platform/")
-set(gui        "records=records/" "core=" "core/comm=comm/" "platform=platform/")
-set(win        "core=" "core/comm=comm/" "platform=platform/")
-set(cli        "records=records/" "core/host=host/" "core=" "core/comm=comm/" "platform=platform/")
-set(sim        "sim=sim/" "platform=platform/")
-set(layers platform=platform core/comm=comm core=engine core/host=host records=records gui=gui win=win cli=cli
-    sim=sim)
+set(link       "link=link/" "platform=platform/")
+set(ports      "ports=ports/" "link=link/" "platform=platform/")
+set(engine     "engine=" "ports=ports/" "link=link/" "platform=platform/")
+set(host       "hosts/headless=headless/" "engine=" "ports=ports/" "link=link/" "platform=platform/")
+set(records    "engine=" "ports=ports/" "link=link/" "platform=platform/")
+set(gui        "records=records/" "engine=" "ports=ports/" "link=link/" "platform=platform/")
+set(win        "engine=" "ports=ports/" "link=link/" "platform=platform/")
+set(cli        "records=records/" "hosts/headless=headless/" "engine=" "ports=ports/" "link=link/"
+               "platform=platform/")
+set(sim        "apps/sim=sim/" "platform=platform/")
+set(layers platform=platform link=link ports=ports engine=engine hosts/headless=host records=records
+    hosts/qt=gui hosts/win32=win apps/cli=cli apps/sim=sim)
 # The database libraries belong to the records layer alone, and even there
 # to its sources, never to the headers its users include.
 set(database_headers sqlite3.h libpq-fe.h)
@@ -46,7 +48,7 @@ foreach(layer ${layers})
         if(database GREATER -1 AND NOT (folder MATCHES "^records$" AND f MATCHES "\\.cpp$"))
           list(APPEND failures "${f}: <${name}> outside the records layer's sources")
         endif()
-        foreach(root "" core/ gui/ cli/)
+        foreach(root "" engine/ hosts/qt/ apps/cli/)
           if(EXISTS ${SRC}/${root}${name} AND NOT IS_DIRECTORY ${SRC}/${root}${name})
             list(APPEND failures "${f}: <${name}> is a header of this tree")
           endif()

@@ -10,7 +10,7 @@
 
 #include "SimRig.h"
 #include "TestUtil.h"
-#include "Registry.h"
+#include "platform/Registry.h"
 
 namespace {
 constexpr uint32_t kRunLimitMs = 60000;

@@ -16,7 +16,7 @@
 #include "FakeHost.h"
 #include "PhoneImage.h"
 #include "PortTree.h"
-#include "Registry.h"
+#include "platform/Registry.h"
 #include "VelmoraDlg.h"
 #include "platform/PortMap.h"
 #include "platform/PortPermission.h"

@@ -16,7 +16,7 @@
 #include "ChildProcess.h"
 #include "HistoryRecords.h"
 #include "PhoneImage.h"
-#include "Registry.h"
+#include "platform/Registry.h"
 #include "RunProgram.h"
 #include "sim/SimBench.h"
 

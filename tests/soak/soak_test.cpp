@@ -14,12 +14,12 @@
 
 #include "ControlIds.h"
 #include "ProcessCounts.h"
-#include "Registry.h"
+#include "platform/Registry.h"
 #include "SoakPlan.h"
 #include "SimRig.h"
 #include "TestUtil.h"
 #include "VelmoraDlg.h"
-#include "host/HeadlessHost.h"
+#include "headless/HeadlessHost.h"
 #include "sim/SimBench.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "VelmoraDlg.h"
-#include "host/HeadlessHost.h"
+#include "headless/HeadlessHost.h"
 
 /// A dialog on `host`, told of each other and initialised; nothing bound.
 inline std::unique_ptr<CVelmoraDlg> NewDialog(CHeadlessHost& host) {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "Window.h"
-#include "comm/QTextQ.h"
-#include "comm/bsscomm.h"
+#include "link/QTextQ.h"
+#include "link/bsscomm.h"
 #include "platform/PortMap.h"
 
 /// COM `com` mapped to `device`; `link` on it for entry `entry`, posting to

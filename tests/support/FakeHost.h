@@ -2,7 +2,7 @@
 // Timers fire when the test moves the clock; nothing really sleeps.
 #pragma once
 
-#include "host/HeadlessHost.h"
+#include "headless/HeadlessHost.h"
 
 class CFakeHost : public CHeadlessHost {
  public:

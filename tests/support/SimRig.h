@@ -9,7 +9,7 @@
 #include "ControlIds.h"
 #include "DialogOnHost.h"
 #include "VelmoraDlg.h"
-#include "host/HeadlessHost.h"
+#include "headless/HeadlessHost.h"
 #include "platform/PortMap.h"
 #include "sim/SimBench.h"
 

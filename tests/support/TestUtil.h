@@ -8,8 +8,8 @@
 #include "PhoneImage.h"
 #include "TempDir.h"
 #include "VelmoraDlg.h"
-#include "Registry.h"
-#include "host/HeadlessHost.h"
+#include "platform/Registry.h"
+#include "headless/HeadlessHost.h"
 #include "platform/PortMap.h"
 
 /// Where a test keeps its settings: a file in `settingsDir`, or on Windows a

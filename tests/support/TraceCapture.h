@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "comm/Trace.h"
+#include "link/Trace.h"
 
 class TraceCapture {
  public:

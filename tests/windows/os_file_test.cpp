@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "AtomicWrite.h"
-#include "OsFile.h"
+#include "platform/AtomicWrite.h"
+#include "platform/OsFile.h"
 #include "RunReport.h"
 #include "platform/WinApi.h"
 #include "support/TempDir.h"

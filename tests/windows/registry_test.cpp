@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Registry.h"
+#include "platform/Registry.h"
 #include "platform/WinApi.h"
 
 namespace {
