@@ -44,7 +44,7 @@ bool CVelmoraDlg::SendEntryBlock(int i) {
   if (!run.m_dloadFile.ReadBlock(run.m_nBaseOffset, static_cast<uint32_t>(r.m_nBlock), r.m_blockReq,
                                  r.m_bSignaturePatched))
     return false;
-  m_entries[i].m_comm.SendBlock(r.m_blockReq);
+  IgnoreSendResult(m_entries[i].m_comm.SendBlock(r.m_blockReq));
   if (r.m_bMarkerSent == 0) r.m_lastBlock = r.m_blockReq;
   r.m_nBlocksSent += 1;
   return true;

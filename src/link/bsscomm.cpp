@@ -228,7 +228,9 @@ bool CBssComm::SendRequest(const uint8_t* req, uint16_t n, int pauseMs) {
 }
 
 void CBssComm::Resend() {
-  SendRequest(m_lastReq, static_cast<uint16_t>(m_nLastLen), 0);
+  // A repeat that cannot be written is one more silence to its owner's
+  // timer, as the first one was; the write's failure is in the trace.
+  static_cast<void>(SendRequest(m_lastReq, static_cast<uint16_t>(m_nLastLen), 0));
   LogStatus("패킷 재전송합니다.");
 }
 

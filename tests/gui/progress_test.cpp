@@ -176,9 +176,9 @@ TEST(ProgressDefaults, StartsAtZeroOfZeroToHundredWithoutText) {
   EXPECT_EQ(bar.GetText(), "");
   // Bar and text over the background in the highlight colour, background
   // and text over the bar in the window colour.
-  EXPECT_EQ(bar.GetBarColour(), bar.GetTextOnBgColour());
-  EXPECT_EQ(bar.GetBgColour(), bar.GetTextOnBarColour());
-  EXPECT_NE(bar.GetBarColour(), bar.GetBgColour());
+  EXPECT_EQ(bar.m_bar, bar.m_textOnBg);
+  EXPECT_EQ(bar.m_bg, bar.m_textOnBar);
+  EXPECT_NE(bar.m_bar, bar.m_bg);
 }
 
 }  // namespace

@@ -12,12 +12,6 @@ uint64_t SteadyNs() {
 }
 }  // namespace
 
-int CProgressModel::SetPos(int position) {
-  int old = m_nPos;
-  m_nPos = position;
-  return old;
-}
-
 CHeadlessHost::CHeadlessHost() : m_startNs(SteadyNs()) {}
 
 CHeadlessHost::CHeadlessHost(bool keepRecords) : m_bKeepRecords(keepRecords), m_startNs(SteadyNs()) {}

@@ -15,26 +15,9 @@
 #include <vector>
 
 #include "DialogHost.h"
+#include "ProgressCaption.h"
 
 class CVelmoraDlg;
-
-/// What a progress bar was last told, for hosts that draw nothing.
-class CProgressModel : public IProgressBar {
- public:
-  void SetRange(int minimum, int maximum) override { m_nMin = minimum; m_nMax = maximum; }
-  int SetPos(int position) override;
-  void SetText(const std::string& caption) override { m_strText = caption; }
-  void SetBarColour(Rgb c) override { m_bar = c; }
-  void SetBgColour(Rgb c) override { m_bg = c; }
-  void SetTextOnBgColour(Rgb c) override { m_textOnBg = c; }
-  void SetTextOnBarColour(Rgb c) override { m_textOnBar = c; }
-  void Redraw() override { ++m_nRedraws; }
-
-  int m_nMin = 0, m_nMax = 100, m_nPos = 0;
-  std::string m_strText;
-  Rgb m_bar = 0, m_bg = 0, m_textOnBg = 0, m_textOnBar = 0;
-  int m_nRedraws = 0;
-};
 
 /// One state per control id.
 struct ControlState {

@@ -19,6 +19,7 @@
 #include "ControlIds.h"
 #include "DialogMapping.h"
 #include "LogView.h"
+#include "ProgressCaption.h"
 #include "TextProgressCtrl.h"
 #include "VelmoraWindow.h"
 
@@ -37,19 +38,6 @@ class CDrainEvent : public QEvent {
 QString ToQ(const std::string& text) { return QString::fromStdString(text); }
 
 bool IsStatusEdit(int id) { return std::find(std::begin(kStatusIds), std::end(kStatusIds), id) != std::end(kStatusIds); }
-
-// Stands in for the bar of an entry index out of range.
-class CNoProgressBar : public IProgressBar {
- public:
-  void SetRange(int, int) override {}
-  int SetPos(int) override { return -1; }
-  void SetText(const std::string&) override {}
-  void SetBarColour(Rgb) override {}
-  void SetBgColour(Rgb) override {}
-  void SetTextOnBgColour(Rgb) override {}
-  void SetTextOnBarColour(Rgb) override {}
-  void Redraw() override {}
-};
 
 }  // namespace
 

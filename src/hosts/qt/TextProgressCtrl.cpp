@@ -19,15 +19,14 @@ QColor ToQColor(Rgb c) { return QColor(RgbRed(c), RgbGreen(c), RgbBlue(c)); }
 CTextProgressCtrl::CTextProgressCtrl(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   const QPalette pal = palette();
-  m_crBar = ToRgb(pal.color(QPalette::Highlight));
-  m_crBg = ToRgb(pal.color(QPalette::Base));
-  m_crTextOnBg = ToRgb(pal.color(QPalette::Highlight));
-  m_crTextOnBar = ToRgb(pal.color(QPalette::Base));
+  m_bar = ToRgb(pal.color(QPalette::Highlight));
+  m_bg = ToRgb(pal.color(QPalette::Base));
+  m_textOnBg = ToRgb(pal.color(QPalette::Highlight));
+  m_textOnBar = ToRgb(pal.color(QPalette::Base));
 }
 
 void CTextProgressCtrl::SetRange(int minimum, int maximum) {
-  m_nMin = minimum;
-  m_nMax = maximum;
+  CProgressModel::SetRange(minimum, maximum);
   // A bar with a range covers itself whole: what lies behind it need not be
   // painted first. Without one it draws nothing, and the frame behind shows.
   setAttribute(Qt::WA_OpaquePaintEvent, m_nMin < m_nMax);
@@ -42,21 +41,17 @@ std::string CTextProgressCtrl::DefaultCaption(int position, int minimum, int max
 }
 
 int CTextProgressCtrl::SetPos(int position) {
-  const int old = m_nPos;
-  m_nPos = position;
-  const int w = FilledWidth(width(), m_nPos, m_nMin, m_nMax);
-  if (w != m_nBarWidth) {
-    m_nBarWidth = w;
-    // Asked for, never painted here: twenty bars change with every block of
-    // every entry, and the window paints them together once per frame.
-    update();
-  }
+  const int old = CProgressModel::SetPos(position);
+  // Asked for, never painted here: twenty bars change with every block of
+  // every entry, and the window paints them together once per frame.
+  if (FilledMoved(width())) update();
   return old;
 }
 
-void CTextProgressCtrl::SetText(const std::string& caption) { m_strText = caption; }
-
-void CTextProgressCtrl::Redraw() { update(); }
+void CTextProgressCtrl::Redraw() {
+  CProgressModel::Redraw();
+  update();
+}
 
 void CTextProgressCtrl::SetWindowText(const char* text) {
   const bool none = text == nullptr;
@@ -68,7 +63,7 @@ void CTextProgressCtrl::SetWindowText(const char* text) {
 
 void CTextProgressCtrl::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  m_nBarWidth = -1;
+  ForgetFilled();
 }
 
 void CTextProgressCtrl::paintEvent(QPaintEvent* /*event*/) {
@@ -83,21 +78,20 @@ void CTextProgressCtrl::paintEvent(QPaintEvent* /*event*/) {
   empty.setLeft(client.left() + w);
 
   QPainter painter(this);
-  painter.fillRect(filled, ToQColor(m_crBar));
-  painter.fillRect(empty, ToQColor(m_crBg));
+  painter.fillRect(filled, ToQColor(m_bar));
+  painter.fillRect(empty, ToQColor(m_bg));
 
-  const QString caption =
-      QString::fromStdString(m_strText.empty() ? DefaultCaption(m_nPos, m_nMin, m_nMax) : m_strText);
+  const QString caption = QString::fromStdString(Caption());
   const int flags = Qt::AlignCenter | Qt::TextSingleLine;
 
   painter.setClipRect(filled);
-  painter.setPen(ToQColor(m_crTextOnBar));
+  painter.setPen(ToQColor(m_textOnBar));
   painter.drawText(client, flags, caption);
 
   // Over the empty part only the caption text itself is written, never the
   // default percentage: a bar without text shows its percentage only where
   // the bar has grown.
   painter.setClipRect(empty);
-  painter.setPen(ToQColor(m_crTextOnBg));
+  painter.setPen(ToQColor(m_textOnBg));
   painter.drawText(client, flags, QString::fromStdString(m_strText));
 }

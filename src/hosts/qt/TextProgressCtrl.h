@@ -9,24 +9,17 @@
 #include <QWidget>
 #include <string>
 
-#include "DialogHost.h"
+#include "ProgressCaption.h"
 
-class CTextProgressCtrl : public QWidget, public IProgressBar {
+class CTextProgressCtrl : public QWidget, public CProgressModel {
  public:
   explicit CTextProgressCtrl(QWidget* parent = nullptr);
 
-  /// Stores the range; no redraw. The range is not validated.
+  /// Stores the range; no redraw.
   void SetRange(int minimum, int maximum) override;
   /// Sets the position and asks for a repaint when the filled width in
   /// pixels changes. Returns the previous position.
   int SetPos(int position) override;
-  /// Stores the caption text; no redraw.
-  void SetText(const std::string& caption) override;
-  /// Store a colour; no redraw.
-  void SetBarColour(Rgb colour) override { m_crBar = colour; }
-  void SetBgColour(Rgb colour) override { m_crBg = colour; }
-  void SetTextOnBgColour(Rgb colour) override { m_crTextOnBg = colour; }
-  void SetTextOnBarColour(Rgb colour) override { m_crTextOnBar = colour; }
   /// Asks for a repaint.
   void Redraw() override;
 
@@ -36,14 +29,9 @@ class CTextProgressCtrl : public QWidget, public IProgressBar {
   void SetWindowText(const char* text);
   /// The caption text.
   const std::string& GetText() const { return m_strText; }
-
   int GetPos() const { return m_nPos; }
   int GetMinimum() const { return m_nMin; }
   int GetMaximum() const { return m_nMax; }
-  Rgb GetBarColour() const { return m_crBar; }
-  Rgb GetBgColour() const { return m_crBg; }
-  Rgb GetTextOnBgColour() const { return m_crTextOnBg; }
-  Rgb GetTextOnBarColour() const { return m_crTextOnBar; }
   /// How many times the control has painted itself.
   int PaintCount() const { return m_nPaints; }
 
@@ -58,14 +46,5 @@ class CTextProgressCtrl : public QWidget, public IProgressBar {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
-  int m_nPos = 0;
-  int m_nMax = 100;
-  int m_nMin = 0;
-  std::string m_strText;
-  int m_nBarWidth = -1;  // filled width at the last redraw decision; -1 forces the next
-  Rgb m_crBar;
-  Rgb m_crBg;
-  Rgb m_crTextOnBg;
-  Rgb m_crTextOnBar;
   int m_nPaints = 0;
 };

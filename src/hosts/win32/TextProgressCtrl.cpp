@@ -1,6 +1,7 @@
 #include "WinUi.h"
 
 #include <algorithm>
+#include <cwchar>
 
 #include "TextProgressCtrl.h"
 
@@ -70,12 +71,12 @@ void DrawClipped(HDC dc, const RECT& clip, const RECT& client, const std::wstrin
 
 }  // namespace
 
-CTextProgressCtrl::CTextProgressCtrl(HWND hwnd)
-    : m_hWnd(hwnd),
-      m_crBar(SystemRgb(COLOR_HIGHLIGHT)),
-      m_crBg(SystemRgb(COLOR_WINDOW)),
-      m_crTextOnBg(SystemRgb(COLOR_HIGHLIGHT)),
-      m_crTextOnBar(SystemRgb(COLOR_WINDOW)) {}
+CTextProgressCtrl::CTextProgressCtrl(HWND hwnd) : m_hWnd(hwnd) {
+  m_bar = SystemRgb(COLOR_HIGHLIGHT);
+  m_bg = SystemRgb(COLOR_WINDOW);
+  m_textOnBg = SystemRgb(COLOR_HIGHLIGHT);
+  m_textOnBar = SystemRgb(COLOR_WINDOW);
+}
 
 bool CTextProgressCtrl::Register(HINSTANCE instance) {
   WNDCLASSEXW wc = {};
@@ -97,11 +98,6 @@ CTextProgressCtrl* CTextProgressCtrl::FromWindow(HWND hwnd) {
   return reinterpret_cast<CTextProgressCtrl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
-void CTextProgressCtrl::SetRange(int minimum, int maximum) {
-  m_nMin = minimum;
-  m_nMax = maximum;
-}
-
 int CTextProgressCtrl::ClientWidth() const {
   RECT client = {};
   GetClientRect(m_hWnd, &client);
@@ -110,21 +106,17 @@ int CTextProgressCtrl::ClientWidth() const {
 
 int CTextProgressCtrl::SetPos(int position) {
   if (!IsWindow(m_hWnd)) return -1;
-  const int old = m_nPos;
-  m_nPos = position;
-  const int w = ProgressFilledWidth(ClientWidth(), m_nPos, m_nMin, m_nMax);
-  if (w != m_nBarWidth) {
-    m_nBarWidth = w;
-    // Painted with the window's next frame (the dialog's loop paints at most
-    // once per frame), never here: every block of every entry moves a bar.
-    InvalidateRect(m_hWnd, nullptr, TRUE);
-  }
+  const int old = CProgressModel::SetPos(position);
+  // Painted with the window's next frame (the dialog's loop paints at most
+  // once per frame), never here: every block of every entry moves a bar.
+  if (FilledMoved(ClientWidth())) InvalidateRect(m_hWnd, nullptr, TRUE);
   return old;
 }
 
-void CTextProgressCtrl::SetText(const std::string& caption) { m_strText = WideFromUtf8(caption); }
-
-void CTextProgressCtrl::Redraw() { InvalidateRect(m_hWnd, nullptr, TRUE); }
+void CTextProgressCtrl::Redraw() {
+  CProgressModel::Redraw();
+  InvalidateRect(m_hWnd, nullptr, TRUE);
+}
 
 void CTextProgressCtrl::Paint(HDC target) {
   if (m_nMin >= m_nMax) return;
@@ -138,27 +130,26 @@ void CTextProgressCtrl::Paint(HDC target) {
 
   COffscreenDC off(target);
   const HDC dc = off.Dc();
-  FillSolid(dc, filled, m_crBar);
-  FillSolid(dc, empty, m_crBg);
+  FillSolid(dc, filled, m_bar);
+  FillSolid(dc, empty, m_bg);
 
   const HGDIOBJ oldFont = m_hFont ? SelectObject(dc, m_hFont) : nullptr;
   SetBkMode(dc, TRANSPARENT);
-  const std::wstring caption =
-      m_strText.empty() ? WideFromUtf8(ProgressDefaultCaption(m_nPos, m_nMin, m_nMax)) : m_strText;
-  DrawClipped(dc, filled, client, caption, m_crTextOnBar);
+  const std::wstring caption = WideFromUtf8(Caption());
+  DrawClipped(dc, filled, client, caption, m_textOnBar);
   // Over the empty part only the caption text itself is written, never the
   // default percentage: a bar without text shows its percentage only where
   // the bar has grown.
-  DrawClipped(dc, empty, client, m_strText, m_crTextOnBg);
+  DrawClipped(dc, empty, client, WideFromUtf8(m_strText), m_textOnBg);
   if (oldFont) SelectObject(dc, oldFont);
 }
 
 LRESULT CTextProgressCtrl::OnSetText(WPARAM wParam, LPARAM lParam) {
   const LRESULT result = DefWindowProcW(m_hWnd, WM_SETTEXT, wParam, lParam);
   const auto* text = reinterpret_cast<const wchar_t*>(lParam);
-  const bool none = text == nullptr;
-  if ((none && !m_strText.empty()) || (!none && m_strText != text)) {
-    m_strText = none ? std::wstring() : std::wstring(text);
+  const std::string caption = text == nullptr ? std::string() : Utf8FromWide(text, std::wcslen(text));
+  if (caption != m_strText) {
+    m_strText = caption;
     InvalidateRect(m_hWnd, nullptr, TRUE);
   }
   return result;
@@ -198,7 +189,7 @@ LRESULT CALLBACK CTextProgressCtrl::WndProc(HWND hwnd, UINT message, WPARAM wPar
                    reinterpret_cast<LPARAM>(hwnd));
       return 0;
     case WM_SIZE:
-      self->m_nBarWidth = -1;
+      self->ForgetFilled();
       break;
     case WM_SETFONT:
       self->m_hFont = reinterpret_cast<HFONT>(wParam);
@@ -209,14 +200,15 @@ LRESULT CALLBACK CTextProgressCtrl::WndProc(HWND hwnd, UINT message, WPARAM wPar
     case WM_SETTEXT:
       return self->OnSetText(wParam, lParam);
     case WM_GETTEXTLENGTH:
-      return static_cast<LRESULT>(self->m_strText.size());
+      return static_cast<LRESULT>(WideFromUtf8(self->m_strText).size());
     case WM_GETTEXT: {
       // At most the buffer's size, the terminating null included.
       auto* buffer = reinterpret_cast<wchar_t*>(lParam);
       const size_t room = static_cast<size_t>(wParam);
       if (buffer == nullptr || room == 0) return 0;
-      const size_t n = std::min(room - 1, self->m_strText.size());
-      self->m_strText.copy(buffer, n);
+      const std::wstring text = WideFromUtf8(self->m_strText);
+      const size_t n = std::min(room - 1, text.size());
+      text.copy(buffer, n);
       buffer[n] = L'\0';
       return static_cast<LRESULT>(n);
     }

@@ -9,9 +9,9 @@
 
 #include <string>
 
-#include "DialogHost.h"
+#include "ProgressCaption.h"
 
-class CTextProgressCtrl : public IProgressBar {
+class CTextProgressCtrl : public CProgressModel {
  public:
   explicit CTextProgressCtrl(HWND hwnd);
 
@@ -20,16 +20,10 @@ class CTextProgressCtrl : public IProgressBar {
   /// The bar of a window of that class, or null.
   static CTextProgressCtrl* FromWindow(HWND hwnd);
 
-  void SetRange(int minimum, int maximum) override;
+  /// -1 while the bar has no window; otherwise as the model, and a moved
+  /// edge is invalidated.
   int SetPos(int position) override;
-  void SetText(const std::string& caption) override;
-  void SetBarColour(Rgb colour) override { m_crBar = colour; }
-  void SetBgColour(Rgb colour) override { m_crBg = colour; }
-  void SetTextOnBgColour(Rgb colour) override { m_crTextOnBg = colour; }
-  void SetTextOnBarColour(Rgb colour) override { m_crTextOnBar = colour; }
   void Redraw() override;
-
-  const std::wstring& Caption() const { return m_strText; }
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -39,13 +33,4 @@ class CTextProgressCtrl : public IProgressBar {
 
   HWND m_hWnd;
   HFONT m_hFont = nullptr;
-  int m_nPos = 0;
-  int m_nMax = 100;
-  int m_nMin = 0;
-  std::wstring m_strText;
-  int m_nBarWidth = -1;  // filled width at the last redraw decision; -1 forces the next
-  Rgb m_crBar;
-  Rgb m_crBg;
-  Rgb m_crTextOnBg;
-  Rgb m_crTextOnBar;
 };

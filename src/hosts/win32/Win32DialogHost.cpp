@@ -13,22 +13,10 @@
 #include "ControlTable.h"
 #include "DialogTemplate.h"
 #include "PortNotification.h"
+#include "ProgressCaption.h"
 #include "TextProgressCtrl.h"
 
 namespace {
-
-// Stands in for the bar of an entry index out of range.
-class CNoProgressBar : public IProgressBar {
- public:
-  void SetRange(int, int) override {}
-  int SetPos(int) override { return -1; }
-  void SetText(const std::string&) override {}
-  void SetBarColour(Rgb) override {}
-  void SetBgColour(Rgb) override {}
-  void SetTextOnBgColour(Rgb) override {}
-  void SetTextOnBarColour(Rgb) override {}
-  void Redraw() override {}
-};
 
 bool IsEngineMessage(UINT message) { return message >= WM_ENGINE_FIRST && message < WM_ENGINE_END; }
 
