@@ -45,6 +45,8 @@ constexpr int IDC_TAB = 1000;
 constexpr int IDM_ABOUTBOX = 0x10;
 /// The context menu's command that forgets the kept COM numbers.
 constexpr int IDM_FORGET_PORTS = 0x20;
+/// The context menu's switch between batch and flow mode.
+constexpr int IDM_FLOW_MODE = 0x30;
 
 /// Per-entry controls, index = entry index (0..19).
 constexpr int kEntryCheckIds[20] = {1016, 1017, 1018, 1019, 1020, 1021, 1022, 1023, 1097, 1105,

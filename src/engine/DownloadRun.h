@@ -101,6 +101,8 @@ struct RunPlan {
   int eraseLimitS = 300;
   /// The receive threads' classic cadence, 0 for none (RX_SETTLE_MS).
   int rxSettleMs = 0;
+  /// A run of one entry of the flow line, not a batch.
+  bool flow = false;
 
   /// Every image the plan writes, in the order the run writes them.
   std::vector<RunImage> Images() const;

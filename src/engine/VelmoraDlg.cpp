@@ -1,4 +1,5 @@
 #include "VelmoraDlg.h"
+#include "platform/Registry.h"
 
 #include "ControlIds.h"
 #include "platform/OsFile.h"
@@ -51,6 +52,8 @@ bool CVelmoraDlg::OnInitDialog() {
   ShowDefaultAddresses();
   PortSelectionSetup();
   ResetProgress();
+  m_bFlowMode = CRegistry::ReadNumber(kFlowModeSetting, 0, 1, 0);
+  ShowDownLoadCaption();
   return true;
 }
 
@@ -71,6 +74,8 @@ intptr_t CVelmoraDlg::WindowProc(uint32_t message, uintptr_t wParam, intptr_t lP
         OnEntryTimer(static_cast<int>(wParam));
       else if (wParam == static_cast<uintptr_t>(ELAPSED_TIMER_ID) && m_bRunning)
         ShowElapsedTime();
+      else if (wParam == static_cast<uintptr_t>(FLOW_TIMER_ID) && m_bFlow)
+        FlowTick();
       return 0;
     case WM_DEVICECHANGE: {
       if (wParam != DBT_DEVICEARRIVAL && wParam != DBT_DEVICEREMOVECOMPLETE) return 0;
@@ -116,6 +121,7 @@ intptr_t CVelmoraDlg::WindowProc(uint32_t message, uintptr_t wParam, intptr_t lP
     case IDC_OPEN: OnOpen(); break;
     case IDC_PORT_SEARCH: OnPortSearch(); break;
     case IDM_FORGET_PORTS: OnForgetPorts(); break;
+    case IDM_FLOW_MODE: SetFlowMode(!FlowMode()); break;
     case IDC_AUTO_DETECT: OnAutoDetect(); break;
     case IDC_CREATE_RESOURCE: OnCreateResourceBinary(); break;
     case IDC_ENTRY_COMBO: OnSelchangeEntryCombo(); break;

@@ -49,6 +49,10 @@ std::string DefaultImageDirectory();
 /// The run's one-second timer of the elapsed time; the entries' timers
 /// are their indexes 0..19.
 constexpr int ELAPSED_TIMER_ID = 100;
+/// The flow line's look at its sockets: which handset has settled.
+constexpr int FLOW_TIMER_ID = 101;
+/// How often the flow line looks; a settle time is met this late at most.
+constexpr uint32_t kFlowTickMs = 100;
 
 /// The operator's image choices, as the buttons and path boxes show them.
 struct ImageChoices {
@@ -83,6 +87,22 @@ class CVelmoraDlg {
   /// entry still running failed with a log line, every link closed, the
   /// controls back. Replies arriving later are ignored.
   void InterruptRun();
+
+  // ---- flow mode (VelmoraDlgFlow.cpp) ----
+  /// Starts the line: from now on each bound entry whose handset's port has
+  /// been present and unchanged for `settleMs` runs `plan` on its own, as a
+  /// batch of one, and its socket waits for that handset to leave and a new
+  /// one to settle before it runs again. False when a run or the line is
+  /// going on already.
+  bool StartFlow(const RunPlan& plan, uint32_t settleMs);
+  /// Stops the line: handsets still running fail as in a stopped run.
+  void StopFlow();
+  /// The line is on.
+  bool Flowing() const { return m_bFlow != 0; }
+  /// The window's DownLoad starts the flow line instead of a batch; kept in
+  /// the settings. Not while a run or the line goes on.
+  bool FlowMode() const { return m_bFlowMode != 0; }
+  void SetFlowMode(bool on);
 
   // ==== what a host, the records and the tests may read ====
   /// A DownLoad is under way: its links are being opened, or its run has
@@ -381,6 +401,18 @@ class CVelmoraDlg {
   /// Waits for links being opened and forgets the DownLoad they were for.
   void AbandonOpening();
 
+  // ---- flow mode ----
+  /// Starts entry i's own run of the line's plan with the handset in its
+  /// socket now; its outcome is known at once when its link cannot open.
+  void StartEntryRun(int i);
+  /// Entry i's binding changed (a handset arrived or left): its socket is
+  /// free for the next handset, which settles from now.
+  void FlowPortChanged(int i);
+  /// The line's look at its sockets: starts each handset that has settled.
+  void FlowTick();
+  /// DownLoad says what it does: a batch, the flow line, or stopping it.
+  void ShowDownLoadCaption();
+
   // ==== fields ====
   IDialogHost& m_host;
   DownloadEntry m_entries[MAX_ENTRIES];
@@ -442,4 +474,17 @@ class CVelmoraDlg {
     int number;
   };
   std::vector<PortEvent> m_heldPortEvents;
+
+  /// DownLoad starts the flow line (the operator's mode).
+  int m_bFlowMode = 0;
+  /// The flow line is on, with this plan and settle time.
+  int m_bFlow = 0;
+  RunPlan m_flowPlan;
+  uint32_t m_nFlowSettleMs = 0;
+  /// Host clock when entry i's current binding began: its handset settles
+  /// from then.
+  uint32_t m_nBoundSince[MAX_ENTRIES] = {};
+  /// The handset bound to entry i has had its run: the socket waits for it
+  /// to leave, so that no handset is flashed twice by accident.
+  bool m_bServed[MAX_ENTRIES] = {};
 };

@@ -272,6 +272,11 @@ intptr_t CVelmoraDlg::OnEntryRxEnd(int i) {
 }
 
 void CVelmoraDlg::OnDownLoad() {
+  // While the line runs the button stops it.
+  if (m_bFlow) {
+    StopFlow();
+    return;
+  }
   // The button is disabled during a run; a host that delivers the press
   // anyway must not restart entries whose replies are still under way.
   if (m_bRunning) return;
@@ -280,6 +285,11 @@ void CVelmoraDlg::OnDownLoad() {
   const ImageChoices& c = m_choices;
   if (!c.m_bPhoneCode && !c.m_bBootLoader && !c.m_bEfs2 && !c.m_bResource && !c.m_bQbfs) {
     m_host.MessageBox("No binaries has been selected.", MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  if (m_bFlowMode) {
+    const int settleS = CRegistry::ReadNumber(kFlowSettleSetting, 0, 3600, kDefaultFlowSettleS);
+    StartFlow(PlanFromChoices(), static_cast<uint32_t>(settleS) * 1000u);
     return;
   }
   StartRun(PlanFromChoices());

@@ -14,6 +14,13 @@ void CVelmoraDlg::InterruptRun() {
   // entries are reported interrupted (none of them has been sent anything),
   // and the links it opened are closed below with the others.
   const bool started = m_bRunning == 1;
+  // A line stopped from outside (the window closing, a signal) stops here.
+  if (m_bFlow) {
+    m_bFlow = 0;
+    m_host.KillTimer(FLOW_TIMER_ID);
+    m_host.KillTimer(ELAPSED_TIMER_ID);
+    ShowDownLoadCaption();
+  }
   const bool opening = m_bOpeningLinks != 0;
   AbandonOpening();
   if (opening && m_lastRun)

@@ -170,9 +170,10 @@ void CVelmoraDlg::OnPortArrival(int port) {
   if (held) {
     m_host.MessageBox("이미 사용중인 COM Port로 연결을 시도하셨습니다.", MB_OK);
   } else {
-    for (auto& e : m_entries) {
-      if (e.m_nComPort != 0) continue;
-      e.m_nComPort = port;
+    for (int i = 0; i < MAX_ENTRIES; ++i) {
+      if (m_entries[i].m_nComPort != 0) continue;
+      m_entries[i].m_nComPort = port;
+      FlowPortChanged(i);
       break;
     }
   }
@@ -187,6 +188,7 @@ void CVelmoraDlg::OnPortRemoval(int port) {
       DownloadEntry& e = m_entries[i];
       if (e.m_nComPort != port) continue;
       e.m_nComPort = 0;
+      FlowPortChanged(i);
       const int state = StateOf(i);
       if (state != STATE_IDLE && state != STATE_COMPLETE) {
         ShowEntryError(i);

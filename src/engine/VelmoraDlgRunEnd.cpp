@@ -7,7 +7,8 @@
 
 void CVelmoraDlg::EndRun(CDownloadRun& run, bool completionBox) {
   run.m_dloadFile.CloseImage();
-  m_host.KillTimer(ELAPSED_TIMER_ID);
+  // The line's clock runs on past each of its handsets.
+  if (!run.Plan().flow) m_host.KillTimer(ELAPSED_TIMER_ID);
   ShowElapsedTime();
   run.m_runEnd = std::chrono::system_clock::now();
   int first = -1;
@@ -28,8 +29,9 @@ void CVelmoraDlg::EndRun(CDownloadRun& run, bool completionBox) {
   // under it.
   if (m_bAskingClose) m_host.DismissMessageBox();
   // Whoever works at the next bench hears and sees that this one is done.
-  // Not when the window is closing.
-  if (!m_bClosing) m_host.AskAttention();
+  // Not when the window is closing, nor for each handset of a line: its
+  // sockets end all the time.
+  if (!m_bClosing && !run.Plan().flow) m_host.AskAttention();
   if (!completionBox) return;
   int completed = 0, failed = 0;
   std::string failures;

@@ -370,6 +370,11 @@ void CVelmoraDlg::AfterEntryLeft(CDownloadRun& run) {
 
 void CVelmoraDlg::CheckRunEnded(CDownloadRun& run) {
   if (!m_bRunning || run.Running()) return;
+  // One handset of the line has ended; the line goes on.
+  if (run.Plan().flow) {
+    EndRun(run, false);
+    return;
+  }
   m_bRunning = 0;
   // A run that did not get through the EFS2 files leaves the choice as it
   // was: its box names the folder's first file again.
@@ -397,8 +402,10 @@ void CVelmoraDlg::StopRun(CDownloadRun& run, const std::string& reason) {
     m_host.OnEntryResult(k);
   }
   run.m_nStep = IMAGE_BOOTLOADER;
-  m_bRunning = 0;
-  EnableControls(1);
+  if (!run.Plan().flow) {
+    m_bRunning = 0;
+    EnableControls(1);
+  }
   EndRun(run, false);
 }
 

@@ -16,6 +16,12 @@ inline constexpr int kDefaultEraseLimitS = 300;
 /// a handset that needs the classic cadence; 0 (and anything out of
 /// 0..50) reads each byte as it comes.
 inline constexpr const char* kRxSettleSetting = "RX_SETTLE_MS";
+/// The window's DownLoad runs the flow line (1) or a batch (0, the default).
+inline constexpr const char* kFlowModeSetting = "FLOW_MODE";
+/// Seconds a handset's port must have been there, unchanged, before the
+/// flow line starts it.
+inline constexpr const char* kFlowSettleSetting = "FLOW_SETTLE_S";
+inline constexpr int kDefaultFlowSettleS = 3;
 
 class CRegistry {
  public:

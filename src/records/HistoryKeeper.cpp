@@ -76,7 +76,7 @@ HandsetRecord CHistoryKeeper::BuildRecord(int entry) {
   r.id = NewRecordId();
   r.station = m_station;
   r.version = VELMORA_VERSION;
-  r.mode = "batch";
+  r.mode = run.Plan().flow ? "flow" : "batch";
   r.run = info.id;
   r.entry = entry + 1;
   r.com = e.m_nRunPort;

@@ -600,3 +600,44 @@ TEST_F(EngineTest, InterruptStopsTheRunAtOnceAndTheNextDownLoadStartsAfresh) {
     EXPECT_EQ(Flash(b.handset(k), 0x10000, 8 * 1024), Expected(ReadFile(path), 0x10000));
   }
 }
+
+// The window's flow mode: chosen from the menu and kept; DownLoad starts the
+// line and stops it. A handset starts once its port has settled, runs on its
+// own while its neighbour erases, and stays as it ended while it sits in its
+// socket.
+TEST_F(EngineTest, FlowModeRunsEachSocketOnItsOwnUntilDownLoadStopsIt) {
+  auto& b = Bench(2);
+  const std::string path = MakePhoneImage(m_tmp.path(), 0x10000 + 3 * 1024, 0x10000);
+  b.BindAll();
+  b.ChoosePhone(path);
+  b.handset(1).eraseDelayMs = 60000;
+  b.host().Click(IDM_FLOW_MODE);
+  EXPECT_TRUE(b.dlg().FlowMode());
+  EXPECT_EQ(CRegistry::ReadNumber(kFlowModeSetting, 0, 1, 0), 1);
+  EXPECT_EQ(b.host().m_controls[IDC_DOWNLOAD].text, "DownLoad (flow)");
+
+  b.host().Click(IDC_DOWNLOAD);
+  ASSERT_TRUE(b.dlg().Flowing());
+  EXPECT_EQ(b.host().m_controls[IDC_DOWNLOAD].text, "Stop line");
+  EXPECT_TRUE(b.host().m_controls[IDC_DOWNLOAD].enabled);
+  EXPECT_FALSE(b.host().m_controls[IDC_PHONE_CODE].enabled);
+  const uint32_t pressed = b.host().Now();
+  ASSERT_TRUE(b.RunUntil([&] { return !b.handset(0).requests.empty(); }, 10000));
+  EXPECT_GE(b.host().Now() - pressed, static_cast<uint32_t>(kDefaultFlowSettleS) * 1000u);
+
+  ASSERT_TRUE(b.RunUntil([&] { return b.dlg().Outcome(0).m_nResult == RESULT_COMPLETED; }, 30000));
+  EXPECT_EQ(b.dlg().Outcome(1).m_nResult, RESULT_RUNNING);
+  EXPECT_TRUE(b.dlg().RunOf(0)->Plan().flow);
+  const size_t sent = b.handset(0).requests.size();
+  b.RunUntil([] { return false; }, 20000);
+  EXPECT_EQ(b.handset(0).requests.size(), sent) << "a handset left in its socket was flashed again";
+
+  b.host().Click(IDC_DOWNLOAD);
+  EXPECT_FALSE(b.dlg().Flowing());
+  EXPECT_FALSE(b.dlg().Running());
+  EXPECT_EQ(b.dlg().Outcome(0).m_nResult, RESULT_COMPLETED);
+  EXPECT_EQ(b.dlg().Outcome(1).m_strReason, "Download interrupted.");
+  EXPECT_EQ(b.host().m_controls[IDC_DOWNLOAD].text, "DownLoad (flow)");
+  EXPECT_TRUE(b.host().m_controls[IDC_PHONE_CODE].enabled);
+  EXPECT_EQ(CountBoxes(b.host(), "Download Completed."), 0);
+}

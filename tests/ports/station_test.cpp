@@ -147,6 +147,16 @@ class StationTest : public ::testing::Test {
     return out + rest;
   }
 
+  /// Waits until the output holds `n` result lines ending in `tail`.
+  static bool WaitForResults(CChildProcess& cli, const std::string& tail, int n) {
+    return cli.WaitForOutput([&](const std::string& out) { return Count(out, tail) >= n; }, kBatchMs);
+  }
+  static int Count(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+  }
+
   CTempDir m_scratch;
   CPortTree m_tree;
   CSimBench m_sims;
@@ -331,6 +341,83 @@ TEST_F(StationTest, AStopWhileTheLinksOpenEndsTheRunAsAnyStop) {
     EXPECT_TRUE(cli.Output().ends_with(c.tail)) << cli.Output();
     if (c.station) m_tree.Unplug("ttyACM0");
   }
+}
+
+// The flow line: three sockets on their own. Socket A's handset takes half
+// a minute to erase; meanwhile socket B serves handset after handset (one
+// refusing a block, one pulled mid-image), and socket C's handset, left in
+// after it ended, is never flashed again.
+TEST_F(StationTest, FlowSocketsRunOnTheirOwn) {
+  ASSERT_TRUE(m_sims.Start(7, {}));
+  m_sims.Handset(0).SetEraseDelayMs(30000);
+  m_sims.Handset(3).AddFault(SimFault{SimFaultKind::NakFailed, 2, 1});
+  m_sims.Handset(4).SetPace(2000);
+  Plug("ttyACM0", 0);  // socket A
+  Plug("ttyACM1", 1);  // socket C
+  Plug("ttyACM2", 2);  // socket B, handset after handset
+  CChildProcess cli;
+  ASSERT_TRUE(StartStation(cli, {"--flow", "--settle", "0.3"}));
+
+  ASSERT_TRUE(WaitForResults(cli, "]: completed\n", 2)) << cli.Output();
+  Pull("ttyACM2", 2);
+  Plug("ttyACM2", 3);
+  ASSERT_TRUE(WaitForResults(cli, "]: failed (Flash error!!)\n", 1)) << cli.Output();
+  Pull("ttyACM2", 3);
+  Plug("ttyACM2", 4);
+  ASSERT_TRUE(m_sims.Handset(4).WaitFor([](const SimRecord& r) { return r.blocksWritten >= 2; }, kBatchMs))
+      << cli.Output();
+  Pull("ttyACM2", 4);
+  ASSERT_TRUE(WaitForResults(cli, "]: failed (", 2)) << cli.Output();
+  Plug("ttyACM2", 5);
+  ASSERT_TRUE(WaitForResults(cli, "]: completed\n", 3)) << cli.Output();
+  Pull("ttyACM2", 5);
+  Plug("ttyACM2", 6);
+  ASSERT_TRUE(WaitForResults(cli, "]: completed\n", 4)) << cli.Output();
+  // Socket B has served three handsets while A's first still erases.
+  EXPECT_EQ(m_sims.Handset(0).Record().transfersDone, 0) << cli.Output();
+  ASSERT_TRUE(WaitForResults(cli, "]: completed\n", 5)) << cli.Output();
+
+  ASSERT_TRUE(cli.Signal(SIGTERM));
+  EXPECT_EQ(cli.Wait(kBatchMs), 143) << cli.Output();
+  EXPECT_TRUE(cli.Output().ends_with("Total: 7 handsets, 5 completed, 2 failed\n")) << cli.Output();
+  for (int k : {0, 1, 2, 5, 6}) ExpectDownloaded(k);
+  for (int k : {3, 4}) EXPECT_EQ(m_sims.Handset(k).Record().transfersDone, 0) << k;
+}
+
+// A plan of several steps runs whole for each handset, its EFS2 folder file
+// by file; a stop mid-image fails the running handset and ends the line.
+TEST_F(StationTest, FlowRunsTheWholePlanPerHandsetAndStopsOnASignal) {
+  ASSERT_TRUE(m_sims.Start(2, {}));
+  m_sims.Handset(1).SetPace(2000);
+  const std::vector<uint8_t> boot = PatternBytes(5000, 2);
+  const std::string bootPath = m_scratch.Write("boot.bin", boot);
+  m_scratch.Write("efs/one.dat", PatternBytes(2500, 4));
+  m_scratch.Write("efs/two.dat", PatternBytes(1024, 5));
+  const std::string report = m_scratch.path() + "/flow.jsonl";
+  Plug("ttyACM0", 0);
+  CChildProcess cli;
+  ASSERT_TRUE(StartStation(cli, {"--flow", "--settle", "0.3", "--yes", "--boot", bootPath, "--efs2",
+                                 m_scratch.path() + "/efs", "--report", report}));
+  ASSERT_TRUE(WaitForResults(cli, "]: completed\n", 1)) << cli.Output();
+  ExpectDownloaded(0);
+  const SimRecord first = m_sims.Handset(0).Record();
+  ASSERT_EQ(first.erases.size(), 2u);
+  EXPECT_EQ(first.erases[0].length, 5120u);
+  ASSERT_EQ(first.efsNames.size(), 2u);
+  EXPECT_EQ(first.efsNames[0].name, "one.dat");
+
+  Pull("ttyACM0", 0);
+  Plug("ttyACM0", 1);
+  ASSERT_TRUE(m_sims.Handset(1).WaitFor([](const SimRecord& r) { return r.blocksWritten >= 2; }, kBatchMs))
+      << cli.Output();
+  const auto stopped = std::chrono::steady_clock::now();
+  ASSERT_TRUE(cli.Signal(SIGINT));
+  EXPECT_EQ(cli.Wait(kBatchMs), 130) << cli.Output();
+  EXPECT_LE(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(kStopMs));
+  EXPECT_TRUE(cli.Output().ends_with("]: failed (Download interrupted.)\nTotal: 2 handsets, 1 completed, 1 failed\n"))
+      << cli.Output();
+  EXPECT_EQ(m_sims.Handset(1).Record().transfersDone, 0);
+  EXPECT_EQ(FileLines(report).size(), 2u);
 }
 
 }  // namespace

@@ -54,9 +54,9 @@ const char* CliUsage() {
   return "usage: velmora-cli [--help] [--version] [--trace] [--phone FILE] [--change-downloader]\n"
          "                   [--input-address] [--boot FILE] [--qbfs FILE] [--resource FILE] [--efs2 DIR]\n"
 #ifdef _WIN32
-         "                   [--port [COM]N ...] [--search | --station [--settle SECONDS]]\n"
+         "                   [--port [COM]N ...] [--search | --station [--flow] [--settle SECONDS]]\n"
 #else
-         "                   [--port [COM]N=DEVICE ...] [--search | --station [--settle SECONDS]]\n"
+         "                   [--port [COM]N=DEVICE ...] [--search | --station [--flow] [--settle SECONDS]]\n"
 #endif
          "                   [--sysfs-root DIR] [--dev-root DIR] [--yes] [--timeout SECONDS]\n"
 #ifdef _WIN32
@@ -101,7 +101,13 @@ const char* CliUsage() {
          "                    next one once every handset of the last batch has been pulled and new\n"
          "                    ones have settled. Each batch ends with \"Batch K: C completed, F failed\".\n"
          "                    Runs until SIGINT or SIGTERM, then prints the totals (status 130 or 143)\n"
-         "  --settle SECONDS  quiet time before a batch starts (default 3, fractions allowed)\n"
+         "  --flow            with --station: every socket on its own instead of batches; a handset\n"
+         "                    starts once its port has been there unchanged for the settle time and\n"
+         "                    ends with \"Entry N [COMn]: completed\" or \"... failed (reason)\"; its\n"
+         "                    socket starts again when it has been pulled and a new one has settled.\n"
+         "                    The totals: \"Total: H handsets, C completed, F failed\"\n"
+         "  --settle SECONDS  quiet time before a batch starts, or per socket with --flow (default 3,\n"
+         "                    fractions allowed)\n"
          "  --sysfs-root DIR  scan DIR instead of /sys (for test trees)\n"
          "  --dev-root DIR    scan DIR instead of /dev (for test trees)\n"
          "Run:\n"
@@ -109,7 +115,8 @@ const char* CliUsage() {
          "  --timeout SECONDS longest run (each batch's with --station; default 600)\n"
          "  --report FILE     write a JSON report of the run to FILE: images with their SHA-256,\n"
          "                    and per handset its port, result, reason, counts and log lines\n"
-         "                    (with --station one line added as each batch ends, JSON Lines)\n"
+         "                    (with --station one line added as each batch ends, JSON Lines; with\n"
+         "                    --flow one line as each handset ends)\n"
 #ifndef _WIN32
          "  --history FILE    record each handset in FILE instead of the default history\n"
          "                    ($VELMORA_HISTORY, else $XDG_STATE_HOME/velmora/history.sqlite3)\n"
@@ -203,6 +210,8 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
       o.search = true;
     } else if (arg == "--station") {
       o.station = true;
+    } else if (arg == "--flow") {
+      o.flow = true;
     } else if (arg == "--settle") {
       std::optional<std::string> t;
       if (!value(t)) return std::nullopt;
@@ -250,6 +259,10 @@ std::optional<CliOptions> ParseCliOptions(int argc, char** argv, std::string& er
   }
   if ((o.sysfsRoot || o.devRoot) && !o.search && !o.station) {
     error = "--sysfs-root and --dev-root go with --search or --station";
+    return std::nullopt;
+  }
+  if (o.flow && !o.station) {
+    error = "--flow goes with --station";
     return std::nullopt;
   }
   if (settleGiven && !o.station) {

@@ -23,6 +23,8 @@ struct CliOptions {
   bool search = false;
   /// --station: batch after batch as handsets come and go, until a signal.
   bool station = false;
+  /// --flow (with --station): each socket on its own instead of batches.
+  bool flow = false;
   /// Seconds without a port arriving or leaving before a batch starts.
   double settleSeconds = 3.0;
   /// --forget-ports: clear the kept COM numbers (asks unless --yes).

@@ -66,8 +66,11 @@ class CReportFile {
  public:
   CReportFile(std::optional<std::string> path, bool append) : m_path(std::move(path)), m_bAppend(append) {}
   void Add(const CVelmoraDlg& dlg) {
-    if (!m_path || !dlg.LastRun()) return;
-    const std::string line = BuildRunReport(*dlg.LastRun(), "velmora-cli") + "\n";
+    if (dlg.LastRun()) Add(*dlg.LastRun());
+  }
+  void Add(const CDownloadRun& run) {
+    if (!m_path) return;
+    const std::string line = BuildRunReport(run, "velmora-cli") + "\n";
     std::string error;
     const bool written =
         m_bAppend ? AppendFileDurably(*m_path, line, error) : WriteFileAtomically(*m_path, line, error);
@@ -163,6 +166,54 @@ PortSnapshot TakeSnapshot(const CVelmoraDlg& dlg) {
   return s;
 }
 
+/// The flow line until a stop signal: every socket on its own, a line as
+/// each handset ends; returns the exit status.
+int RunFlow(CConsoleHost& host, CVelmoraDlg& dlg, const std::function<void()>& pump, uint32_t settleMs,
+            CStopSignal& stop, CReportFile& report) {
+  if (!dlg.StartFlow(dlg.PlanFromChoices(), settleMs)) {
+    std::fprintf(stderr, "velmora-cli: the line could not start\n");
+    return CLI_NOTHING;
+  }
+  // The serial of each entry's run told last: a handset is told once, when
+  // its run has ended.
+  uint64_t told[MAX_ENTRIES] = {};
+  int handsets = 0, completed = 0, failed = 0;
+  auto tell = [&] {
+    for (int i = 0; i < MAX_ENTRIES; ++i) {
+      const CDownloadRun* run = dlg.RunOf(i);
+      if (!run || run->Serial() == told[i] || !run->Includes(i)) continue;
+      const RunEntry& e = run->Entry(i);
+      if (e.m_nResult != RESULT_COMPLETED && e.m_nResult != RESULT_FAILED) continue;
+      told[i] = run->Serial();
+      ++handsets;
+      if (e.m_nResult == RESULT_COMPLETED) {
+        ++completed;
+        std::printf("Entry %d [COM%d]: completed\n", i + 1, e.m_nRunPort);
+      } else {
+        ++failed;
+        std::printf("Entry %d [COM%d]: failed (%s)\n", i + 1, e.m_nRunPort, e.m_strReason.c_str());
+      }
+      std::fflush(stdout);
+      report.Add(*run);
+    }
+  };
+  while (stop.Received() == 0)
+    host.RunUntil(
+        [&] {
+          pump();
+          tell();
+          return stop.Received() != 0;
+        },
+        kSliceMs);
+  // The handsets still running fail as in a stopped batch, and are told.
+  dlg.StopFlow();
+  host.DispatchPending();
+  tell();
+  std::printf("Total: %d handsets, %d completed, %d failed\n", handsets, completed, failed);
+  std::fflush(stdout);
+  return 128 + stop.Received();
+}
+
 /// Batch after batch until a stop signal; returns the exit status.
 int RunStation(CConsoleHost& host, CVelmoraDlg& dlg, const CliOptions& o, CStopSignal& stop,
                CReportFile& report) {
@@ -183,6 +234,11 @@ int RunStation(CConsoleHost& host, CVelmoraDlg& dlg, const CliOptions& o, CStopS
   host.DispatchPending();
 
   const uint32_t settleMs = static_cast<uint32_t>(std::lround(o.settleSeconds * 1000.0));
+  if (o.flow) {
+    const int status = RunFlow(host, dlg, [&] { watcher.Dispatch(dlg); }, settleMs, stop, report);
+    watcher.Stop();
+    return status;
+  }
   PortSnapshot last = TakeSnapshot(dlg);
   uint32_t lastChange = host.Now();
   std::set<std::string> previous;  // devices of the last batch not seen leaving yet

@@ -14,10 +14,14 @@ void BindDialog(CQtDialogHost& host, CVelmoraDlg& dialog, CPortWatcher* watcher)
   });
   host.SetOnClose([&dialog] { dialog.OnClose(); });
   host.SetCloseQuery([&dialog] { return dialog.QueryClose(); });
+  host.Window().SetModeQuery([&dialog] {
+    return CVelmoraWindow::ModeState{dialog.FlowMode(), !dialog.Running()};
+  });
 }
 
 void UnbindDialog(CQtDialogHost& host) {
   host.SetWindowProc(nullptr);
   host.SetOnClose(nullptr);
   host.SetCloseQuery(nullptr);
+  host.Window().SetModeQuery(nullptr);
 }

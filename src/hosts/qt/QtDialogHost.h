@@ -33,6 +33,7 @@ class CQtDialogHost : public QObject, public IDialogHost {
   /// Hosts the dialog in `window`, which must outlive the host. Clicks and
   /// slider moves of the window go to the window procedure.
   explicit CQtDialogHost(CVelmoraWindow& window);
+  CVelmoraWindow& Window() { return m_window; }
   ~CQtDialogHost() override;
 
   /// The dialog's window procedure; until it is set, messages are dropped.

@@ -260,6 +260,15 @@ void CVelmoraWindow::FillContextMenu(QMenu& menu) {
   QAction* forget = menu.addAction(QString::fromUtf8("COM 번호 지우기(&F)..."), this,
                                    [this] { Send(WM_COMMAND, static_cast<uintptr_t>(IDM_FORGET_PORTS)); });
   forget->setData(IDM_FORGET_PORTS);
+  // Batch or flow: what DownLoad starts; the dialog keeps it in the settings
+  // and refuses a change while a run or the line goes on.
+  QAction* flow = menu.addAction(QString::fromUtf8("흐름 모드: 소켓마다 따로(&L)"), this,
+                                 [this] { Send(WM_COMMAND, static_cast<uintptr_t>(IDM_FLOW_MODE)); });
+  const ModeState mode = m_modeQuery ? m_modeQuery() : ModeState{};
+  flow->setCheckable(true);
+  flow->setChecked(mode.flow);
+  flow->setEnabled(mode.changeable);
+  flow->setData(IDM_FLOW_MODE);
   QAction* about = menu.addAction(QString::fromUtf8("Velmora 정보(&A)..."), this, [this] { ShowAbout(); });
   about->setData(IDM_ABOUTBOX);
 }

@@ -46,6 +46,13 @@ class CVelmoraWindow : public QDialog {
   /// Asked first when the operator closes the window; false keeps it open
   /// (and the close handler is not run).
   void SetCloseQuery(std::function<bool()> query) { m_closeQuery = std::move(query); }
+  /// What the context menu shows of the mode: flow on, and whether it may
+  /// change now (not during a run or the line).
+  struct ModeState {
+    bool flow = false;
+    bool changeable = true;
+  };
+  void SetModeQuery(std::function<ModeState()> query) { m_modeQuery = std::move(query); }
 
   /// Puts the window's commands into `menu`: minimise, close, a separator,
   /// the entry that forgets the kept COM numbers (sent as WM_COMMAND
@@ -80,6 +87,7 @@ class CVelmoraWindow : public QDialog {
   MessageSink m_sink;
   std::function<void()> m_onClose;
   std::function<bool()> m_closeQuery;
+  std::function<ModeState()> m_modeQuery;
   bool m_bDragging = false;
   QPoint m_dragStartGlobal;
   QPoint m_dragStartPos;
