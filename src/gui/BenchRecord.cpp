@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QSaveFile>
 #include <array>
+#include <filesystem>
+#include <system_error>
 
 #include "QtDialogHost.h"
 #include "VelmoraDlg.h"
@@ -54,7 +56,7 @@ void CBenchRecord::ShowYield() {
   for (int i = 0; i < MAX_ENTRIES; ++i) bound[i] = m_dialog.Binding(i).m_nComPort;
   CYieldDlg picture(m_keeper.Path(), bound, &m_window);
   std::string error;
-  if (!picture.Show(CYieldDlg::Period::Today, error)) {
+  if (!picture.ShowPeriod(CYieldDlg::Period::Today, error)) {
     Warn("The history cannot be read: " + m_keeper.Path() + "\n" + error);
     return;
   }
@@ -63,6 +65,11 @@ void CBenchRecord::ShowYield() {
 
 void CBenchRecord::ExportCsv() {
   const std::string& source = m_keeper.Path();
+  std::error_code ec;
+  if (!source.empty() && !std::filesystem::exists(source, ec) && !ec) {
+    Warn("No handset has been recorded yet: " + source);
+    return;
+  }
   std::vector<HandsetRecord> records;
   std::string error;
   if (!ReadLocalHistory(source, {}, records, error)) {

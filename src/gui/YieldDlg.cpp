@@ -159,7 +159,7 @@ CYieldDlg::CYieldDlg(std::string historyPath, const std::array<int, MAX_ENTRIES>
   layout->addWidget(buttons);
 }
 
-bool CYieldDlg::Show(Period period, std::string& error) {
+bool CYieldDlg::ShowPeriod(Period period, std::string& error) {
   const int64_t now =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
           .count();
@@ -195,7 +195,7 @@ bool CYieldDlg::Show(Period period, std::string& error) {
 
 void CYieldDlg::OnPeriodChosen(Period period) {
   std::string error;
-  if (Show(period, error)) return;
+  if (ShowPeriod(period, error)) return;
   QMessageBox::warning(this, QString::fromUtf8(CQtDialogHost::kBoxTitle),
                        QString::fromStdString("The history cannot be read: " + m_path + "\n" + error));
   // The switch goes back to what the cells show.

@@ -56,7 +56,7 @@ class CYieldDlg : public QDialog {
 
   /// Shows `period` from the history. False, with the reason, when the
   /// history cannot be read; the cells then stay as they were.
-  bool Show(Period period, std::string& error);
+  bool ShowPeriod(Period period, std::string& error);
 
  private:
   void OnPeriodChosen(Period period);

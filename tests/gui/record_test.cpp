@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <tuple>
@@ -182,15 +183,22 @@ TEST_F(BenchRecordTest, TheExportWritesWhatTheCommandLineWrites) {
   EXPECT_NE(cli.out.find("\"Flash error!! \"\"block 2\"\", twice\""), std::string::npos);
 }
 
-TEST_F(BenchRecordTest, AHistoryThatCannotBeOpenedIsToldInABox) {
-  std::ofstream(history) << "not a database, and long enough to be read as one's header......................";
+TEST_F(BenchRecordTest, AHistoryThatCannotBeReadIsToldInABox) {
   CBenchRecord record(window, host, dialog, history, false);
-  for (const char* command : {"yield", "exportCsv"}) {
+  const std::string garbage = "not a database, and long enough to be read as one's header......................";
+  const std::tuple<std::string, const char*, std::string> cases[] = {
+      {garbage, "yield", "The history cannot be read: " + history + "\n"},
+      {garbage, "exportCsv", "The history cannot be read: " + history + "\n"},
+      {"", "exportCsv", "No handset has been recorded yet: " + history}};
+  for (const auto& [content, command, told] : cases) {
+    std::filesystem::remove(history);
+    if (!content.empty()) std::ofstream(history) << content;
     auto said = NextBoxText();
     Trigger(command);
-    EXPECT_EQ(said->rfind("The history cannot be read: " + history + "\n", 0), 0u) << command << ": " << *said;
+    EXPECT_EQ(said->rfind(told, 0), 0u) << command << ": " << *said;
     EXPECT_TRUE(window.isVisible());
   }
+  EXPECT_FALSE(std::filesystem::exists(history));  // reading made none
 }
 
 }  // namespace
