@@ -23,11 +23,6 @@ class CBenchRecord {
   CBenchRecord(const CBenchRecord&) = delete;
   CBenchRecord& operator=(const CBenchRecord&) = delete;
 
-  /// The handsets ended since the window opened, as the dialog told them:
-  /// they count whether or not the history could be written.
-  int Completed() const { return m_completed; }
-  int Failed() const { return m_failed; }
-
   /// Opens the yield picture modally (today's first); a box instead when
   /// the history cannot be read.
   void ShowYield();
@@ -43,5 +38,7 @@ class CBenchRecord {
   CQtDialogHost& m_host;
   CVelmoraDlg& m_dialog;
   CHistoryKeeper m_keeper;
+  /// The handsets ended since the window opened, as the dialog told them:
+  /// they count whether or not the history could be written.
   int m_completed = 0, m_failed = 0;
 };

@@ -7,10 +7,10 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <tuple>
 
@@ -94,17 +94,32 @@ TEST_F(BenchRecordTest, TheShiftCountsTheHandsetsEndedWhateverTheHistory) {
   CPortMap::Instance().Clear();
 
   EXPECT_EQ(window.ShiftLabel()->text().toStdString(), "completed / failed: 1 / 1 (50.0%)");
-  EXPECT_EQ(std::pair(record.Completed(), record.Failed()), std::pair(1, 1));
+}
+
+/// The open yield picture: its totals, then each cell as "slot colour text",
+/// in slot order.
+std::string Picture(QWidget* picture) {
+  std::map<int, std::string> cells;
+  for (QLabel* cell : picture->findChildren<QLabel*>(QRegularExpression(QStringLiteral("^COM\\d+$"))))
+    cells[cell->property("slot").toInt()] =
+        cell->palette().color(QPalette::Window).name().toStdString() + " " + cell->text().toStdString();
+  std::string seen = picture->findChild<QLabel*>(QStringLiteral("totals"))->text().toStdString();
+  for (const auto& [slot, text] : cells) seen += "\n" + std::to_string(slot) + " " + text;
+  return seen;
+}
+
+std::string Cell(int slot, const QColor& colour, const std::string& text) {
+  return "\n" + std::to_string(slot) + " " + colour.name().toStdString() + " " + text;
 }
 
 TEST_F(BenchRecordTest, TheYieldPictureLaysTheComNumbersOutAsTheEntriesAre) {
   const auto now = system_clock::now();
-  const std::string today = IsoTime(now), earlier = IsoTime(now - hours(72)), old = IsoTime(now - hours(240));
+  const std::string today = IsoTime(now), earlier = IsoTime(now - hours(72));
   std::vector<HandsetRecord> records = {
       MadeUpRecord("bench", 3, today), MadeUpRecord("bench", 3, today),
       MadeUpRecord("bench", 5, today), MadeUpRecord("bench", 5, today, "Flash error!!"),
       MadeUpRecord("bench", 5, earlier, "No response"), MadeUpRecord("bench", 5, earlier, "No response"),
-      MadeUpRecord("bench", 12, old, "Flash error!!")};
+      MadeUpRecord("bench", 12, IsoTime(now - hours(240)), "Flash error!!")};
   for (int k = 0; k < 5; ++k) {
     // COM7 last ran on Entry1, whose place COM5 has now.
     records.push_back(MadeUpRecord("bench", 7, today, k == 0 ? "Flash error!!" : ""));
@@ -115,52 +130,23 @@ TEST_F(BenchRecordTest, TheYieldPictureLaysTheComNumbersOutAsTheEntriesAre) {
   CEngineProbe::Binding(dialog, 1).m_nComPort = 9;
   CBenchRecord record(window, host, dialog, history, false);
 
-  struct Cell {
-    int com, slot;
-    QColor colour;
-    std::string text;
-  };
-  using Cells = std::vector<Cell>;
-  const Cells todays = {
-      {5, 0, kYieldPoor, "COM5   50.0%\n1 completed / 1 failed\nFlash error!! (1)"},
-      {9, 1, kYieldNone, "COM9   -\n0 completed / 0 failed"},
-      {3, 2, kYieldGood, "COM3   100.0%\n2 completed / 0 failed"},
-      {7, 20, kYieldFair, "COM7   80.0%\n4 completed / 1 failed\nFlash error!! (1)"}};
-  const Cells weeks = {
-      {5, 0, kYieldPoor, "COM5   25.0%\n1 completed / 3 failed\nNo response (2)"}, todays[1], todays[2], todays[3]};
-  struct Seen {
-    Cells cells;
-    std::string totals;
-  };
-  auto look = [](QWidget* picture) {
-    Seen seen;
-    for (QLabel* label : picture->findChildren<QLabel*>(QRegularExpression(QStringLiteral("^COM\\d+$"))))
-      seen.cells.push_back({label->objectName().mid(3).toInt(), label->property("slot").toInt(),
-                            label->palette().color(QPalette::Window), label->text().toStdString()});
-    std::sort(seen.cells.begin(), seen.cells.end(), [](const Cell& a, const Cell& b) { return a.slot < b.slot; });
-    seen.totals = picture->findChild<QLabel*>(QStringLiteral("totals"))->text().toStdString();
-    return seen;
-  };
-  Seen first, second;
+  std::string first, second;
   auto shown = AnswerNextModal([&](QWidget* picture) {
-    first = look(picture);
+    first = Picture(picture);
     for (QRadioButton* period : picture->findChildren<QRadioButton*>())
       if (period->text() == QStringLiteral("the last 7 days")) period->click();
-    second = look(picture);
+    second = Picture(picture);
     picture->close();
   });
   Trigger("yield");
   ASSERT_TRUE(*shown);
-  for (const auto& [seen, want, totals] : {std::tuple(&first, &todays, "completed / failed: 7 / 2 (77.8%)"),
-                                           std::tuple(&second, &weeks, "completed / failed: 7 / 4 (63.6%)")}) {
-    EXPECT_EQ(seen->totals, totals);
-    ASSERT_EQ(seen->cells.size(), want->size()) << totals;
-    for (size_t k = 0; k < want->size(); ++k) {
-      const Cell &got = seen->cells[k], &w = (*want)[k];
-      EXPECT_EQ(std::tuple(got.com, got.slot, got.colour.name().toStdString(), got.text),
-                std::tuple(w.com, w.slot, w.colour.name().toStdString(), w.text));
-    }
-  }
+  const std::string others = Cell(1, kYieldNone, "COM9   -\n0 completed / 0 failed") +
+                             Cell(2, kYieldGood, "COM3   100.0%\n2 completed / 0 failed") +
+                             Cell(20, kYieldFair, "COM7   80.0%\n4 completed / 1 failed\nFlash error!! (1)");
+  EXPECT_EQ(first, "completed / failed: 7 / 2 (77.8%)" +
+                       Cell(0, kYieldPoor, "COM5   50.0%\n1 completed / 1 failed\nFlash error!! (1)") + others);
+  EXPECT_EQ(second, "completed / failed: 7 / 4 (63.6%)" +
+                        Cell(0, kYieldPoor, "COM5   25.0%\n1 completed / 3 failed\nNo response (2)") + others);
 }
 
 TEST_F(BenchRecordTest, TheExportWritesWhatTheCommandLineWrites) {
@@ -196,7 +182,6 @@ TEST_F(BenchRecordTest, AHistoryThatCannotBeReadIsToldInABox) {
     auto said = NextBoxText();
     Trigger(command);
     EXPECT_EQ(said->rfind(told, 0), 0u) << command << ": " << *said;
-    EXPECT_TRUE(window.isVisible());
   }
   EXPECT_FALSE(std::filesystem::exists(history));  // reading made none
 }
