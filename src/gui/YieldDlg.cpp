@@ -138,24 +138,23 @@ CYieldDlg::CYieldDlg(std::string historyPath, const std::array<int, MAX_ENTRIES>
   switchRow->addWidget(m_week);
   switchRow->addStretch();
 
-  auto* totals = new QLabel(this);
-  totals->setObjectName(QStringLiteral("totals"));
+  m_totals = new QLabel(this);
+  m_totals->setObjectName(QStringLiteral("totals"));
 
-  auto* scroll = new QScrollArea(this);
-  scroll->setObjectName(QStringLiteral("cells"));
-  scroll->setFrameShape(QFrame::NoFrame);
-  scroll->setWidgetResizable(true);
+  m_cells = new QScrollArea(this);
+  m_cells->setFrameShape(QFrame::NoFrame);
+  m_cells->setWidgetResizable(true);
   const int spacing = du.X(3);
-  scroll->setMinimumSize(kColumns * du.X(kCellWidthDu) + spacing + scroll->verticalScrollBar()->sizeHint().width(),
-                         kShownRows * (du.Y(kCellHeightDu) + spacing));
+  m_cells->setMinimumSize(kColumns * du.X(kCellWidthDu) + spacing + m_cells->verticalScrollBar()->sizeHint().width(),
+                          kShownRows * (du.Y(kCellHeightDu) + spacing));
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(switchRow);
-  layout->addWidget(totals);
-  layout->addWidget(scroll, 1);
+  layout->addWidget(m_totals);
+  layout->addWidget(m_cells, 1);
   layout->addWidget(buttons);
 }
 
@@ -184,8 +183,8 @@ bool CYieldDlg::ShowPeriod(Period period, std::string& error) {
   for (int column = 0; column < kColumns; ++column) layout->setColumnMinimumWidth(column, du.X(kCellWidthDu));
   layout->setRowStretch(layout->rowCount(), 1);
   layout->setColumnStretch(kColumns, 1);
-  findChild<QScrollArea*>(QStringLiteral("cells"))->setWidget(grid);
-  findChild<QLabel*>(QStringLiteral("totals"))->setText(CountsText(completed, failed));
+  m_cells->setWidget(grid);  // the previous period's cells go with it
+  m_totals->setText(CountsText(completed, failed));
 
   m_shown = period;
   QSignalBlocker blockToday(m_today), blockWeek(m_week);

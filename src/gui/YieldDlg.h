@@ -15,8 +15,9 @@
 #include "records/HistoryExport.h"
 #include "records/HistoryStore.h"
 
-class QGridLayout;
+class QLabel;
 class QRadioButton;
+class QScrollArea;
 
 /// The records of `period` in the local history at `path`. A history not
 /// made yet reads as empty and is not made by reading. False, with the
@@ -63,7 +64,8 @@ class CYieldDlg : public QDialog {
 
   std::string m_path;
   std::array<int, MAX_ENTRIES> m_boundComs;
-  QWidget* m_grid = nullptr;
+  QScrollArea* m_cells = nullptr;
+  QLabel* m_totals = nullptr;
   QRadioButton* m_today = nullptr;
   QRadioButton* m_week = nullptr;
   Period m_shown = Period::Today;
