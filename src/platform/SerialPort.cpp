@@ -1,6 +1,7 @@
 #include "platform/SerialPort.h"
 
 #include "platform/SerialPortBase.h"
+#include "platform/SerialPortNative.h"
 
 #include <cerrno>
 #include <chrono>
@@ -136,4 +137,41 @@ PortCause PortCauseOfErrno(int err, bool wasOpen) {
       return wasOpen ? PortCause::DeviceGone : PortCause::IoError;
     default: return PortCause::IoError;
   }
+}
+
+// What the native port does alike on every OS; its OS steps are in
+// SerialPortPosix.cpp and SerialPortWin32.cpp.
+
+bool CSerialPortNative::SetEventMask(uint32_t mask) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (!UsableLocked()) return NotOpen();
+  m_mask = mask;
+  return MaskChanged(mask);
+}
+
+bool CSerialPortNative::Close() {
+  std::unique_lock<std::mutex> lock(m_lock);
+  if (!UsableLocked()) return NotOpen();
+  // Wake a waiter and end the I/O in progress first, then let every call of
+  // the other thread leave before the handle can go (and its number be
+  // reused for something else).
+  m_bClosing = true;
+  WakeForClose();
+  AwaitCallsLeft(lock);
+  unsigned long err = 0;
+  const bool ok = FreeHandles(err);
+  Closed();
+  lock.unlock();
+  if (!ok) return Fail("close", err);
+  return true;
+}
+
+int CSerialPortNative::Read(uint8_t* buffer, uint32_t count) {
+  const CCall call(*this);
+  if (!call) {
+    NotOpen();
+    return -1;
+  }
+  if (count == 0) return 0;
+  return ReadQueued(buffer, count);
 }

@@ -1,4 +1,10 @@
-#include "platform/SerialPortPosix.h"
+// The serial port on POSIX: a tty device opened non-blocking, without
+// controlling terminal, exclusively (flock and TIOCEXCL), in raw mode
+// through termios. Its waits are poll() on the device and an eventfd, which
+// a cleared mask and Close write to, so a waiter wakes at once. There are
+// no driver queues to size, and no byte is ever held: input stays in the
+// kernel's queue until Read takes it.
+#include "platform/SerialPortNative.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -39,9 +45,39 @@ bool BaudToSpeed(uint32_t baud, speed_t& speed) {
 // refuse the ioctls with one of these; for them there is nothing to drop.
 bool NoModemLines(int err) { return err == ENOTTY || err == EINVAL; }
 
+// Drops one modem line (TIOCMBIC): 0, or the errno of a device that has
+// modem lines and refused.
+int ClearModemLine(int fd, int line) {
+  int bits = line;
+  if (::ioctl(fd, TIOCMBIC, &bits) == 0) return 0;
+  const int err = errno;
+  return NoModemLines(err) ? 0 : err;
+}
+
 }  // namespace
 
-std::unique_ptr<ISerialPort> CreateOsSerialPort() { return std::make_unique<CSerialPortPosix>(); }
+struct CSerialPortNative::Os {
+  explicit Os(CSerialPortNative& owner) : port(owner) {}
+
+  /// Makes a waiting poll return; the mask or the closing flag says why.
+  bool Wake() const {
+    const uint64_t one = 1;
+    return ::write(eventFd, &one, sizeof one) == static_cast<ssize_t>(sizeof one);
+  }
+  /// WaitEvent's and WaitEventFor's poll; -1: no time limit.
+  PortWait Wait(int timeoutMs);
+  /// Drops `line` unless the device has no modem lines; records a refusal.
+  bool DropLine(int line, const char* name) {
+    const int err = ClearModemLine(fd, line);
+    return err == 0 || port.Fail(std::string("clear ") + name, static_cast<unsigned long>(err));
+  }
+
+  CSerialPortNative& port;
+  int fd = -1;
+  int eventFd = -1;  ///< written to wake a waiter
+};
+
+std::unique_ptr<ISerialPort> CreateOsSerialPort() { return std::make_unique<CSerialPortNative>(); }
 
 std::string PortFailure::ErrnoName() const {
   if (err == 0) return {};
@@ -58,23 +94,32 @@ std::string PortFailure::Detail() const {
   return ErrnoName() + ": " + (text ? text : "unknown error");
 }
 
-CSerialPortPosix::~CSerialPortPosix() {
+CSerialPortNative::CSerialPortNative() : m_os(std::make_unique<Os>(*this)) {}
+
+CSerialPortNative::~CSerialPortNative() {
   if (IsOpen()) Close();
 }
 
-bool CSerialPortPosix::Fail(const std::string& what, int err, PortCause cause) {
-  return Record({cause != PortCause::None ? cause : PortCauseOfErrno(err, true), err, what},
-                err != 0 ? std::system_category().message(err) : std::string());
+bool CSerialPortNative::HasHandle() const { return m_os->fd >= 0; }
+
+bool CSerialPortNative::Fail(const std::string& what, unsigned long err, PortCause cause) {
+  const int code = static_cast<int>(err);
+  return Record({cause != PortCause::None ? cause : PortCauseOfErrno(code, true), code, what},
+                code != 0 ? std::system_category().message(code) : std::string());
 }
 
-bool CSerialPortPosix::NotOpen() { return Fail("not open", EBADF); }
+bool CSerialPortNative::NotOpen() { return Fail("not open", EBADF); }
 
-bool CSerialPortPosix::Open(const std::string& device) {
+// open(2), then flock(LOCK_EX|LOCK_NB) and TIOCEXCL; /dev/null and other
+// non-terminals fail TIOCEXCL with ENOTTY.
+bool CSerialPortNative::Open(const std::string& device) {
   std::lock_guard<std::mutex> guard(m_lock);
   // Nothing was open before a failure here: ENODEV and EIO mean the device
   // is absent or broken, not that it went away.
-  auto failOpen = [this](const std::string& what, int err) { return Fail(what, err, PortCauseOfErrno(err, false)); };
-  if (m_fd >= 0) return Fail("already open", EBUSY);
+  auto failOpen = [this](const std::string& what, int err) {
+    return Fail(what, static_cast<unsigned long>(err), PortCauseOfErrno(err, false));
+  };
+  if (m_os->fd >= 0) return Fail("already open", EBUSY);
   const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return failOpen("open " + device, errno);
   // The lock first: a device somebody else holds must not have its mode
@@ -97,57 +142,46 @@ bool CSerialPortPosix::Open(const std::string& device) {
     ::close(fd);
     return failOpen("eventfd", err);
   }
-  m_fd = fd;
-  m_eventFd = efd;
+  m_os->fd = fd;
+  m_os->eventFd = efd;
   Opened();
   return true;
 }
 
-bool CSerialPortPosix::SetEventMask(uint32_t mask) {
-  std::lock_guard<std::mutex> guard(m_lock);
-  if (!UsableLocked()) return NotOpen();
-  m_mask = mask;
-  if (mask == 0) {
-    const uint64_t one = 1;
-    if (::write(m_eventFd, &one, sizeof one) != static_cast<ssize_t>(sizeof one))
-      return Fail("wake waiter", errno);
-  }
+bool CSerialPortNative::MaskChanged(uint32_t mask) {
+  if (mask == 0 && !m_os->Wake()) return Fail("wake waiter", errno);
   return true;
 }
 
-bool CSerialPortPosix::SetupQueues(uint32_t inBytes, uint32_t outBytes) {
+// No such notion here.
+bool CSerialPortNative::SetupQueues(uint32_t inBytes, uint32_t outBytes) {
   (void)inBytes;
   (void)outBytes;
   if (!IsOpen()) return NotOpen();
   return true;
 }
 
-bool CSerialPortPosix::Purge() {
+// tcflush of both directions.
+bool CSerialPortNative::Purge() {
   const CCall call(*this);
   if (!call) return NotOpen();
-  if (::tcflush(m_fd, TCIOFLUSH) != 0) return Fail("tcflush", errno);
+  if (::tcflush(m_os->fd, TCIOFLUSH) != 0) return Fail("tcflush", errno);
   return true;
 }
 
-bool CSerialPortPosix::SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs) {
+bool CSerialPortNative::SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs) {
   (void)readTotalMs;  // reads take only what is queued; they never wait
   if (!IsOpen()) return NotOpen();
   m_nWriteTimeoutMs = writeTotalMs;
   return true;
 }
 
-bool CSerialPortPosix::ClearModemLine(int fd, int line, const char* name) {
-  int bits = line;
-  if (::ioctl(fd, TIOCMBIC, &bits) == 0) return true;
-  const int err = errno;
-  if (NoModemLines(err)) return true;
-  return Fail(std::string("clear ") + name, err);
-}
-
-bool CSerialPortPosix::ApplyLineSettings(const SerialLineSettings& settings) {
+// cfmakeraw, speed, size, parity, stop bits, XON/XOFF, CLOCAL|CREAD, then
+// TIOCMBIC of DTR.
+bool CSerialPortNative::ApplyLineSettings(const SerialLineSettings& settings) {
   const CCall call(*this);
   if (!call) return NotOpen();
-  const int fd = m_fd;
+  const int fd = m_os->fd;
   termios tio{};
   speed_t speed = B0;
   if (::tcgetattr(fd, &tio) != 0) return Fail("tcgetattr", errno);
@@ -186,27 +220,25 @@ bool CSerialPortPosix::ApplyLineSettings(const SerialLineSettings& settings) {
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
   if (ok && ::tcsetattr(fd, TCSANOW, &tio) != 0) ok = Fail("tcsetattr", errno);
-  if (ok && settings.dtrOff) ok = ClearModemLine(fd, TIOCM_DTR, "DTR");
+  if (ok && settings.dtrOff) ok = m_os->DropLine(TIOCM_DTR, "DTR");
   return ok;
 }
 
-PortWait CSerialPortPosix::WaitEvent() { return Wait(-1); }
+PortWait CSerialPortNative::WaitEvent() { return m_os->Wait(-1); }
 
-PortWait CSerialPortPosix::WaitEventFor(uint32_t timeoutMs) {
+PortWait CSerialPortNative::WaitEventFor(uint32_t timeoutMs) {
   // poll takes an int; anything longer than that is as good as forever.
-  return Wait(timeoutMs > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(timeoutMs));
+  return m_os->Wait(timeoutMs > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(timeoutMs));
 }
 
-PortWait CSerialPortPosix::Wait(int timeoutMs) {
-  const CCall call(*this);
+PortWait CSerialPortNative::Os::Wait(int timeoutMs) {
+  const CCall call(port);
   if (!call) return PortWait::MaskCleared;
-  const int fd = m_fd;
-  const int efd = m_eventFd;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
-    const uint32_t mask = m_mask.load();
-    if (m_bClosing.load() || mask == 0) return PortWait::MaskCleared;
+    const uint32_t mask = port.m_mask.load();
+    if (port.m_bClosing.load() || mask == 0) return PortWait::MaskCleared;
     // A wake-up or a signal must not restart the whole time limit.
     int wait = -1;
     if (timeoutMs >= 0) {
@@ -215,53 +247,49 @@ PortWait CSerialPortPosix::Wait(int timeoutMs) {
     }
     // Without EV_RXCHAR only a failure of the device (always reported by
     // poll) or a wake-up ends the wait.
-    pollfd fds[2] = {{fd, static_cast<short>((mask & EV_RXCHAR) ? POLLIN : 0), 0}, {efd, POLLIN, 0}};
+    pollfd fds[2] = {{fd, static_cast<short>((mask & EV_RXCHAR) ? POLLIN : 0), 0}, {eventFd, POLLIN, 0}};
     const int ready = ::poll(fds, 2, wait);
     if (ready < 0) {
       if (errno == EINTR) continue;
-      Fail("poll", errno);
+      port.Fail("poll", errno);
       return PortWait::Failed;
     }
     if (ready == 0) return PortWait::TimedOut;
     if (fds[1].revents & POLLIN) {
       uint64_t count = 0;
-      (void)!::read(efd, &count, sizeof count);
+      (void)!::read(eventFd, &count, sizeof count);
       continue;  // the mask or the closing flag says why
     }
     // A hang-up wins over queued input: the device is gone, and its input
     // cannot be read any more (a pty slave reports it once nobody holds the
     // master).
     if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-      Fail(fds[0].revents & POLLHUP ? "device hung up" : "device error", 0, PortCause::DeviceGone);
+      port.Fail(fds[0].revents & POLLHUP ? "device hung up" : "device error", 0, PortCause::DeviceGone);
       return PortWait::Failed;
     }
     if (fds[0].revents & POLLIN) return PortWait::RxChar;
   }
 }
 
-int CSerialPortPosix::QueuedInput() {
+// FIONREAD.
+int CSerialPortNative::QueuedInput() {
   const CCall call(*this);
   if (!call) {
     NotOpen();
     return -1;
   }
   int queued = 0;
-  if (::ioctl(m_fd, FIONREAD, &queued) != 0) {
+  if (::ioctl(m_os->fd, FIONREAD, &queued) != 0) {
     Fail("FIONREAD", errno);
     return -1;
   }
   return queued;
 }
 
-int CSerialPortPosix::Read(uint8_t* buffer, uint32_t count) {
-  const CCall call(*this);
-  if (!call) {
-    NotOpen();
-    return -1;
-  }
-  if (count == 0) return 0;
+// One non-blocking read(2).
+int CSerialPortNative::ReadQueued(uint8_t* buffer, uint32_t count) {
   for (;;) {
-    const ssize_t n = ::read(m_fd, buffer, count);
+    const ssize_t n = ::read(m_os->fd, buffer, count);
     if (n >= 0) return static_cast<int>(n);
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
@@ -270,10 +298,12 @@ int CSerialPortPosix::Read(uint8_t* buffer, uint32_t count) {
   }
 }
 
-bool CSerialPortPosix::Write(const uint8_t* data, uint32_t count) {
+// write(2) as far as the kernel's buffer takes it, poll(POLLOUT) while it
+// is full.
+bool CSerialPortNative::Write(const uint8_t* data, uint32_t count) {
   const CCall call(*this);
   if (!call) return NotOpen();
-  const int fd = m_fd;
+  const int fd = m_os->fd;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(m_nWriteTimeoutMs.load());
   auto msLeft = [&] {
@@ -311,32 +341,24 @@ bool CSerialPortPosix::Write(const uint8_t* data, uint32_t count) {
   return ok;
 }
 
-bool CSerialPortPosix::ClearDtrRts() {
+// TIOCMBIC of DTR, then RTS.
+bool CSerialPortNative::ClearDtrRts() {
   const CCall call(*this);
   if (!call) return NotOpen();
-  return ClearModemLine(m_fd, TIOCM_DTR, "DTR") && ClearModemLine(m_fd, TIOCM_RTS, "RTS");
+  return m_os->DropLine(TIOCM_DTR, "DTR") && m_os->DropLine(TIOCM_RTS, "RTS");
 }
 
-bool CSerialPortPosix::Close() {
-  std::unique_lock<std::mutex> lock(m_lock);
-  if (!UsableLocked()) return NotOpen();
-  // Wake a waiter first, then let every call of the other thread leave
-  // before the descriptor can be reused for something else.
-  m_bClosing = true;
-  const uint64_t one = 1;
-  (void)!::write(m_eventFd, &one, sizeof one);
-  AwaitCallsLeft(lock);
-  const int fd = m_fd;
-  const int efd = m_eventFd;
-  m_fd = -1;
-  m_eventFd = -1;
+void CSerialPortNative::WakeForClose() { (void)m_os->Wake(); }
+
+bool CSerialPortNative::FreeHandles(unsigned long& err) {
+  const int fd = m_os->fd;
+  const int efd = m_os->eventFd;
+  m_os->fd = -1;
+  m_os->eventFd = -1;
   ::ioctl(fd, TIOCNXCL);
   // On Linux the descriptor is gone even when close reports EINTR.
   const bool ok = ::close(fd) == 0 || errno == EINTR;
-  const int err = errno;
+  err = static_cast<unsigned long>(errno);
   ::close(efd);
-  Closed();
-  lock.unlock();
-  if (!ok) return Fail("close", err);
-  return true;
+  return ok;
 }

@@ -1,5 +1,19 @@
+// The serial port on Windows: a COM port (\\.\COMn) opened not shared and
+// for overlapped I/O, which the serial driver refuses to a second opener;
+// its line settings go through the DCB, the rest of which (RTS, hardware
+// handshake, XON/XOFF characters and limits) stays as the port had it.
+//
+// The receive wait is an overlapped ReadFile of one byte with all-zero
+// time-outs: it completes when the first byte arrives. WaitCommEvent is not
+// used, because Wine's serial layer fails it at once on a device without
+// modem lines (a pty behind a COM port), and the one-byte read waits the
+// same way on Windows. The byte that ends the wait is held and handed out
+// first by the next Read (QueuedInput counts it, Purge discards it), so no
+// byte is lost or reordered. Clearing the event mask and Close wake the
+// waiter through an event of their own and cancel the read with CancelIoEx.
 #include "platform/SerialPortWin32.h"
 
+#include "platform/SerialPortNative.h"
 #include "platform/WinApi.h"
 
 #include <algorithm>
@@ -57,7 +71,7 @@ constexpr int kMaxEmptyReads = 1000;
 
 }  // namespace
 
-std::unique_ptr<ISerialPort> CreateOsSerialPort() { return std::make_unique<CSerialPortWin32>(); }
+std::unique_ptr<ISerialPort> CreateOsSerialPort() { return std::make_unique<CSerialPortNative>(); }
 
 std::wstring Win32DeviceName(const std::string& device) {
   if (IsComName(device, 0)) return WideFromUtf8("\\\\.\\COM" + device);
@@ -147,9 +161,39 @@ PortCause PortCauseOfWin32Error(unsigned long err, bool wasOpen) {
   }
 }
 
-struct CSerialPortWin32::Io {
+struct CSerialPortNative::Os {
+  explicit Os(CSerialPortNative& owner) : port(owner) {}
+
+  /// Where the one-byte wait read stands before a wait.
+  enum class WaitRead {
+    Pending,  ///< issued (now or before): wait for its event
+    Input,    ///< a byte is held or queued already
+    Again,    ///< it ended at once without a byte: look again
+    Failed,   ///< the port failed; the failure is recorded
+  };
+
+  /// Settles the one-byte read: collects it if it has completed (or waits
+  /// for it when `cancel`, after cancelling it). Call with rxLock held.
+  /// False when it failed otherwise than by being cancelled.
+  bool SettleWaitRead(HANDLE h, bool cancel);
+  /// ClearCommError's count of queued bytes.
+  bool Queued(HANDLE h, DWORD& queued);
+  /// The wait's first step: input already there, or the read issued.
+  WaitRead IssueWaitRead(HANDLE h, int& emptyReads);
+  /// After the read's event: collects its byte, or tells an abort the
+  /// port survived (a purge) from a port that is gone. False when gone.
+  bool TakeWaitRead(HANDLE h, int& emptyReads);
+  /// Counts a read that ended with no byte and no stop asked for: a few
+  /// are a purge's doing and cost a pause of a millisecond each; a driver
+  /// that does nothing else has lost its device (false, recorded as `what`).
+  bool EmptyRead(int& emptyReads, const char* what, DWORD err);
+
+  CSerialPortNative& port;
   HANDLE hComm = nullptr;
   HANDLE hWake = nullptr;  // manual reset: set while the mask is 0 or closing
+  // The receive side (the wait read, the held byte): the receive thread's,
+  // and Purge's and Close's.
+  std::mutex rxLock;
   OVERLAPPED ovWait{};     // the one-byte read that is the wait
   bool bWaitPending = false;
   uint8_t waitByte = 0;    // what the wait read into
@@ -158,27 +202,28 @@ struct CSerialPortWin32::Io {
   OVERLAPPED ovWrite{};    // the dialog's thread's
 };
 
-CSerialPortWin32::CSerialPortWin32() : m_io(std::make_unique<Io>()) {}
+CSerialPortNative::CSerialPortNative() : m_os(std::make_unique<Os>(*this)) {}
 
-CSerialPortWin32::~CSerialPortWin32() {
+CSerialPortNative::~CSerialPortNative() {
   if (IsOpen()) Close();
 }
 
-bool CSerialPortWin32::NotOpen() { return Fail("not open", ERROR_INVALID_HANDLE, PortCause::IoError); }
+bool CSerialPortNative::NotOpen() { return Fail("not open", ERROR_INVALID_HANDLE, PortCause::IoError); }
 
-bool CSerialPortWin32::Fail(const std::string& what, unsigned long err, PortCause cause) {
+bool CSerialPortNative::Fail(const std::string& what, unsigned long err, PortCause cause) {
   return Record({cause != PortCause::None ? cause : PortCauseOfWin32Error(err, true), static_cast<int>(err), what},
                 err != 0 ? Win32ErrorText(err) : std::string());
 }
 
-bool CSerialPortWin32::HasHandle() const { return m_io->hComm != nullptr; }
+bool CSerialPortNative::HasHandle() const { return m_os->hComm != nullptr; }
 
-bool CSerialPortWin32::Open(const std::string& device) {
+// CreateFileW, not shared, overlapped.
+bool CSerialPortNative::Open(const std::string& device) {
   std::lock_guard<std::mutex> guard(m_lock);
   auto failOpen = [this](const std::string& what, DWORD err) {
     return Fail(what, err, PortCauseOfWin32Error(err, false));
   };
-  if (m_io->hComm) return Fail("already open", ERROR_BUSY);
+  if (m_os->hComm) return Fail("already open", ERROR_BUSY);
   const std::wstring name = Win32DeviceName(device);
   HANDLE h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
@@ -208,61 +253,60 @@ bool CSerialPortWin32::Open(const std::string& device) {
     return failOpen("CreateEvent", err);
   }
   {
-    std::lock_guard<std::mutex> rx(m_rxLock);
-    m_io->ovWait = OVERLAPPED{};
-    m_io->ovWait.hEvent = waitEvent;
-    m_io->ovRead = OVERLAPPED{};
-    m_io->ovRead.hEvent = readEvent;
-    m_io->bWaitPending = false;
-    m_io->bHeld = false;
+    std::lock_guard<std::mutex> rx(m_os->rxLock);
+    m_os->ovWait = OVERLAPPED{};
+    m_os->ovWait.hEvent = waitEvent;
+    m_os->ovRead = OVERLAPPED{};
+    m_os->ovRead.hEvent = readEvent;
+    m_os->bWaitPending = false;
+    m_os->bHeld = false;
   }
-  m_io->ovWrite = OVERLAPPED{};
-  m_io->ovWrite.hEvent = writeEvent;
-  m_io->hComm = h;
-  m_io->hWake = wake;
+  m_os->ovWrite = OVERLAPPED{};
+  m_os->ovWrite.hEvent = writeEvent;
+  m_os->hComm = h;
+  m_os->hWake = wake;
   Opened();
   return true;
 }
 
-bool CSerialPortWin32::SetEventMask(uint32_t mask) {
-  std::lock_guard<std::mutex> guard(m_lock);
-  if (!UsableLocked()) return NotOpen();
-  m_mask = mask;
+bool CSerialPortNative::MaskChanged(uint32_t mask) {
   if (mask != 0) {
-    ::ResetEvent(m_io->hWake);
+    ::ResetEvent(m_os->hWake);
     return true;
   }
   // The event reaches a waiter that is about to issue its read as well as
   // one inside the wait; the cancel frees the port of a read nobody waits
   // for. A byte the read took before the cancel stays held.
-  if (!::SetEvent(m_io->hWake)) return Fail("wake waiter", ::GetLastError());
-  ::CancelIoEx(m_io->hComm, &m_io->ovWait);
+  if (!::SetEvent(m_os->hWake)) return Fail("wake waiter", ::GetLastError());
+  ::CancelIoEx(m_os->hComm, &m_os->ovWait);
   return true;
 }
 
-bool CSerialPortWin32::SetupQueues(uint32_t inBytes, uint32_t outBytes) {
+// SetupComm.
+bool CSerialPortNative::SetupQueues(uint32_t inBytes, uint32_t outBytes) {
   const CCall call(*this);
   if (!call) return NotOpen();
-  if (!::SetupComm(m_io->hComm, inBytes, outBytes)) return Fail("SetupComm", ::GetLastError());
+  if (!::SetupComm(m_os->hComm, inBytes, outBytes)) return Fail("SetupComm", ::GetLastError());
   return true;
 }
 
-bool CSerialPortWin32::Purge() {
+// PurgeComm of both directions, aborting pending I/O.
+bool CSerialPortNative::Purge() {
   const CCall call(*this);
   if (!call) return NotOpen();
-  HANDLE h = m_io->hComm;
+  HANDLE h = m_os->hComm;
   bool ok = true;
-  std::lock_guard<std::mutex> rx(m_rxLock);
+  std::lock_guard<std::mutex> rx(m_os->rxLock);
   if (!::PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
     ok = Fail("PurgeComm", ::GetLastError());
   // The abort ended the one-byte read (a waiter issues a new one); what
   // it had taken was input like any other.
-  SettleWaitRead(h, true);
-  m_io->bHeld = false;
+  m_os->SettleWaitRead(h, true);
+  m_os->bHeld = false;
   return ok;
 }
 
-bool CSerialPortWin32::SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs) {
+bool CSerialPortNative::SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs) {
   (void)readTotalMs;  // reads take only what is queued; they never wait
   const CCall call(*this);
   if (!call) return NotOpen();
@@ -272,15 +316,16 @@ bool CSerialPortWin32::SetTimeouts(uint32_t readTotalMs, uint32_t writeTotalMs) 
   // reads on a pty pending for ever.
   COMMTIMEOUTS t{};
   t.WriteTotalTimeoutConstant = writeTotalMs;
-  if (!::SetCommTimeouts(m_io->hComm, &t)) return Fail("SetCommTimeouts", ::GetLastError());
+  if (!::SetCommTimeouts(m_os->hComm, &t)) return Fail("SetCommTimeouts", ::GetLastError());
   m_nWriteTimeoutMs = writeTotalMs;
   return true;
 }
 
-bool CSerialPortWin32::ApplyLineSettings(const SerialLineSettings& settings) {
+// GetCommState, the settings, SetCommState.
+bool CSerialPortNative::ApplyLineSettings(const SerialLineSettings& settings) {
   const CCall call(*this);
   if (!call) return NotOpen();
-  HANDLE h = m_io->hComm;
+  HANDLE h = m_os->hComm;
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!::GetCommState(h, &dcb)) return Fail("GetCommState", ::GetLastError());
@@ -299,51 +344,53 @@ bool CSerialPortWin32::ApplyLineSettings(const SerialLineSettings& settings) {
   return true;
 }
 
-bool CSerialPortWin32::Queued(void* h, unsigned long& queued) {
+bool CSerialPortNative::Os::Queued(HANDLE h, DWORD& queued) {
   DWORD errors = 0;
   COMSTAT stat{};
-  if (!::ClearCommError(h, &errors, &stat)) return Fail("ClearCommError", ::GetLastError());
+  if (!::ClearCommError(h, &errors, &stat)) return port.Fail("ClearCommError", ::GetLastError());
   queued = stat.cbInQue;
   return true;
 }
 
-bool CSerialPortWin32::SettleWaitRead(void* h, bool cancel) {
-  if (!m_io->bWaitPending) return true;
-  if (cancel) ::CancelIoEx(h, &m_io->ovWait);
+bool CSerialPortNative::Os::SettleWaitRead(HANDLE h, bool cancel) {
+  if (!bWaitPending) return true;
+  if (cancel) ::CancelIoEx(h, &ovWait);
   DWORD got = 0;
-  if (::GetOverlappedResult(h, &m_io->ovWait, &got, cancel ? TRUE : FALSE)) {
-    m_io->bWaitPending = false;
-    if (got == 1) m_io->bHeld = true;
+  if (::GetOverlappedResult(h, &ovWait, &got, cancel ? TRUE : FALSE)) {
+    bWaitPending = false;
+    if (got == 1) bHeld = true;
     return true;
   }
   const DWORD err = ::GetLastError();
   if (err == ERROR_IO_INCOMPLETE) return true;  // still waiting for its byte
-  m_io->bWaitPending = false;
+  bWaitPending = false;
   if (err == ERROR_OPERATION_ABORTED) return true;
-  return Fail("wait for input", err);
+  return port.Fail("wait for input", err);
 }
 
-PortWait CSerialPortWin32::WaitEvent() { return WaitEventFor(INFINITE); }
+PortWait CSerialPortNative::WaitEvent() { return WaitEventFor(INFINITE); }
 
-PortWait CSerialPortWin32::WaitEventFor(uint32_t timeoutMs) {
+// Waits on the pending one-byte read and the wake-up event together. A
+// time-out leaves the read pending for the next wait.
+PortWait CSerialPortNative::WaitEventFor(uint32_t timeoutMs) {
   const CCall call(*this);
   if (!call) return PortWait::MaskCleared;
-  HANDLE h = m_io->hComm;
+  HANDLE h = m_os->hComm;
   const WaitBudget budget(timeoutMs);
   int emptyReads = 0;
   for (;;) {
     const uint32_t mask = m_mask.load();
     if (m_bClosing.load() || mask == 0) return PortWait::MaskCleared;
-    HANDLE events[2] = {m_io->hWake, nullptr};
+    HANDLE events[2] = {m_os->hWake, nullptr};
     DWORD count = 1;
     if (mask & EV_RXCHAR) {
-      switch (IssueWaitRead(h, emptyReads)) {
-        case WaitRead::Input: return PortWait::RxChar;
-        case WaitRead::Failed: return PortWait::Failed;
-        case WaitRead::Again: continue;
-        case WaitRead::Pending: break;
+      switch (m_os->IssueWaitRead(h, emptyReads)) {
+        case Os::WaitRead::Input: return PortWait::RxChar;
+        case Os::WaitRead::Failed: return PortWait::Failed;
+        case Os::WaitRead::Again: continue;
+        case Os::WaitRead::Pending: break;
       }
-      events[count++] = m_io->ovWait.hEvent;
+      events[count++] = m_os->ovWait.hEvent;
     }
     const DWORD r = ::WaitForMultipleObjects(count, events, FALSE, budget.Left());
     // The read stays pending; the next wait goes on with it.
@@ -352,26 +399,26 @@ PortWait CSerialPortWin32::WaitEventFor(uint32_t timeoutMs) {
       Fail("WaitForMultipleObjects", ::GetLastError());
       return PortWait::Failed;
     }
-    if (r == WAIT_OBJECT_0 + 1 && !TakeWaitRead(h, emptyReads)) return PortWait::Failed;
+    if (r == WAIT_OBJECT_0 + 1 && !m_os->TakeWaitRead(h, emptyReads)) return PortWait::Failed;
     // The wake event, a byte or an abort: the top of the loop says which.
   }
 }
 
-CSerialPortWin32::WaitRead CSerialPortWin32::IssueWaitRead(void* h, int& emptyReads) {
-  std::lock_guard<std::mutex> rx(m_rxLock);
+CSerialPortNative::Os::WaitRead CSerialPortNative::Os::IssueWaitRead(HANDLE h, int& emptyReads) {
+  std::lock_guard<std::mutex> rx(rxLock);
   if (!SettleWaitRead(h, false)) return WaitRead::Failed;
-  if (m_io->bHeld) return WaitRead::Input;
-  if (m_io->bWaitPending) return WaitRead::Pending;
+  if (bHeld) return WaitRead::Input;
+  if (bWaitPending) return WaitRead::Pending;
   DWORD queued = 0;
   if (!Queued(h, queued)) return WaitRead::Failed;
   if (queued > 0) return WaitRead::Input;
-  ::ResetEvent(m_io->ovWait.hEvent);
+  ::ResetEvent(ovWait.hEvent);
   DWORD got = 0;
-  if (::ReadFile(h, &m_io->waitByte, 1, &got, &m_io->ovWait)) {
+  if (::ReadFile(h, &waitByte, 1, &got, &ovWait)) {
     // Done at once. A completion without its byte is not a byte: the next
     // turn issues the read again.
     if (got == 1) {
-      m_io->bHeld = true;
+      bHeld = true;
       return WaitRead::Input;
     }
     if (!EmptyRead(emptyReads, "wait for input: the read keeps ending empty", ERROR_GEN_FAILURE)) return WaitRead::Failed;
@@ -379,18 +426,18 @@ CSerialPortWin32::WaitRead CSerialPortWin32::IssueWaitRead(void* h, int& emptyRe
   }
   const DWORD err = ::GetLastError();
   if (err != ERROR_IO_PENDING) {
-    Fail("wait for input", err);
+    port.Fail("wait for input", err);
     return WaitRead::Failed;
   }
-  m_io->bWaitPending = true;
+  bWaitPending = true;
   return WaitRead::Pending;
 }
 
-bool CSerialPortWin32::TakeWaitRead(void* h, int& emptyReads) {
-  std::lock_guard<std::mutex> rx(m_rxLock);
-  const bool hadRead = m_io->bWaitPending;
+bool CSerialPortNative::Os::TakeWaitRead(HANDLE h, int& emptyReads) {
+  std::lock_guard<std::mutex> rx(rxLock);
+  const bool hadRead = bWaitPending;
   if (!SettleWaitRead(h, false)) return false;
-  if (m_io->bHeld || m_io->bWaitPending) return true;
+  if (bHeld || bWaitPending) return true;
   // Aborted without a stop asked for (a purge): the port must still
   // answer, else its device has gone.
   DWORD queued = 0;
@@ -398,54 +445,50 @@ bool CSerialPortWin32::TakeWaitRead(void* h, int& emptyReads) {
   return EmptyRead(emptyReads, "wait for input: the read keeps being aborted", ERROR_OPERATION_ABORTED);
 }
 
-bool CSerialPortWin32::EmptyRead(int& emptyReads, const char* what, unsigned long err) {
+bool CSerialPortNative::Os::EmptyRead(int& emptyReads, const char* what, DWORD err) {
   if (++emptyReads <= kQuickEmptyReads) return true;
-  if (emptyReads > kMaxEmptyReads) return Fail(what, err, PortCause::DeviceGone);
+  if (emptyReads > kMaxEmptyReads) return port.Fail(what, err, PortCause::DeviceGone);
   ::Sleep(1);
   return true;
 }
 
-int CSerialPortWin32::QueuedInput() {
+// ClearCommError's cbInQue, plus one for a held byte.
+int CSerialPortNative::QueuedInput() {
   const CCall call(*this);
   if (!call) {
     NotOpen();
     return -1;
   }
-  HANDLE h = m_io->hComm;
-  std::lock_guard<std::mutex> rx(m_rxLock);
+  HANDLE h = m_os->hComm;
+  std::lock_guard<std::mutex> rx(m_os->rxLock);
   DWORD queued = 0;
-  if (!SettleWaitRead(h, false) || !Queued(h, queued)) return -1;
-  return static_cast<int>(queued) + (m_io->bHeld ? 1 : 0);
+  if (!m_os->SettleWaitRead(h, false) || !m_os->Queued(h, queued)) return -1;
+  return static_cast<int>(queued) + (m_os->bHeld ? 1 : 0);
 }
 
-int CSerialPortWin32::Read(uint8_t* buffer, uint32_t count) {
-  const CCall call(*this);
-  if (!call) {
-    NotOpen();
-    return -1;
-  }
-  if (count == 0) return 0;
-  HANDLE h = m_io->hComm;
-  std::lock_guard<std::mutex> rx(m_rxLock);
+// The held byte first, then at most what ClearCommError reports queued.
+int CSerialPortNative::ReadQueued(uint8_t* buffer, uint32_t count) {
+  HANDLE h = m_os->hComm;
+  std::lock_guard<std::mutex> rx(m_os->rxLock);
   // A pending wait read could take a byte that came before those queued
   // now: end it first, so that its byte, if any, goes out first.
-  if (!SettleWaitRead(h, true)) return -1;
+  if (!m_os->SettleWaitRead(h, true)) return -1;
   uint32_t done = 0;
-  if (m_io->bHeld) {
-    buffer[done++] = m_io->waitByte;
-    m_io->bHeld = false;
+  if (m_os->bHeld) {
+    buffer[done++] = m_os->waitByte;
+    m_os->bHeld = false;
   }
   if (done == count) return static_cast<int>(done);
   // A failure after the held byte was handed out shows at the next call.
   const int failed = done == 0 ? -1 : static_cast<int>(done);
   DWORD queued = 0;
-  if (!Queued(h, queued)) return failed;
+  if (!m_os->Queued(h, queued)) return failed;
   if (queued == 0) return static_cast<int>(done);
   const DWORD want = std::min<DWORD>(queued, count - done);
   DWORD got = 0;
-  ::ResetEvent(m_io->ovRead.hEvent);
-  BOOL ok = ::ReadFile(h, buffer + done, want, &got, &m_io->ovRead);
-  if (!ok && ::GetLastError() == ERROR_IO_PENDING) ok = ::GetOverlappedResult(h, &m_io->ovRead, &got, TRUE);
+  ::ResetEvent(m_os->ovRead.hEvent);
+  BOOL ok = ::ReadFile(h, buffer + done, want, &got, &m_os->ovRead);
+  if (!ok && ::GetLastError() == ERROR_IO_PENDING) ok = ::GetOverlappedResult(h, &m_os->ovRead, &got, TRUE);
   if (!ok) {
     Fail("ReadFile", ::GetLastError());
     return failed;
@@ -453,25 +496,26 @@ int CSerialPortWin32::Read(uint8_t* buffer, uint32_t count) {
   return static_cast<int>(done + got);
 }
 
-bool CSerialPortWin32::Write(const uint8_t* data, uint32_t count) {
+// Overlapped WriteFile, waited for within the write time-out.
+bool CSerialPortNative::Write(const uint8_t* data, uint32_t count) {
   const CCall call(*this);
   if (!call) return NotOpen();
   if (count == 0) return true;
-  HANDLE h = m_io->hComm;
-  ::ResetEvent(m_io->ovWrite.hEvent);
+  HANDLE h = m_os->hComm;
+  ::ResetEvent(m_os->ovWrite.hEvent);
   DWORD written = 0;
-  BOOL done = ::WriteFile(h, data, count, &written, &m_io->ovWrite);
+  BOOL done = ::WriteFile(h, data, count, &written, &m_os->ovWrite);
   DWORD err = done ? ERROR_SUCCESS : ::GetLastError();
   if (!done && err == ERROR_IO_PENDING) {
     // The driver ends the write at its time-out; the wait here has a
     // margin over it, for a driver (or Wine) that does not.
     const DWORD limit = m_nWriteTimeoutMs.load() + 1000;
-    if (::WaitForSingleObject(m_io->ovWrite.hEvent, limit) != WAIT_OBJECT_0) {
-      ::CancelIoEx(h, &m_io->ovWrite);
-      ::GetOverlappedResult(h, &m_io->ovWrite, &written, TRUE);
+    if (::WaitForSingleObject(m_os->ovWrite.hEvent, limit) != WAIT_OBJECT_0) {
+      ::CancelIoEx(h, &m_os->ovWrite);
+      ::GetOverlappedResult(h, &m_os->ovWrite, &written, TRUE);
       return Fail("write timed out", ERROR_SEM_TIMEOUT, PortCause::TimedOut);
     }
-    done = ::GetOverlappedResult(h, &m_io->ovWrite, &written, FALSE);
+    done = ::GetOverlappedResult(h, &m_os->ovWrite, &written, FALSE);
     err = done ? ERROR_SUCCESS : ::GetLastError();
   }
   if (!done) return Fail("WriteFile", err);
@@ -480,11 +524,12 @@ bool CSerialPortWin32::Write(const uint8_t* data, uint32_t count) {
   return true;
 }
 
-bool CSerialPortWin32::ClearDtrRts() {
+// EscapeCommFunction CLRDTR, then CLRRTS.
+bool CSerialPortNative::ClearDtrRts() {
   const CCall call(*this);
   if (!call) return NotOpen();
   for (const auto& [function, name] : {std::pair<DWORD, const char*>{CLRDTR, "clear DTR"}, {CLRRTS, "clear RTS"}}) {
-    if (::EscapeCommFunction(m_io->hComm, function)) continue;
+    if (::EscapeCommFunction(m_os->hComm, function)) continue;
     const DWORD err = ::GetLastError();
     if (NoModemLines(err)) continue;
     return Fail(name, err);
@@ -492,31 +537,25 @@ bool CSerialPortWin32::ClearDtrRts() {
   return true;
 }
 
-bool CSerialPortWin32::Close() {
-  std::unique_lock<std::mutex> lock(m_lock);
-  if (!UsableLocked()) return NotOpen();
-  // Wake a waiter and end every read or write in progress, then let every
-  // call of the other thread leave before the handle goes.
-  m_bClosing = true;
-  ::SetEvent(m_io->hWake);
-  ::CancelIoEx(m_io->hComm, nullptr);
-  AwaitCallsLeft(lock);
-  HANDLE h = m_io->hComm;
+void CSerialPortNative::WakeForClose() {
+  ::SetEvent(m_os->hWake);
+  ::CancelIoEx(m_os->hComm, nullptr);
+}
+
+bool CSerialPortNative::FreeHandles(unsigned long& err) {
+  HANDLE h = m_os->hComm;
   {
-    std::lock_guard<std::mutex> rx(m_rxLock);
+    std::lock_guard<std::mutex> rx(m_os->rxLock);
     // The read's buffer and event must outlive it.
-    SettleWaitRead(h, true);
-    m_io->bHeld = false;
+    m_os->SettleWaitRead(h, true);
+    m_os->bHeld = false;
   }
-  m_io->hComm = nullptr;
+  m_os->hComm = nullptr;
   const bool ok = ::CloseHandle(h) != 0;
-  const DWORD err = ok ? ERROR_SUCCESS : ::GetLastError();
-  CloseEvent(m_io->hWake);
-  CloseEvent(m_io->ovWait.hEvent);
-  CloseEvent(m_io->ovRead.hEvent);
-  CloseEvent(m_io->ovWrite.hEvent);
-  Closed();
-  lock.unlock();
-  if (!ok) return Fail("close", err);
-  return true;
+  err = ok ? ERROR_SUCCESS : ::GetLastError();
+  CloseEvent(m_os->hWake);
+  CloseEvent(m_os->ovWait.hEvent);
+  CloseEvent(m_os->ovRead.hEvent);
+  CloseEvent(m_os->ovWrite.hEvent);
+  return ok;
 }

@@ -41,6 +41,18 @@ std::optional<int64_t> DayStart(int y, int mo, int d, bool endOfDay) {
 
 }  // namespace
 
+std::optional<int64_t> DaysBackStart(int days, int64_t nowMs) {
+  std::tm local{};
+  if (!OsLocalTime(static_cast<std::time_t>(nowMs / 1000), local)) return std::nullopt;
+  // Counted in calendar days through UTC arithmetic: a change to or from
+  // summer time on the way moves no day boundary.
+  const std::time_t day = static_cast<std::time_t>(
+      CivilToEpochSeconds(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, 0, 0, 0) - int64_t{86400} * days);
+  std::tm date{};
+  if (gmtime_r(&day, &date) == nullptr) return std::nullopt;
+  return DayStart(date.tm_year + 1900, date.tm_mon + 1, date.tm_mday, false);
+}
+
 std::optional<int64_t> ParseWhen(const std::string& when, bool endOfDay, int64_t nowMs) {
   if (when == "today") {
     std::tm local{};

@@ -11,3 +11,7 @@
 /// ("2025-03-01T14:00", "2025-03-01 14:00:30", "2025-03-01T14:00+01:00"),
 /// or "today" (as the date of `nowMs`). Nothing for anything else.
 std::optional<int64_t> ParseWhen(const std::string& when, bool endOfDay, int64_t nowMs);
+
+/// The local midnight that begins the date `days` days before the date of
+/// `nowMs` (0: today's midnight), as a period of whole days starts.
+std::optional<int64_t> DaysBackStart(int days, int64_t nowMs);

@@ -211,6 +211,13 @@ TEST(ScaledScreen, TheWindowFitsTheScreenAndKeepsItsLayoutWhereItFits) {
   EXPECT_LE(window.height(), room.height());
   for (int id : {IDC_ELAPSED, kProgressIds[19], kLogViewIds[0], kEntryCheckIds[19], IDC_ENTRY_SLIDER})
     EXPECT_TRUE(window.rect().contains(window.Control(id)->geometry())) << id;
+  // The shift's counts of a long day fit under the entries.
+  QLabel* shift = window.ShiftLabel();
+  shift->setText(QStringLiteral("completed / failed: 1234 / 56 (95.7%)"));
+  EXPECT_LE(shift->sizeHint().width(), shift->width());
+  EXPECT_TRUE(window.rect().contains(shift->geometry()));
+  for (int id : {IDC_ELAPSED, kEntryCheckIds[18], kPortLabelIds[19]})
+    EXPECT_FALSE(shift->geometry().intersects(window.Control(id)->geometry())) << id;
   const CDialogUnits nine(DialogFont());
   const bool nineFits = nine.X(kDialogWidthDu) + 16 <= room.width() && nine.Y(kDialogHeightDu) + 48 <= room.height();
   EXPECT_EQ(window.font().pointSizeF() == DialogFont().pointSizeF(), nineFits) << room.width() << "x" << room.height();

@@ -145,11 +145,11 @@ TEST_F(LinkTest, StuffingOfRequestAndFcsBytes) {
   OpenLink();
   link.m_bBootFraming = 1;
   const uint8_t x2a = 0x2A;
-  link.SendRequest(&x2a, 1, 0);
+  EXPECT_TRUE(link.SendRequest(&x2a, 1, 0));
   EXPECT_EQ(LastWrite(), (Bytes{0x7E, 0x2A, 0x20, 0x7D, 0x5E, 0x7E, 0x00, 0x00}));
 
   const uint8_t req[] = {0x7E, 0x7D, 0x7F, 0x80, 0xFF};
-  link.SendRequest(req, sizeof req, 0);
+  EXPECT_TRUE(link.SendRequest(req, sizeof req, 0));
   const Bytes w = LastWrite();
   ASSERT_GE(w.size(), 9u);
   EXPECT_EQ(Bytes(w.begin(), w.begin() + 9), (Bytes{0x7E, 0x7D, 0x5E, 0x7D, 0x5D, 0x7D, 0x5F, 0x80, 0xFF}));
@@ -160,10 +160,10 @@ TEST_F(LinkTest, FrameOfAMultipleOfFourGetsNoFill) {
   OpenLink();
   link.m_bBootFraming = 1;
   const uint8_t req[] = {0x01, 0x02};  // 1 + 2 + 2 FCS + 1 = 6 -> two zeros
-  link.SendRequest(req, 2, 0);
+  EXPECT_TRUE(link.SendRequest(req, 2, 0));
   EXPECT_EQ(LastWrite().size(), 8u);
   const uint8_t four[] = {0x01, 0x02, 0x03, 0x04};  // 1 + 4 + 2 + 1 = 8, none
-  link.SendRequest(four, 4, 0);
+  EXPECT_TRUE(link.SendRequest(four, 4, 0));
   Bytes w = LastWrite();
   ASSERT_EQ(w.size(), 8u);
   EXPECT_EQ(w.back(), 0x7E);
@@ -177,23 +177,23 @@ TEST_F(LinkTest, ResendRepeatsTheLastRequestAsFramed) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].text, "패킷 재전송합니다.");
 
-  link.RequestJump();
+  EXPECT_TRUE(link.RequestJump());
   BlockRecord block;
   block.length = 1024;
-  link.SendBlock(block);  // a raw send does not replace the last request
+  EXPECT_TRUE(link.SendBlock(block));  // a raw send does not replace the last request
   link.Resend();
   EXPECT_EQ(LastWrite(), (Bytes{0x7E, 0xC0, 0x74, 0x36, 0x7E, 0x00, 0x00, 0x00}));
 }
 
 TEST_F(LinkTest, EraseRequests) {
   OpenLink();
-  link.RequestErase(0x00000000, 0x00100000, 0x00000000);
+  EXPECT_TRUE(link.RequestErase(0x00000000, 0x00100000, 0x00000000));
   EXPECT_EQ(LastWrite(), (Bytes{0x7E, 0xEE, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00,
                                 0x00, 0x8E, 0xAD, 0x7E, 0x00, 0x00, 0x00}));
   EXPECT_EQ(link.m_nLastLen, 13u);
   EXPECT_EQ(Bytes(link.m_lastReq, link.m_lastReq + 13),
             (Bytes{0xEE, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0}));
-  link.RequestEraseExt(0x01020304, 0x0A0B0C0D, 0x11223344);
+  EXPECT_TRUE(link.RequestEraseExt(0x01020304, 0x0A0B0C0D, 0x11223344));
   EXPECT_EQ(Bytes(link.m_lastReq, link.m_lastReq + 13),
             (Bytes{0xEF, 0x04, 0x03, 0x02, 0x01, 0x0D, 0x0C, 0x0B, 0x0A, 0x44, 0x33, 0x22, 0x11}));
   auto lines = Drain();
@@ -239,7 +239,7 @@ TEST_F(LinkTest, EfsRefusalsSendNothing) {
   EXPECT_FALSE(CBssComm::FitsEfsField("\xF0\x9F\x98\x80", EFS_FILE_FIELD));  // not in 949
   EXPECT_FALSE(CBssComm::FitsEfsField(std::string("a\0b", 3), EFS_FILE_FIELD));
 
-  link.RequestJump();
+  EXPECT_TRUE(link.RequestJump());
   Drain();
   const size_t writes = line->Writes().size();
   EXPECT_TRUE(link.RequestEfsFileInfo(fits47, fits49));

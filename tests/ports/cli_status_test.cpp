@@ -11,7 +11,7 @@
 #include "FakeBench.h"
 #include "RunProgram.h"
 #include "VelmoraVersion.h"
-#include "platform/SerialPortPosix.h"
+#include "platform/SerialPortNative.h"
 #include "pty/PtyPair.h"
 #include "sim/SimBench.h"
 #include "sim/SimFault.h"
@@ -115,7 +115,7 @@ TEST_F(CliStatusTest, APortThatCannotBeOpenedIsNamedWithItsCause) {
   // Busy: another process holds the port with its lock.
   PtyPair held;
   ASSERT_TRUE(held.Ok());
-  CSerialPortPosix holder;
+  CSerialPortNative holder;
   ASSERT_TRUE(holder.Open(held.SlavePath()));
   r = Cli("--trace --phone " + m_image + " --port COM2=" + held.SlavePath());
   EXPECT_EQ(r.status, 3) << r.out << r.err;

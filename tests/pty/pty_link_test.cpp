@@ -11,7 +11,7 @@
 #include "link/QTextQ.h"
 #include "link/bsscomm.h"
 #include "platform/PortMap.h"
-#include "platform/SerialPortPosix.h"
+#include "platform/SerialPortNative.h"
 #include "pty/PtyPair.h"
 
 namespace {
@@ -28,7 +28,7 @@ class PtyLinkTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(pty.Ok());
     m_previous = SetSerialPortFactory([this] {
-      auto p = std::make_unique<CSerialPortPosix>();
+      auto p = std::make_unique<CSerialPortNative>();
       port = p.get();
       return p;
     });
@@ -53,7 +53,7 @@ class PtyLinkTest : public ::testing::Test {
   RecordingWindow wnd;
   CQTextQ queue;
   CBssComm link;
-  CSerialPortPosix* port = nullptr;
+  CSerialPortNative* port = nullptr;
   std::unique_ptr<CThreadRX> thread;
   SerialPortFactory m_previous;
 };
@@ -190,7 +190,7 @@ class PtyPortTest : public ::testing::Test {
     ASSERT_TRUE(port.ApplyLineSettings(SerialLineSettings{}));
   }
   PtyPair pty;
-  CSerialPortPosix port;
+  CSerialPortNative port;
 };
 
 TEST_F(PtyPortTest, WaitEndsOnInputOnClearedMaskAndOnClose) {
@@ -261,7 +261,7 @@ TEST_F(PtyPortTest, HangUpReportsFailed) {
 TEST_F(PtyPortTest, ModemLinesOfAPtyAreToleratedAndNonTtysRefused) {
   EXPECT_TRUE(port.ClearDtrRts());
   EXPECT_TRUE(port.Purge());
-  CSerialPortPosix notTty;
+  CSerialPortNative notTty;
   EXPECT_FALSE(notTty.Open("/dev/null"));
   EXPECT_EQ(notTty.LastFailure().cause, PortCause::NotATerminal);
   EXPECT_EQ(notTty.LastFailure().Detail(), "ENOTTY: Inappropriate ioctl for device");

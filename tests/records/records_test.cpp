@@ -183,6 +183,10 @@ TEST(HistoryWhenTest, DatesTimesAndTodayInTheLocalZone) {
       {"", false, std::nullopt},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseWhen(c.when, c.endOfDay, now), c.want) << c.when << " " << c.endOfDay;
+  // Whole days back, across the change to summer time on 30 March.
+  const int64_t april = Ms("2025-04-01T22:30:00.000Z");  // 2 April, 00:30 there
+  EXPECT_EQ(DaysBackStart(0, april), Ms("2025-04-01T22:00:00.000Z"));
+  EXPECT_EQ(DaysBackStart(6, april), Ms("2025-03-26T23:00:00.000Z"));
   if (saved)
     setenv("TZ", before.c_str(), 1);
   else

@@ -86,8 +86,8 @@ class DeviceMapSearchTest : public ::testing::Test {
     m_host.Click(IDC_PORT_SEARCH);
     m_host.DispatchPending();
     std::vector<int> bound;
-    for (const auto& e : m_dlg->m_entries)
-      if (e.m_nComPort != 0) bound.push_back(e.m_nComPort);
+    for (int i = 0; i < MAX_ENTRIES; ++i)
+      if (m_dlg->Binding(i).m_nComPort != 0) bound.push_back(m_dlg->Binding(i).m_nComPort);
     return bound;
   }
 

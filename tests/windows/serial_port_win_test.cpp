@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/SerialPortNative.h"
 #include "platform/SerialPortWin32.h"
 
 namespace {
@@ -42,7 +43,7 @@ class SerialPortWinTest : public ::testing::Test {
     ASSERT_TRUE(OpenLikeTheLink(m_tx, b)) << m_tx.LastError();
   }
   // The link's order of calls when it opens a port.
-  static bool OpenLikeTheLink(CSerialPortWin32& port, const std::string& name) {
+  static bool OpenLikeTheLink(CSerialPortNative& port, const std::string& name) {
     return port.Open(name) && port.SetEventMask(EV_RXCHAR) && port.SetupQueues(4096, 4096) && port.Purge() &&
            port.SetTimeouts(0, 1000) && port.ApplyLineSettings(SerialLineSettings{});
   }
@@ -62,7 +63,7 @@ class SerialPortWinTest : public ::testing::Test {
     return got;
   }
 
-  CSerialPortWin32 m_rx, m_tx;
+  CSerialPortNative m_rx, m_tx;
 };
 
 TEST_F(SerialPortWinTest, TheWaitEndsWithTheFirstByteAndNoByteIsLostOrReordered) {
@@ -130,7 +131,7 @@ TEST_F(SerialPortWinTest, AClearedMaskAndCloseWakeTheWaiterAtOnce) {
 }
 
 TEST(SerialPortWinOpenTest, FailedOpensAreSortedByCause) {
-  CSerialPortWin32 port;
+  CSerialPortNative port;
   // A COM number nothing stands behind.
   EXPECT_FALSE(port.Open("COM27"));
   PortFailure f = port.LastFailure();

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "AppIcon.h"
+#include "BenchRecord.h"
 #include "ControlIds.h"
 #include "HostBinding.h"
 #include "PortWatcher.h"
@@ -14,7 +15,6 @@
 #include "VelmoraWindow.h"
 #include "WindowArgs.h"
 #include "link/Trace.h"
-#include "records/HistoryKeeper.h"
 
 namespace {
 
@@ -51,11 +51,9 @@ int CVelmoraApp::InitInstance() {
     // Every run leaves its report there, so that a shift's work can be
     // traced handset by handset.
     dialog.SetRunReportDir(DefaultRunReportDir());
-    // And every handset's result goes into the history the moment it is known.
-    CHistoryKeeper history(dialog);
-    host.SetEntryResultSink([&](int entry) {
-      if (auto problem = history.Record(entry)) dialog.PutLog(FirstEntryOfRun(dialog), LOG_ERROR, *problem);
-    });
+    // And every handset's result goes into the history the moment it is
+    // known, and into the shift's counts.
+    CBenchRecord record(window, host, dialog);
     // Handsets plugged in or pulled out while the window is open.
     CPortWatcher watcher(host);
     BindDialog(host, dialog, &watcher);
@@ -68,7 +66,6 @@ int CVelmoraApp::InitInstance() {
     // Messages still queued or posted while the threads stop find no
     // dialog any more.
     UnbindDialog(host);
-    host.SetEntryResultSink(nullptr);
   }
   return 0;
 }

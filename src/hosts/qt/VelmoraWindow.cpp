@@ -68,6 +68,13 @@ CVelmoraWindow::CVelmoraWindow(QWidget* parent) : QDialog(parent), m_units(Apply
   setFixedSize(m_units.X(kDialogWidthDu), m_units.Y(kDialogHeightDu));
   m_pacer = new CFramePacer(this);
   BuildControls();
+  // On the window's bottom line with the elapsed time, under the entries:
+  // the template leaves that strip of the Download Entry frame empty, and
+  // beside the elapsed time the counts of a long day would not fit on a
+  // scaled screen.
+  m_shiftLabel = new QLabel(this);
+  m_shiftLabel->setObjectName(QStringLiteral("shift"));
+  m_shiftLabel->setGeometry(m_units.ToPixels(21, 340, 160, 10));
   qApp->installEventFilter(this);
 }
 
@@ -256,10 +263,7 @@ void CVelmoraWindow::FillContextMenu(QMenu& menu) {
   menu.addAction(QString::fromUtf8("최소화(&N)"), this, [this] { showMinimized(); });
   menu.addAction(QString::fromUtf8("닫기(&C)"), this, [this] { close(); });
   menu.addSeparator();
-  // The dialog logic asks before forgetting, as for any other command.
-  QAction* forget = menu.addAction(QString::fromUtf8("COM 번호 지우기(&F)..."), this,
-                                   [this] { Send(WM_COMMAND, static_cast<uintptr_t>(IDM_FORGET_PORTS)); });
-  forget->setData(IDM_FORGET_PORTS);
+  if (m_menuFiller) m_menuFiller(menu);
   // Batch or flow: what DownLoad starts; the dialog keeps it in the settings
   // and refuses a change while a run or the line goes on.
   QAction* flow = menu.addAction(QString::fromUtf8("흐름 모드: 소켓마다 따로(&L)"), this,
@@ -269,6 +273,11 @@ void CVelmoraWindow::FillContextMenu(QMenu& menu) {
   flow->setChecked(mode.flow);
   flow->setEnabled(mode.changeable);
   flow->setData(IDM_FLOW_MODE);
+  menu.addSeparator();
+  // The dialog logic asks before forgetting, as for any other command.
+  QAction* forget = menu.addAction(QString::fromUtf8("COM 번호 지우기(&F)..."), this,
+                                   [this] { Send(WM_COMMAND, static_cast<uintptr_t>(IDM_FORGET_PORTS)); });
+  forget->setData(IDM_FORGET_PORTS);
   QAction* about = menu.addAction(QString::fromUtf8("Velmora 정보(&A)..."), this, [this] { ShowAbout(); });
   about->setData(IDM_ABOUTBOX);
 }

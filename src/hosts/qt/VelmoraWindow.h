@@ -1,7 +1,7 @@
 // The main window: every control of the template at its place, by id, plus
 // the window's own behaviour — Enter and Escape never close it, dragging its
 // background moves it, its context menu holds the About entry (and the one that forgets the kept COM
-// numbers), and closing
+// numbers, and what its owner adds there), and closing
 // it is reported to its owner. What the controls mean is the dialog logic's
 // business; the window only tells its owner about clicks.
 #pragma once
@@ -14,6 +14,7 @@
 
 #include "DialogUnits.h"
 
+class QLabel;
 class QMenu;
 class CFramePacer;
 class CTextProgressCtrl;
@@ -55,14 +56,21 @@ class CVelmoraWindow : public QDialog {
   void SetModeQuery(std::function<ModeState()> query) { m_modeQuery = std::move(query); }
 
   /// Puts the window's commands into `menu`: minimise, close, a separator,
+  /// what the owner's menu filler adds followed by a separator of its own,
   /// the entry that forgets the kept COM numbers (sent as WM_COMMAND
   /// IDM_FORGET_PORTS) and the About entry.
   void FillContextMenu(QMenu& menu);
+  /// Adds the owner's commands to the context menu (none: nothing added).
+  void SetMenuFiller(std::function<void(QMenu&)> filler) { m_menuFiller = std::move(filler); }
   /// Opens the About box modally.
   void ShowAbout();
   /// Shows entry `entry`'s status and log as the slider does (a click on
   /// its bar or its port label).
   void ShowEntry(int entry);
+
+  /// The line under the entries, level with the elapsed time, where the
+  /// owner tells the shift's counts; empty until it does.
+  QLabel* ShiftLabel() const { return m_shiftLabel; }
 
   const CDialogUnits& Units() const { return m_units; }
   /// What keeps the window's painting to one paint per display frame.
@@ -88,6 +96,8 @@ class CVelmoraWindow : public QDialog {
   std::function<void()> m_onClose;
   std::function<bool()> m_closeQuery;
   std::function<ModeState()> m_modeQuery;
+  std::function<void(QMenu&)> m_menuFiller;
+  QLabel* m_shiftLabel = nullptr;
   bool m_bDragging = false;
   QPoint m_dragStartGlobal;
   QPoint m_dragStartPos;
