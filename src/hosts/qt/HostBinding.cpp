@@ -3,6 +3,7 @@
 #include "PortWatcher.h"
 #include "QtDialogHost.h"
 #include "VelmoraDlg.h"
+#include "VelmoraWindow.h"
 
 void BindDialog(CQtDialogHost& host, CVelmoraDlg& dialog, CPortWatcher* watcher) {
   host.SetWindowProc([&dialog, watcher](uint32_t message, uintptr_t wParam, intptr_t lParam) -> intptr_t {
