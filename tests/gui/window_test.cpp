@@ -122,6 +122,28 @@ TEST_F(WindowTest, ClosingReportsToTheOwnerThenEndsTheWindow) {
   EXPECT_FALSE(window.isVisible());
 }
 
+// The menu shows the mode the dialog is in, locks it during a run, and
+// hands the switch to the dialog.
+TEST_F(WindowTest, ContextMenuSwitchesBetweenBatchAndFlow) {
+  for (const bool running : {false, true}) {
+    SCOPED_TRACE(running ? "running" : "idle");
+    window.SetModeQuery([&] { return CVelmoraWindow::ModeState{true, !running}; });
+    QMenu menu;
+    window.FillContextMenu(menu);
+    QAction* flow = nullptr;
+    for (QAction* a : menu.actions())
+      if (a->data().toInt() == IDM_FLOW_MODE) flow = a;
+    ASSERT_NE(flow, nullptr);
+    EXPECT_TRUE(flow->isChecked());
+    EXPECT_EQ(flow->isEnabled(), !running);
+    std::vector<uintptr_t> sent;
+    window.SetMessageSink([&](uint32_t, uintptr_t wParam) { sent.push_back(wParam); });
+    flow->trigger();
+    EXPECT_EQ(sent, running ? std::vector<uintptr_t>{} : std::vector<uintptr_t>{IDM_FLOW_MODE});
+  }
+  window.SetModeQuery(nullptr);
+}
+
 TEST_F(WindowTest, ContextMenuEndsWithForgetPortsAndAboutBelowASeparator) {
   QMenu menu;
   window.FillContextMenu(menu);
