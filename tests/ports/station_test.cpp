@@ -147,6 +147,19 @@ class StationTest : public ::testing::Test {
     return out + rest;
   }
 
+  /// Once handset k is two blocks into its image, `sig` stops the program,
+  /// which must end within kStopMs; its exit status.
+  int StopMidImage(CChildProcess& cli, int k, int sig) {
+    if (!m_sims.Handset(k).WaitFor([](const SimRecord& r) { return r.blocksWritten >= 2; }, kBatchMs)) {
+      ADD_FAILURE() << "handset " << k << " never took two blocks\n" << cli.Output();
+      return -1;
+    }
+    const auto stopped = std::chrono::steady_clock::now();
+    if (!cli.Signal(sig)) return -1;
+    const int status = cli.Wait(kBatchMs);
+    EXPECT_LE(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(kStopMs));
+    return status;
+  }
   /// Waits until the output holds `n` result lines ending in `tail`.
   static bool WaitForResults(CChildProcess& cli, const std::string& tail, int n) {
     return cli.WaitForOutput([&](const std::string& out) { return Count(out, tail) >= n; }, kBatchMs);
@@ -256,13 +269,7 @@ TEST_F(StationTest, SignalMidRunReportsTheRunAndFreesThePort) {
   const std::string device = m_sims.Handset(0).SlavePath();
   CChildProcess cli;
   ASSERT_TRUE(cli.Start({VELMORA_CLI, "--port", "1=" + device, "--phone", m_image, "--timeout", "120"}));
-  ASSERT_TRUE(m_sims.Handset(0).WaitFor([](const SimRecord& r) { return r.blocksWritten >= 2; }, kBatchMs))
-      << cli.Output();
-
-  const auto stopped = std::chrono::steady_clock::now();
-  ASSERT_TRUE(cli.Signal(SIGINT));
-  EXPECT_EQ(cli.Wait(kBatchMs), 130) << cli.Output();
-  EXPECT_LE(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(kStopMs));
+  EXPECT_EQ(StopMidImage(cli, 0, SIGINT), 130) << cli.Output();
   const std::string out = cli.Output();
   EXPECT_NE(out.find("Entry 1: Download interrupted.\n"), std::string::npos) << out;
   EXPECT_NE(out.find("\nEntry 1 [COM1]: failed (Download interrupted.)\nCompleted 0, failed 1\n"), std::string::npos) << out;
@@ -413,12 +420,7 @@ TEST_F(StationTest, FlowRunsTheWholePlanPerHandsetAndStopsOnASignal) {
 
   Pull("ttyACM0", 0);
   Plug("ttyACM0", 1);
-  ASSERT_TRUE(m_sims.Handset(1).WaitFor([](const SimRecord& r) { return r.blocksWritten >= 2; }, kBatchMs))
-      << cli.Output();
-  const auto stopped = std::chrono::steady_clock::now();
-  ASSERT_TRUE(cli.Signal(SIGINT));
-  EXPECT_EQ(cli.Wait(kBatchMs), 130) << cli.Output();
-  EXPECT_LE(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(kStopMs));
+  EXPECT_EQ(StopMidImage(cli, 1, SIGINT), 130) << cli.Output();
   EXPECT_TRUE(cli.Output().ends_with("]: failed (Download interrupted.)\nTotal: 2 handsets, 1 completed, 1 failed\n"))
       << cli.Output();
   EXPECT_EQ(m_sims.Handset(1).Record().transfersDone, 0);
