@@ -1,6 +1,6 @@
-// velmora-cli as a station: batch after batch on a fake port tree, with
-// simulated handsets plugged in and pulled out between (and during) the
-// batches, and the signals that end it.
+// velmora-cli as a station, batch after batch or socket by socket, on a fake
+// port tree, with simulated handsets plugged in and pulled out between (and
+// during) the runs, and the signals that end it.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -20,6 +20,7 @@
 #include "JsonValue.h"
 #include "PhoneImage.h"
 #include "PortTree.h"
+#include "RunProgram.h"
 #include "platform/SerialPort.h"
 #include "pty/PtyPair.h"
 #include "sim/SimBench.h"
@@ -403,10 +404,11 @@ TEST_F(StationTest, FlowRunsTheWholePlanPerHandsetAndStopsOnASignal) {
   m_scratch.Write("efs/one.dat", PatternBytes(2500, 4));
   m_scratch.Write("efs/two.dat", PatternBytes(1024, 5));
   const std::string report = m_scratch.path() + "/flow.jsonl";
+  const std::string history = m_scratch.path() + "/history.sqlite3";
   Plug("ttyACM0", 0);
   CChildProcess cli;
   ASSERT_TRUE(StartStation(cli, {"--flow", "--settle", "0.3", "--yes", "--boot", bootPath, "--efs2",
-                                 m_scratch.path() + "/efs", "--report", report}));
+                                 m_scratch.path() + "/efs", "--report", report, "--history", history}));
   ASSERT_TRUE(WaitForResults(cli, "]: completed\n", 1)) << cli.Output();
   // The boot loader, each EFS2 file, then the phone code, byte for byte.
   const SimRecord first = m_sims.Handset(0).Record();
@@ -424,7 +426,13 @@ TEST_F(StationTest, FlowRunsTheWholePlanPerHandsetAndStopsOnASignal) {
   EXPECT_TRUE(cli.Output().ends_with("]: failed (Download interrupted.)\nTotal: 2 handsets, 1 completed, 1 failed\n"))
       << cli.Output();
   EXPECT_EQ(m_sims.Handset(1).Record().transfersDone, 0);
+  // Each handset has its report line and its record, of the flow line.
   EXPECT_EQ(FileLines(report).size(), 2u);
+  const ProgramResult h = RunProgram(VELMORA_CLI, "history --history " + history + " --csv", m_scratch);
+  ASSERT_EQ(h.status, 0) << h.err;
+  EXPECT_EQ(Count(h.out, ",flow,"), 2) << h.out;
+  EXPECT_EQ(Count(h.out, ",completed,"), 1) << h.out;
+  EXPECT_EQ(Count(h.out, ",failed,Download interrupted.,"), 1) << h.out;
 }
 
 }  // namespace
