@@ -29,6 +29,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -487,4 +488,6 @@ class CVelmoraDlg {
   /// The handset bound to entry i has had its run: the socket waits for it
   /// to leave, so that no handset is flashed twice by accident.
   bool m_bServed[MAX_ENTRIES] = {};
+  /// By COM number: the USB serial of the handset its socket ran last.
+  std::map<int, std::string> m_servedSerial;
 };

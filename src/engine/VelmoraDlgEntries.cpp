@@ -267,6 +267,15 @@ intptr_t CVelmoraDlg::OnEntryRxEnd(int i) {
   // just before it finishes, so the current one is joined within moments.
   if (e.m_pThread && !e.m_pThread->Join(kStaleEndWaitMs)) return 1;
   e.m_bRxThreadRunning = 0;
+  // On the flow line a socket's next handset may be bound before the last
+  // one's thread tells that its device has gone: that link goes, the new
+  // binding stays.
+  if (m_bFlow && !m_bServed[i]) {
+    e.m_bConnected = 0;
+    DrainLog(i, true);
+    CloseLink(i);
+    return 1;
+  }
   Disconnect(i);
   return 1;
 }

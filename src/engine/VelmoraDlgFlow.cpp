@@ -5,17 +5,30 @@
 // image reader, the EFS2 list, the counters and the boot version all live in
 // the run.
 #include <chrono>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "ControlIds.h"
 #include "EngineTimers.h"
 #include "VelmoraDlg.h"
+#include "platform/PortDiscovery.h"
+#include "platform/PortMap.h"
 #include "platform/Registry.h"
+#include "ports/PortSearchOptions.h"
 
 namespace {
 constexpr const char* kBatchCaption = "DownLoad";
 constexpr const char* kFlowCaption = "DownLoad (flow)";
 constexpr const char* kStopCaption = "Stop line";
+
+/// The USB serial of the handset behind COM `port`, empty when unknown.
+std::string UsbSerialOf(int port) {
+  const std::optional<std::string> device = CPortMap::Instance().Device(port);
+  PortIdentity identity;
+  if (!device || !CPortDiscovery(PortSearchOptions()).IdentifyDevice(*device, identity)) return "";
+  return identity.usbSerial;
+}
 }  // namespace
 
 void CVelmoraDlg::SetFlowMode(bool on) {
@@ -35,6 +48,7 @@ bool CVelmoraDlg::StartFlow(const RunPlan& plan, uint32_t settleMs) {
   m_flowPlan = plan;
   m_flowPlan.flow = true;
   m_nFlowSettleMs = settleMs;
+  m_servedSerial.clear();
   m_bFlow = 1;
   // The line counts as a run for everything that must wait for one: the
   // image choices, Port Search, the close question.
@@ -79,6 +93,15 @@ void CVelmoraDlg::FlowTick() {
     // An entry the operator unticked sits the line out, as it would a batch.
     if (m_bAutoDetect == 1 && m_host.GetCheck(kEntryCheckIds[i]) != 1) continue;
     if (now - m_nBoundSince[i] < m_nFlowSettleMs) continue;
+    // A handset that comes back on its socket under the same USB serial
+    // (one that restarts after its jump shows its port anew) has had its
+    // run: only another handset starts the socket again.
+    const std::string serial = UsbSerialOf(m_entries[i].m_nComPort);
+    if (!serial.empty() && m_servedSerial[m_entries[i].m_nComPort] == serial) {
+      m_bServed[i] = true;
+      continue;
+    }
+    m_servedSerial[m_entries[i].m_nComPort] = serial;
     StartEntryRun(i);
   }
 }

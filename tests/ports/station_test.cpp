@@ -62,6 +62,14 @@ class StationTest : public ::testing::Test {
     m_tree.AddByPath("pci-0000:00:14.0-usb-0:1." + std::to_string(s) + ":1.0", name);
     m_tree.AddNode(name, m_sims.Handset(k).SlavePath());
   }
+  /// Handset k as tty `name`, its USB device carrying serial `serial`.
+  void PlugSerial(const std::string& name, int k, const std::string& serial) {
+    m_tree.AddSysTty(name, "kvxuart");
+    const std::string device = m_tree.SysRoot() + "/class/tty/" + name + "/device/";
+    std::ofstream(device + "idVendor") << "1d6b\n";
+    std::ofstream(device + "serial") << serial << "\n";
+    m_tree.AddNode(name, m_sims.Handset(k).SlavePath());
+  }
   /// Handset k on tty `name` is pulled out: the node goes, the line dies.
   void Pull(const std::string& name, int k) {
     m_tree.Unplug(name);
@@ -354,19 +362,23 @@ TEST_F(StationTest, AStopWhileTheLinksOpenEndsTheRunAsAnyStop) {
 // The flow line: three sockets on their own. Socket A's handset takes 20 s
 // to erase; meanwhile socket B serves handset after handset (one
 // refusing a block, one pulled mid-image), and socket C's handset, left in
-// after it ended, is never flashed again.
+// after it ended and shown anew under its serial (as one that restarts after
+// its jump), is never flashed again.
 TEST_F(StationTest, FlowSocketsRunOnTheirOwn) {
-  ASSERT_TRUE(m_sims.Start(7, {}));
+  ASSERT_TRUE(m_sims.Start(8, {}));
   // Socket B's five handsets take a few seconds on an idle machine.
   m_sims.Handset(0).SetEraseDelayMs(20000);
   m_sims.Handset(3).AddFault(SimFault{SimFaultKind::NakFailed, 2, 1});
   m_sims.Handset(4).SetPace(2000);
   Plug("ttyACM0", 0);  // socket A: COM1
-  Plug("ttyACM1", 1);  // socket C: COM2
+  PlugSerial("ttyACM1", 1, "SN-C");  // socket C: COM2
   Plug("ttyACM2", 2);  // socket B: COM3, handset after handset
   CChildProcess cli;
   ASSERT_TRUE(StartStation(cli, {"--flow", "--settle", "0.3"}));
 
+  ASSERT_TRUE(WaitForResults(cli, "[COM2]: completed\n", 1)) << cli.Output();
+  Pull("ttyACM1", 1);
+  PlugSerial("ttyACM1", 7, "SN-C");
   ASSERT_TRUE(WaitForResults(cli, "[COM3]: completed\n", 1)) << cli.Output();
   Pull("ttyACM2", 2);
   Plug("ttyACM2", 3);
@@ -392,6 +404,7 @@ TEST_F(StationTest, FlowSocketsRunOnTheirOwn) {
   EXPECT_EQ(Count(cli.Output(), "[COM2]: "), 1) << cli.Output();
   for (int k : {0, 1, 2, 5, 6}) ExpectDownloaded(k);
   for (int k : {3, 4}) EXPECT_EQ(m_sims.Handset(k).Record().transfersDone, 0) << k;
+  EXPECT_TRUE(m_sims.Handset(7).Record().requests.empty());
 }
 
 // A plan of several steps runs whole for each handset, its EFS2 folder file
