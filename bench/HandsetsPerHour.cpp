@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -170,11 +172,15 @@ class CBench {
   CChildProcess m_station;
   std::vector<Socket> m_sockets;
   std::vector<std::unique_ptr<CTimedHandset>> m_handsets;
-  std::deque<int> m_waiting;  ///< sockets whose handset ended, the longest waiting first
+  /// Sockets whose handset ended, with when their line came; the longest waiting first.
+  std::deque<std::pair<int, double>> m_waiting;
   std::vector<int> m_batch;   ///< batch mode: sockets with a line in the batch being told
   Swap m_swap;
   Clock::time_point m_origin = Clock::now();
   double m_lastLine = 0;
+  double m_paceFrom = 0;  ///< when the last swap was due to end
+  double m_lateS = 0;     ///< plugs behind the operator's schedule, in all
+  int m_nSwaps = 0;
   int m_nEnded = 0;
   std::string m_failure;
 };
@@ -230,7 +236,7 @@ void CBench::OnResult(const StationLine& l) {
   if (++m_nEnded % 50 == 0) Progress(Fmt("  %.0f handsets ended", m_nEnded));
   socket.ended = true;
   if (m_bFlow)
-    m_waiting.push_back(s);
+    m_waiting.emplace_back(s, now);
   else
     m_batch.push_back(s);
 }
@@ -249,7 +255,7 @@ void CBench::OnLine(const std::string& line) {
     // Everything of the batch ends at once: the operator goes along the
     // sockets in their order.
     std::sort(m_batch.begin(), m_batch.end());
-    m_waiting.insert(m_waiting.end(), m_batch.begin(), m_batch.end());
+    for (int s : m_batch) m_waiting.emplace_back(s, m_lastLine);
     m_batch.clear();
   }
 }
@@ -264,19 +270,30 @@ void CBench::Operate() {
     m_tree.Unplug(socket.name);
     m_handsets[static_cast<size_t>(socket.handset)]->Stop();
     m_swap.pulled = true;
+    // However late the pull, the socket stays empty for its time: a station
+    // that never saw the old handset leave would wait for it for ever.
+    m_swap.plugAt = std::max(m_swap.plugAt, Now() + m_o.emptyS * m_o.scale);
   }
   if (m_swap.socket >= 0 && m_swap.pulled && now >= m_swap.plugAt) {
     Plug(m_swap.socket, m_swap.next, now);
-    m_ledger.Swap(m_swap.start, now);
+    m_ledger.Swap(m_swap.start, m_swap.plugAt);
+    m_lateS += now - m_swap.plugAt;
+    ++m_nSwaps;
+    m_paceFrom = m_swap.plugAt;
     m_swap = Swap();
   }
   if (m_swap.socket < 0 && !m_waiting.empty() && m_failure.empty()) {
-    m_swap.socket = m_waiting.front();
+    const auto [socket, readyAt] = m_waiting.front();
     m_waiting.pop_front();
+    m_swap.socket = socket;
     m_swap.next = NewHandset();
-    m_swap.start = now;
-    m_swap.pullAt = now + (m_o.swapS - m_o.emptyS) * m_o.scale;
-    m_swap.plugAt = now + m_o.swapS * m_o.scale;
+    // The operator keeps the model's pace: a swap begins when the last one
+    // was due to end or when its socket's line came, whichever is later, so
+    // the bench's own delays (a late wake-up, a handset started or stopped)
+    // do not add up from swap to swap.
+    m_swap.start = std::max(m_paceFrom, readyAt);
+    m_swap.pullAt = m_swap.start + (m_o.swapS - m_o.emptyS) * m_o.scale;
+    m_swap.plugAt = m_swap.start + m_o.swapS * m_o.scale;
     if (m_swap.next < 0) m_swap = Swap();
   }
 }
@@ -337,14 +354,18 @@ HphModeFigures CBench::Run() {
     if (status != -1) Fail("the station ended by itself, status " + std::to_string(status));
   }
   if (!m_failure.empty()) {
-    const std::string& out = m_station.Output();
-    m_failure += "; its last output: " + out.substr(out.size() > 400 ? out.size() - 400 : 0);
+    // The station's whole output stays behind for whoever looks into it.
+    const std::string log = std::filesystem::temp_directory_path().string() + "/velmora-hph-" + mode + "-" +
+                            std::to_string(getpid()) + ".log";
+    std::ofstream(log, std::ios::binary) << m_station.Output();
+    m_failure += " (the station's output: " + log + ")";
   }
 
   m_station.Signal(SIGTERM);
   const int status = m_station.Wait(30000);
   f = m_ledger.Figures(m_o.scale, m_o.swapS, m_o.settleS);
   f.runWallS = Now();
+  f.plugLateMs = m_nSwaps > 0 ? m_lateS / m_nSwaps * 1000 : 0;
   if (m_failure.empty() && status != 128 + SIGTERM)
     Fail("the station ended with status " + std::to_string(status) + " on SIGTERM");
   f.failure = m_failure;

@@ -34,6 +34,7 @@ struct HphModeFigures {
   double meanStartMs = 0;       ///< flow: a settled handset's wait for its first request, wall ms
   int started = 0;              ///< handsets behind that mean
   int shortBatches = 0;         ///< batch: batches of fewer handsets than sockets
+  double plugLateMs = 0;        ///< how late the operator's plugs came, mean, wall ms
   double runWallS = 0;          ///< the whole mode, the station's start to its end
 };
 

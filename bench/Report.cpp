@@ -342,8 +342,11 @@ static std::string HphSection(const HphFigures& h, bool withTargets) {
   s += Fmt("\nIn flow mode a settled handset waited %.0f ms on average (wall time, over %d handsets) for its "
            "first request; ",
            h.flow.meanStartMs, h.flow.started);
-  s += Fmt("batches of fewer than %d handsets: %d. Each mode's whole run, the station's start to its stop: ", o.sockets,
-           h.batch.shortBatches);
+  s += Fmt("batches of fewer than %d handsets: %d. ", o.sockets, h.batch.shortBatches);
+  s += Fmt("The operator's plugs came %.1f ms (batch) and ", h.batch.plugLateMs) +
+       Fmt("%.1f ms (flow) after their time on average (wall time); the next swap keeps to the schedule. ",
+           h.flow.plugLateMs);
+  s += "Each mode's whole run, the station's start to its stop: ";
   s += Fmt("batch %.0f s, ", h.batch.runWallS) + Fmt("flow %.0f s (wall time).\n\n", h.flow.runWallS);
   return s;
 }
