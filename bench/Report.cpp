@@ -310,8 +310,11 @@ static std::string HphSection(const HphFigures& h, bool withTargets) {
            o.swapS - o.emptyS);
   s += Fmt("- The measured span: in flow mode from the line of the %d-th handset (the sockets' first load, which "
            "needed no swap) to the line of the %d-th after it; in batch mode from the end of the first batch to "
-           "the end of the batch that brought %d more. Handsets per hour count the completed ones of the span.\n",
-           o.sockets, o.measured, o.measured);
+           "the end of the batch that brought %d more. Handsets per hour count the completed ones of the span. "
+           "A flow span's ends fall where handsets happen to end, and with erases spread over %.0f s either end "
+           "may move by a few seconds, a few hundredths of the rate: flow a little above its limit is that, not "
+           "more handsets than swaps.\n",
+           o.sockets, o.measured, o.measured, (o.eraseMaxMs - o.eraseMinMs) / 1000.0);
   s += "- A handset's time is taken on its side, first request in to last block in (erase, programming and the "
        "wire), averaged over the completed handsets of the span; the limit is the smaller of the operator's 3600 / "
        "swap and the sockets' " +
