@@ -420,10 +420,6 @@ TEST_F(StationTest, FlowRunsTheWholePlanPerHandsetAndStopsOnASignal) {
   EXPECT_EQ(FileLines(report).size(), 2u);
 }
 
-}  // namespace
-
-namespace {
-
 // An operator quicker than the station: the handset is pulled and another
 // plugged into the same socket while the station is held up, so that both
 // changes reach it together. The old one has still left the batch.
