@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "HandsetsPerHour.h"
 #include "WindowLine.h"
 
 struct E2eOptions {
@@ -81,6 +82,8 @@ struct E2eFigures {
   std::string rssFailure;
   /// The Qt window beside the headless host (velmora-window-bench).
   WindowFigures window;
+  /// The station on a simulated production bench, batch and flow.
+  HphFigures hph;
 };
 
 /// Runs everything; progress lines go to stderr.

@@ -26,6 +26,9 @@ struct TargetRow {
 /// The window line's targets (also among JudgeTargets's, unless it was left out).
 std::vector<TargetRow> JudgeWindowTargets(const WindowFigures& w);
 
+/// The handsets-per-hour line's targets (also among JudgeTargets's, unless it was left out).
+std::vector<TargetRow> JudgeHphTargets(const HphFigures& h);
+
 /// The targets judged from the figures.
 std::vector<TargetRow> JudgeTargets(const E2eFigures& e);
 

@@ -65,3 +65,11 @@ ThreadUsage ThreadUsageOf(int tid) {
   }
   return u;
 }
+
+std::string OwnDirectory() {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return ".";
+  self[n] = '\0';
+  return std::filesystem::path(self).parent_path().string();
+}

@@ -34,3 +34,6 @@ ThreadUsage ThreadUsageOf(int tid);
 
 /// Steady-clock time in nanoseconds.
 uint64_t SteadyNowNs();
+
+/// The folder this program was started from (its sibling programs are there).
+std::string OwnDirectory();

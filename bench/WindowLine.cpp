@@ -50,14 +50,6 @@ std::string FindInPath(const std::string& name) {
   return {};
 }
 
-std::string OwnDirectory() {
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return ".";
-  self[n] = '\0';
-  return std::filesystem::path(self).parent_path().string();
-}
-
 /// CPU time (user + system) of process `pid` in milliseconds, from /proc.
 double CpuMsOf(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");

@@ -3,6 +3,7 @@
 //
 //   velmora-bench [--out FILE] [--command TEXT] [--runs N] [--quick]
 //                 [--micro-only] [--window-only] [--no-window]
+//                 [--hph-only] [--no-hph] [--hph-scale F] [--hph-handsets N]
 //                 [--window-driver PATH] [--full-rss] [--benchmark_...]
 //
 // --runs N sets the measured runs per entry count (default 5 unpaced, 3
@@ -10,6 +11,9 @@
 // program out;
 // --full-rss sends all of the 16 MiB image instead of its last MiB;
 // --window-only measures the window line alone, --no-window leaves it out;
+// --hph-only measures the handsets-per-hour line alone, --no-hph leaves it
+// out; --hph-scale F runs it at F times the model's time (default 0.2) and
+// --hph-handsets N measures N handsets in each mode (default 100);
 // --window-driver runs another build's velmora-window-bench (a before/after
 // comparison on one machine).
 #include <benchmark/benchmark.h>
@@ -53,10 +57,11 @@ class CCollector : public benchmark::BenchmarkReporter {
 
 int main(int argc, char** argv) {
   std::string out, command = "velmora-bench";
-  bool microOnly = false, windowOnly = false, noWindow = false;
+  bool microOnly = false, windowOnly = false, noWindow = false, hphOnly = false, noHph = false;
   std::string windowDriver;
   E2eOptions options;
   WindowOptions windowOptions;
+  HphOptions hphOptions;
   std::vector<char*> benchArgs{argv[0]};
   for (int k = 1; k < argc; ++k) {
     const std::string a = argv[k];
@@ -85,12 +90,26 @@ int main(int argc, char** argv) {
       windowOptions.rounds = 1;
       windowOptions.runsPerRound = 1;
       windowOptions.pacedBlocks = 12;
+      hphOptions.scale = 0.1;
+      hphOptions.measured = 40;
     } else if (a == "--micro-only") {
       microOnly = true;
     } else if (a == "--window-only") {
       windowOnly = true;
     } else if (a == "--no-window") {
       noWindow = true;
+    } else if (a == "--hph-only") {
+      hphOnly = true;
+    } else if (a == "--no-hph") {
+      noHph = true;
+    } else if (a == "--hph-scale") {
+      hphOptions.scale = std::atof(value("--hph-scale").c_str());
+      if (!(hphOptions.scale > 0 && hphOptions.scale <= 1)) {
+        std::fprintf(stderr, "velmora-bench: --hph-scale needs a factor in (0, 1]\n");
+        return 2;
+      }
+    } else if (a == "--hph-handsets") {
+      hphOptions.measured = std::max(1, std::atoi(value("--hph-handsets").c_str()));
     } else if (a == "--window-driver") {
       windowDriver = value("--window-driver");
     } else if (a == "--full-rss") {
@@ -106,22 +125,27 @@ int main(int argc, char** argv) {
   int benchArgc = static_cast<int>(benchArgs.size());
   benchmark::Initialize(&benchArgc, benchArgs.data());
   CCollector collector;
-  if (!windowOnly) {
+  const bool only = windowOnly || hphOnly;
+  if (!only) {
     std::fprintf(stderr, "bench: micro benchmarks\n");
     benchmark::RunSpecifiedBenchmarks(&collector);
   }
   benchmark::Shutdown();
 
   E2eFigures e2e;
-  if (!microOnly && !windowOnly) e2e = RunEndToEnd(options);
-  if (!microOnly && !noWindow) {
+  if (!microOnly && !only) e2e = RunEndToEnd(options);
+  if (!microOnly && !noWindow && !hphOnly) {
     e2e.window = RunWindowLines(windowOptions, windowDriver);
   } else {
-    e2e.window.why = "left out (--micro-only or --no-window)";
+    e2e.window.why = "left out (--micro-only, --hph-only or --no-window)";
+  }
+  if (!microOnly && !noHph && !windowOnly) {
+    e2e.hph = RunHandsetsPerHour(hphOptions);
+  } else {
+    e2e.hph.why = "left out (--micro-only, --window-only or --no-hph)";
   }
 
-  const std::string report =
-      FormatReport(DescribeMachine(), command, collector.figures, e2e, !microOnly && !windowOnly);
+  const std::string report = FormatReport(DescribeMachine(), command, collector.figures, e2e, !microOnly && !only);
   std::fputs(report.c_str(), stdout);
   if (!out.empty()) {
     std::ofstream file(out);

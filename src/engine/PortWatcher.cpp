@@ -53,6 +53,7 @@ void CPortWatcher::Dispatch(CVelmoraDlg& dlg) {
     // changes: a device that leaves and comes back finds its old number
     // freed first.
     const bool arrived = change.event == HotPlugEvent::Arrived;
+    if (!arrived && m_onRemoved) m_onRemoved(change.device);
     // An arrival is known by its socket (or serial) where it has one, so it
     // gets the number kept for it.
     const int number = arrived ? map.Assign(PortClaimFor(change.device)) : map.Number(change.device);

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -58,6 +59,13 @@ class CPortWatcher {
   /// Notifications waiting for Dispatch.
   size_t Pending() const;
 
+  /// Dialog's thread only: `observer` hears of each removal Dispatch hands
+  /// over, before the dialog does, even when the device is back before
+  /// Dispatch returns (the map alone would never show it gone). Null: none.
+  void SetRemovalObserver(std::function<void(const std::string& device)> observer) {
+    m_onRemoved = std::move(observer);
+  }
+
  private:
   struct Change {
     HotPlugEvent event;
@@ -66,6 +74,7 @@ class CPortWatcher {
   void OnChange(HotPlugEvent event, const std::string& device);
 
   IWindow& m_window;
+  std::function<void(const std::string&)> m_onRemoved;
   mutable std::mutex m_lock;
   std::deque<Change> m_pending;
   CHotPlug m_hotPlug;  // last: its thread uses the members above

@@ -448,4 +448,24 @@ TEST_F(StationTest, FlowRunsTheWholePlanPerHandsetAndStopsOnASignal) {
   EXPECT_EQ(Count(h.out, ",failed,Download interrupted.,"), 1) << h.out;
 }
 
+// An operator quicker than the station: the handset is pulled and another
+// plugged into the same socket while the station is held up, so that both
+// changes reach it together. The old one has still left the batch.
+TEST_F(StationTest, AHandsetSwappedWhileTheStationIsBusyStillStartsTheNextBatch) {
+  ASSERT_TRUE(m_sims.Start(2, kBatchLine));
+  Plug("ttyACM0", 0);
+  CChildProcess cli;
+  ASSERT_TRUE(StartStation(cli));
+  ASSERT_TRUE(BatchEnds(cli, 1, "Entry 1 [COM1]: completed\nBatch 1: 1 completed, 0 failed\n"));
+
+  ASSERT_TRUE(cli.Signal(SIGSTOP));
+  Pull("ttyACM0", 0);
+  Plug("ttyACM0", 1);
+  ASSERT_TRUE(cli.Signal(SIGCONT));
+  ASSERT_TRUE(BatchEnds(cli, 2, "Entry 1 [COM1]: completed\nBatch 2: 1 completed, 0 failed\n"));
+  ASSERT_TRUE(cli.Signal(SIGTERM));
+  EXPECT_EQ(cli.Wait(kBatchMs), 143) << cli.Output();
+  for (int k = 0; k < 2; ++k) ExpectDownloaded(k);
+}
+
 }  // namespace

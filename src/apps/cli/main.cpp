@@ -242,6 +242,10 @@ int RunStation(CConsoleHost& host, CVelmoraDlg& dlg, const CliOptions& o, CStopS
   PortSnapshot last = TakeSnapshot(dlg);
   uint32_t lastChange = host.Now();
   std::set<std::string> previous;  // devices of the last batch not seen leaving yet
+  // A handset pulled and another plugged into its socket while the loop was
+  // held up reach it in one Dispatch: the map shows the socket's device as
+  // if it had never left, and the batch would wait for it for ever.
+  watcher.SetRemovalObserver([&previous](const std::string& device) { previous.erase(device); });
   bool waitForChange = false;      // the last start failed: wait for the ports to change
   int batches = 0, completed = 0, failed = 0;
   auto pump = [&] { watcher.Dispatch(dlg); };
@@ -287,6 +291,7 @@ int RunStation(CConsoleHost& host, CVelmoraDlg& dlg, const CliOptions& o, CStopS
     last = TakeSnapshot(dlg);
     lastChange = host.Now();
   }
+  watcher.SetRemovalObserver(nullptr);
   watcher.Stop();
   std::printf("Total: %d batches, %d completed, %d failed\n", batches, completed, failed);
   std::fflush(stdout);

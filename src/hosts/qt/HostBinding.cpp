@@ -2,6 +2,7 @@
 
 #include "PortWatcher.h"
 #include "QtDialogHost.h"
+#include "VelmoraWindow.h"
 #include "VelmoraDlg.h"
 #include "VelmoraWindow.h"
 
