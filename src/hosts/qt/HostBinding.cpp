@@ -2,7 +2,6 @@
 
 #include "PortWatcher.h"
 #include "QtDialogHost.h"
-#include "VelmoraWindow.h"
 #include "VelmoraDlg.h"
 #include "VelmoraWindow.h"
 
