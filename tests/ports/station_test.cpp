@@ -369,7 +369,9 @@ TEST_F(StationTest, FlowSocketsRunOnTheirOwn) {
   // Socket B's five handsets take a few seconds on an idle machine.
   m_sims.Handset(0).SetEraseDelayMs(20000);
   m_sims.Handset(3).AddFault(SimFault{SimFaultKind::NakFailed, 2, 1});
-  m_sims.Handset(4).SetPace(2000);
+  // Slow to program, so that it can be pulled mid-image; its replies come
+  // whole, however loaded the machine.
+  m_sims.Handset(4).SetProgramUs(200000);
   Plug("ttyACM0", 0);  // socket A: COM1
   PlugSerial("ttyACM1", 1, "SN-C");  // socket C: COM2
   Plug("ttyACM2", 2);  // socket B: COM3, handset after handset
@@ -411,7 +413,7 @@ TEST_F(StationTest, FlowSocketsRunOnTheirOwn) {
 // by file; a stop mid-image fails the running handset and ends the line.
 TEST_F(StationTest, FlowRunsTheWholePlanPerHandsetAndStopsOnASignal) {
   ASSERT_TRUE(m_sims.Start(2, {}));
-  m_sims.Handset(1).SetPace(2000);
+  m_sims.Handset(1).SetProgramUs(200000);
   const std::vector<uint8_t> boot = PatternBytes(5000, 2);
   const std::string bootPath = m_scratch.Write("boot.bin", boot);
   m_scratch.Write("efs/one.dat", PatternBytes(2500, 4));
