@@ -90,13 +90,18 @@ struct EfsFileList {
   std::string currentName; ///< the current file
 };
 
-/// What a run writes, taken from the operator's choices at DownLoad.
-struct RunPlan {
+/// The images and options the operator chooses: what the operator's choices
+/// and a run's plan have in common.
+struct ImageSelection {
   int m_bBootLoader = 0, m_bResource = 0, m_bEfs2 = 0, m_bQbfs = 0, m_bPhoneCode = 0;
   int m_bChangeDownloader = 0, m_bInputAddress = 0;
   std::string m_strBootPath, m_strResourcePath, m_strQbfsPath, m_strPhonePath;
-  /// The EFS2 folder's files; the run keeps its own place in the list.
+  /// The EFS2 folder's files; a run keeps its own place in the list.
   EfsFileList efs;
+};
+
+/// What a run writes, taken from the operator's choices at DownLoad.
+struct RunPlan : ImageSelection {
   /// Seconds an erase may go unanswered before its entry is given up.
   int eraseLimitS = 300;
   /// The receive threads' classic cadence, 0 for none (RX_SETTLE_MS).

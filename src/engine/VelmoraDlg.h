@@ -56,12 +56,9 @@ constexpr int FLOW_TIMER_ID = 101;
 constexpr uint32_t kFlowTickMs = 100;
 
 /// The operator's image choices, as the buttons and path boxes show them.
-struct ImageChoices {
-  int m_bPhoneCode = 0, m_bBootLoader = 0, m_bResource = 0, m_bEfs2 = 0, m_bQbfs = 0;
-  int m_bChangeDownloader = 0, m_bInputAddress = 0;
-  std::string m_strPhonePath, m_strBootPath, m_strResourcePath, m_strEfsFilePath, m_strQbfsPath;
-  /// The chosen EFS2 folder's files, its first file current.
-  EfsFileList efs;
+struct ImageChoices : ImageSelection {
+  /// The EFS2 folder's first file, as its path box shows it.
+  std::string m_strEfsFilePath;
 };
 
 class CVelmoraDlg {

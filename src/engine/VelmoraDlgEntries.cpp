@@ -318,19 +318,7 @@ bool CVelmoraDlg::ConfirmBootLoader() {
 
 RunPlan CVelmoraDlg::PlanFromChoices() const {
   RunPlan plan;
-  const ImageChoices& c = m_choices;
-  plan.m_bBootLoader = c.m_bBootLoader;
-  plan.m_bResource = c.m_bResource;
-  plan.m_bEfs2 = c.m_bEfs2;
-  plan.m_bQbfs = c.m_bQbfs;
-  plan.m_bPhoneCode = c.m_bPhoneCode;
-  plan.m_bChangeDownloader = c.m_bChangeDownloader;
-  plan.m_bInputAddress = c.m_bInputAddress;
-  plan.m_strBootPath = c.m_strBootPath;
-  plan.m_strResourcePath = c.m_strResourcePath;
-  plan.m_strQbfsPath = c.m_strQbfsPath;
-  plan.m_strPhonePath = c.m_strPhonePath;
-  plan.efs = c.efs;
+  static_cast<ImageSelection&>(plan) = m_choices;
   plan.eraseLimitS = CRegistry::ReadSeconds(kEraseLimitSetting, kDefaultEraseLimitS);
   plan.rxSettleMs = CRegistry::ReadNumber(kRxSettleSetting, 0, CBssComm::RX_SETTLE_MAX_MS, 0);
   return plan;

@@ -82,6 +82,14 @@ class CReportFile {
   bool m_bAppend;
 };
 
+/// Entry i's result line: "Entry n [COMn]: completed" or "... failed (reason)".
+void PrintResult(int i, int port, const RunEntry& e) {
+  if (e.m_nResult == RESULT_COMPLETED)
+    std::printf("Entry %d [COM%d]: completed\n", i + 1, port);
+  else
+    std::printf("Entry %d [COM%d]: failed (%s)\n", i + 1, port, e.m_strReason.c_str());
+}
+
 struct RunResult {
   bool started = false;
   bool timedOut = false;  ///< --timeout ended it
@@ -145,12 +153,8 @@ RunResult RunOnce(CConsoleHost& host, CVelmoraDlg& dlg, int timeoutSeconds, CSto
 
   for (const auto& [i, port] : bound) {
     const RunEntry& e = dlg.Outcome(i);
-    const bool completed = e.m_nResult == RESULT_COMPLETED;
-    ++(completed ? result.completed : result.failed);
-    if (completed)
-      std::printf("Entry %d [COM%d]: completed\n", i + 1, port);
-    else
-      std::printf("Entry %d [COM%d]: failed (%s)\n", i + 1, port, e.m_strReason.c_str());
+    ++(e.m_nResult == RESULT_COMPLETED ? result.completed : result.failed);
+    PrintResult(i, port, e);
   }
   std::fflush(stdout);
   return result;
@@ -186,13 +190,8 @@ int RunFlow(CConsoleHost& host, CVelmoraDlg& dlg, const std::function<void()>& p
       if (e.m_nResult != RESULT_COMPLETED && e.m_nResult != RESULT_FAILED) continue;
       told[i] = run->Serial();
       ++handsets;
-      if (e.m_nResult == RESULT_COMPLETED) {
-        ++completed;
-        std::printf("Entry %d [COM%d]: completed\n", i + 1, e.m_nRunPort);
-      } else {
-        ++failed;
-        std::printf("Entry %d [COM%d]: failed (%s)\n", i + 1, e.m_nRunPort, e.m_strReason.c_str());
-      }
+      ++(e.m_nResult == RESULT_COMPLETED ? completed : failed);
+      PrintResult(i, e.m_nRunPort, e);
       std::fflush(stdout);
       report.Add(*run);
     }
